@@ -1,0 +1,34 @@
+// Version resource shared by the three programs; each .rc defines
+// OBRIN_FILE_DESCRIPTION and OBRIN_ORIGINAL_FILENAME before including this.
+#include <winver.h>
+
+#define OBRIN_VERSION 1,0,0,0
+#define OBRIN_VERSION_TEXT "1.0.0.0"
+
+VS_VERSION_INFO VERSIONINFO
+ FILEVERSION OBRIN_VERSION
+ PRODUCTVERSION OBRIN_VERSION
+ FILEFLAGSMASK VS_FFI_FILEFLAGSMASK
+ FILEFLAGS 0
+ FILEOS VOS_NT_WINDOWS32
+ FILETYPE VFT_APP
+ FILESUBTYPE VFT2_UNKNOWN
+BEGIN
+  BLOCK "StringFileInfo"
+  BEGIN
+    BLOCK "040904b0"
+    BEGIN
+      VALUE "CompanyName", "Vantrel"
+      VALUE "FileDescription", OBRIN_FILE_DESCRIPTION
+      VALUE "FileVersion", OBRIN_VERSION_TEXT
+      VALUE "InternalName", OBRIN_ORIGINAL_FILENAME
+      VALUE "OriginalFilename", OBRIN_ORIGINAL_FILENAME
+      VALUE "ProductName", "Vantrel Obrin"
+      VALUE "ProductVersion", OBRIN_VERSION_TEXT
+    END
+  END
+  BLOCK "VarFileInfo"
+  BEGIN
+    VALUE "Translation", 0x409, 1200
+  END
+END

@@ -103,6 +103,18 @@ struct ModuleTraits {
     static void Close(Type m) noexcept { FreeLibrary(m); }
 };
 
+template <typename T>
+struct GdiObjectTraits {
+    using Type = T;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type o) noexcept { DeleteObject(o); }
+};
+struct MemoryDcTraits {
+    using Type = HDC;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type dc) noexcept { DeleteDC(dc); }
+};
+
 using UniqueHandle = UniqueResource<HandleTraits>;          // events, threads, processes, tokens
 using UniqueFileHandle = UniqueResource<FileHandleTraits>;  // files, pipes, devices
 using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
@@ -110,6 +122,9 @@ using UniqueRegKey = UniqueResource<RegKeyTraits>;
 using UniqueBstr = UniqueResource<BstrTraits>;
 using UniqueLocalMem = UniqueResource<LocalMemTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
+using UniqueFont = UniqueResource<GdiObjectTraits<HFONT>>;
+using UniqueBitmap = UniqueResource<GdiObjectTraits<HBITMAP>>;
+using UniqueMemoryDc = UniqueResource<MemoryDcTraits>;  // CreateCompatibleDC, not GetDC
 
 // Owner of one COM interface reference.
 template <typename T>

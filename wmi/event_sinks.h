@@ -1,0 +1,101 @@
+// Asynchronous WMI event delivery: the sink WMI calls back and the two
+// process-wide subscriptions (firmware events in ROOT\WMI, power events in
+// ROOT\CIMV2).
+#pragma once
+
+#include <windows.h>
+#include <wbemidl.h>
+
+#include "wmi/wmi_objects.h"
+
+// An IWbemObjectSink that hands every delivered object to EventHandler. It is
+// registered through an unsecured-apartment stub, whose IWbemObjectSink it
+// keeps (one reference) for cancelling the query.
+class CWMIEventSink : public IWbemObjectSink {
+public:
+    CWMIEventSink() noexcept = default;
+    CWMIEventSink(const CWMIEventSink&) = delete;
+    CWMIEventSink& operator=(const CWMIEventSink&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) noexcept override;
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override;
+    ULONG STDMETHODCALLTYPE Release() noexcept override;
+    HRESULT STDMETHODCALLTYPE Indicate(LONG count, IWbemClassObject** objects) noexcept override;
+    HRESULT STDMETHODCALLTYPE SetStatus(LONG flags, HRESULT result, BSTR text, IWbemClassObject* object) noexcept override;
+    virtual ~CWMIEventSink();
+    // Called once per delivered object; a negative result stops the delivery
+    // of the remaining objects of that Indicate call.
+    [[nodiscard]] virtual HRESULT EventHandler(CWMIObject& event) noexcept = 0;
+
+    // Takes over the caller's reference to the stub sink (releasing any held).
+    void SetStubSink(IWbemObjectSink* stubSink) noexcept;
+    [[nodiscard]] IWbemObjectSink* StubSink() const noexcept { return m_pStubSink; }
+    // Drops the stub sink reference, which breaks the sink <-> stub cycle
+    // once the query has been cancelled.
+    void ReleaseStubSink() noexcept;
+
+private:
+    volatile LONG m_refCount = 0;
+    IWbemObjectSink* m_pStubSink = nullptr;
+};
+
+// DualOsEvent: reads EventCode (uint32) and hands it to the handler. An
+// EventCode of another CIM type is ignored silently.
+class CDualOSEventSink : public CWMIEventSink {
+public:
+    using Handler = void (*)(DWORD eventCode);
+    // Set once at start-up, before the subscription is made.
+    static void SetHandler(Handler handler) noexcept;
+
+    [[nodiscard]] HRESULT EventHandler(CWMIObject& event) noexcept override;
+};
+
+// Win32_PowerManagementEvent: reads EventType (uint16) and hands it to the
+// handler. An EventType of another CIM type is ignored silently.
+class CPowerEventSink : public CWMIEventSink {
+public:
+    using Handler = void (*)(WORD eventType);
+    // Set once at start-up, before the subscription is made.
+    static void SetHandler(Handler handler) noexcept;
+
+    [[nodiscard]] HRESULT EventHandler(CWMIObject& event) noexcept override;
+};
+
+// One process-wide subscription: a connection to the event's namespace and the
+// registered sink (one reference held here). Construction initialises COM in
+// the multithreaded apartment for the whole process; destruction unregisters
+// and then lets the connection's destructor release it and call CoUninitialize.
+class CEventSubscription {
+public:
+    using SinkFactory = CWMIEventSink* (*)() noexcept;
+
+    CEventSubscription(const wchar_t* wmiNamespace, const wchar_t* query, SinkFactory createSink) noexcept;
+    ~CEventSubscription();
+    CEventSubscription(const CEventSubscription&) = delete;
+    CEventSubscription& operator=(const CEventSubscription&) = delete;
+
+    // Drops an earlier subscription, connects, sets the proxy blanket and
+    // registers the notification query with a new sink. Negative on failure.
+    [[nodiscard]] HRESULT Register() noexcept;
+    // S_OK when nothing is subscribed; a failed cancel keeps the subscription.
+    [[nodiscard]] HRESULT Unregister() noexcept;
+
+    [[nodiscard]] const CWMIServices& Connection() const noexcept { return m_connection; }
+    [[nodiscard]] CWMIEventSink* Sink() const noexcept { return m_pSink; }
+
+private:
+    const wchar_t* m_namespace;
+    const wchar_t* m_query;
+    SinkFactory m_createSink;
+    CWMIServices m_connection;
+    CWMIEventSink* m_pSink = nullptr;
+};
+
+// The two records, constructed at program start on the main thread.
+extern CEventSubscription g_DualOSEventSubscription;  // ROOT\WMI, DualOsEvent
+extern CEventSubscription g_PowerEventSubscription;   // ROOT\CIMV2, Win32_PowerManagementEvent
+
+[[nodiscard]] HRESULT RegisterDualOSEvent() noexcept;
+[[nodiscard]] HRESULT RegisterPowerEvent() noexcept;
+[[nodiscard]] HRESULT UnregisterDualOSEvent() noexcept;
+[[nodiscard]] HRESULT UnregisterPowerEvent() noexcept;

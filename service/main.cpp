@@ -1,9 +1,6 @@
-#include "common/log.h"
+#include "service/service_commands.h"
 
-#include <windows.h>
-
-int wmain()
+int wmain(int argc, wchar_t** argv)
 {
-    GetLog().Print(LOG_ERROR, "wmain", __LINE__, L"The service is not built yet.\n");
-    return 1;
+    return RunServiceProgram(argc, argv);
 }

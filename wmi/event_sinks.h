@@ -27,12 +27,24 @@ public:
     // of the remaining objects of that Indicate call.
     [[nodiscard]] virtual HRESULT EventHandler(CWMIObject& event) noexcept = 0;
 
+    // Inline so that the wrappers reach them without pulling the sinks and the
+    // process-wide subscriptions into programs that never subscribe.
     // Takes over the caller's reference to the stub sink (releasing any held).
-    void SetStubSink(IWbemObjectSink* stubSink) noexcept;
+    void SetStubSink(IWbemObjectSink* stubSink) noexcept
+    {
+        ReleaseStubSink();
+        m_pStubSink = stubSink;
+    }
     [[nodiscard]] IWbemObjectSink* StubSink() const noexcept { return m_pStubSink; }
-    // Drops the stub sink reference, which breaks the sink <-> stub cycle
-    // once the query has been cancelled.
-    void ReleaseStubSink() noexcept;
+    // Drops the stub sink reference; after the query is cancelled this breaks
+    // the sink <-> stub cycle so both are freed.
+    void ReleaseStubSink() noexcept
+    {
+        if (IWbemObjectSink* stub = m_pStubSink) {
+            m_pStubSink = nullptr;
+            stub->Release();
+        }
+    }
 
 private:
     volatile LONG m_refCount = 0;

@@ -67,9 +67,12 @@ protected:
 // One namespace connection. The creator has called
 // CoInitializeEx(NULL, COINIT_MULTITHREADED) on this thread just before; the
 // destructor balances it with CoUninitialize after releasing the connection.
+// A creator whose CoInitializeEx failed (a thread already in another
+// apartment: RPC_E_CHANGED_MODE) passes false, so the destructor does not
+// uninitialise the apartment that somebody else set up.
 class CWMIServices : public CWMIBase<IWbemServices> {
 public:
-    CWMIServices() noexcept = default;
+    explicit CWMIServices(bool balancesComInit = true) noexcept : m_balancesComInit(balancesComInit) {}
     ~CWMIServices() override;
 
     [[nodiscard]] HRESULT ConnectServer(const wchar_t* wmiNamespace, LONG securityFlags) noexcept;
@@ -85,6 +88,9 @@ public:
     // Out-parameters land in method's out-parameter object.
     [[nodiscard]] HRESULT ExecMethod(const wchar_t* objectPath, CWMIMethod& method, LONG flags,
                                      IWbemCallResult** callResult = nullptr) noexcept;
+
+private:
+    bool m_balancesComInit;
 };
 
 // One class or instance object (also a method's parameter object).
@@ -92,6 +98,11 @@ class CWMIObject : public CWMIBase<IWbemClassObject> {
 public:
     CWMIObject() noexcept = default;
     ~CWMIObject() override = default;
+
+    // The wrapper's own Get (pointer) and Put (slot) stay reachable beside the
+    // property operations of the same names.
+    using CWMIBase<IWbemClassObject>::Get;
+    using CWMIBase<IWbemClassObject>::Put;
 
     // value must be initialised (VariantInit); it is cleared before filling.
     // cimType, when given, receives the property's CIM type.

@@ -1,0 +1,95 @@
+#include "wmi/event_sinks.h"
+
+#include <atomic>
+
+namespace {
+
+std::atomic<CDualOSEventSink::Handler> g_dualOSEventHandler{nullptr};
+std::atomic<CPowerEventSink::Handler> g_powerEventHandler{nullptr};
+
+}  // namespace
+
+CWMIEventSink::~CWMIEventSink()
+{
+    ReleaseStubSink();
+}
+
+HRESULT CWMIEventSink::QueryInterface(REFIID iid, void** object) noexcept
+{
+    if (!object)
+        return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IWbemObjectSink)) {
+        *object = static_cast<IWbemObjectSink*>(this);
+        AddRef();
+        return S_OK;
+    }
+    // COM callers may release whatever a failed QueryInterface left behind.
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG CWMIEventSink::AddRef() noexcept
+{
+    return static_cast<ULONG>(InterlockedIncrement(&m_refCount));
+}
+
+ULONG CWMIEventSink::Release() noexcept
+{
+    const LONG count = InterlockedDecrement(&m_refCount);
+    if (count == 0)
+        delete this;
+    return static_cast<ULONG>(count);
+}
+
+HRESULT CWMIEventSink::Indicate(LONG count, IWbemClassObject** objects) noexcept
+{
+    if (count > 0 && !objects)
+        return WBEM_E_INVALID_PARAMETER;
+    HRESULT result = WBEM_S_NO_ERROR;
+    // The objects stay WMI's: each is lent to the wrapper without a reference
+    // and taken back without a release.
+    CWMIObject event;
+    for (LONG index = 0; index < count; ++index) {
+        event.Attach(objects[index]);
+        result = EventHandler(event);
+        static_cast<void>(event.Detach());
+        if (FAILED(result))
+            break;
+    }
+    return result;
+}
+
+HRESULT CWMIEventSink::SetStatus(LONG, HRESULT, BSTR, IWbemClassObject*) noexcept
+{
+    return WBEM_S_NO_ERROR;
+}
+
+void CDualOSEventSink::SetHandler(Handler handler) noexcept
+{
+    g_dualOSEventHandler.store(handler);
+}
+
+HRESULT CDualOSEventSink::EventHandler(CWMIObject& event) noexcept
+{
+    DWORD eventCode = 0;
+    if (FAILED(event.GetUInt32(L"EventCode", &eventCode)))
+        return WBEM_S_NO_ERROR;
+    if (const Handler handler = g_dualOSEventHandler.load())
+        handler(eventCode);
+    return WBEM_S_NO_ERROR;
+}
+
+void CPowerEventSink::SetHandler(Handler handler) noexcept
+{
+    g_powerEventHandler.store(handler);
+}
+
+HRESULT CPowerEventSink::EventHandler(CWMIObject& event) noexcept
+{
+    WORD eventType = 0;
+    if (FAILED(event.GetUInt16(L"EventType", &eventType)))
+        return WBEM_S_NO_ERROR;
+    if (const Handler handler = g_powerEventHandler.load())
+        handler(eventType);
+    return WBEM_S_NO_ERROR;
+}

@@ -1,9 +1,8 @@
-#include "common/log.h"
+#include "installer/flows.h"
 
 #include <windows.h>
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
-    GetLog().Print(LOG_ERROR, "wWinMain", __LINE__, L"The installer is not built yet.\n");
-    return 1;
+    return RunInstaller();
 }

@@ -1,0 +1,33 @@
+// What discovery learns about the system disk; the partition numbers are the
+// ones the generated diskpart scripts select.
+#pragma once
+
+#include <cstdint>
+
+struct CDiskInfo {
+    uint32_t diskIndex;
+    wchar_t diskDevicePath[64];
+    wchar_t systemDrive[4];
+    uint32_t windowsPartition;
+    uint32_t efiPartition;
+    uint32_t androidPresent;
+    uint32_t androidPartition;
+    uint32_t asosPresent;
+    uint32_t asosPartition;
+    wchar_t efiLetter[4];
+    wchar_t androidLetter[4];
+    wchar_t asosLetter[4];
+};
+
+// An Android installation counts only when ASOS lies directly behind ANDROID.
+inline void ApplyAndroidFinalCheck(CDiskInfo& info) noexcept
+{
+    if (info.androidPresent == 1 && info.androidPartition + 1 != info.asosPartition)
+        info.androidPresent = 0;
+}
+
+// Both partitions found, ASOS directly behind ANDROID (after the final check).
+inline bool HasAndroidInstallation(const CDiskInfo& info) noexcept
+{
+    return info.androidPresent == 1 && info.asosPresent == 1;
+}

@@ -1,0 +1,13 @@
+// The partition and boot-file changes of install and uninstall, each made by
+// a generated diskpart script or batch file.
+#pragma once
+
+#include "installer/disk_info.h"
+
+#include <string>
+
+// Returns 0, 9, 11, 12, 13 or 14 (InstallerResult). payload ends with a backslash.
+[[nodiscard]] int DoCreatePartition(CDiskInfo& info, const std::wstring& payload) noexcept;
+
+// Returns 0, 10, 11 or 15 (InstallerResult).
+[[nodiscard]] int DoDeletePartition(CDiskInfo& info) noexcept;

@@ -1,0 +1,46 @@
+// The texts of every diskpart script and batch file the installer runs. Each
+// template is formatted on its own and appended in order; numbers are written
+// in signed decimal as diskpart's "select" expects them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace scripts {
+
+inline constexpr wchar_t kExtendPartitionFile[] = L"extend-partition.txt";
+inline constexpr wchar_t kShrinkPartitionFile[] = L"shrink-partition.txt";
+inline constexpr wchar_t kInstallAndroidFile[] = L"install-android.txt";
+inline constexpr wchar_t kRemoveDirBatch[] = L"remove-dir.bat";
+inline constexpr wchar_t kInstallAndroidBatch[] = L"install-android.bat";
+inline constexpr wchar_t kUninstallAndroidFile[] = L"uninstall-android.txt";
+inline constexpr wchar_t kUninstallAndroidBatch[] = L"uninstall-android.bat";
+inline constexpr wchar_t kTestAndroidFile[] = L"test-android.txt";
+inline constexpr wchar_t kHibernateOffBatch[] = L"remove_file.bat";
+inline constexpr wchar_t kHibernateOnBatch[] = L"recover_file.bat";
+
+inline constexpr wchar_t kHibernateOffText[] = L"powercfg -h off";
+inline constexpr wchar_t kHibernateOnText[] = L"powercfg -h on";
+
+std::wstring ExtendPartition(uint32_t disk, uint32_t partition);
+std::wstring ShrinkWindows(uint32_t disk, uint32_t partition);
+std::wstring CreateAndroidPartitions(uint32_t disk, uint32_t efiPartition, const std::wstring& efiLetter,
+                                     const std::wstring& androidLetter, const std::wstring& asosLetter);
+std::wstring RemoveEfiAndroidFolder(const std::wstring& efiLetter);
+std::wstring RemoveLoaderFolder(const std::wstring& efiLetter);
+std::wstring CopyBootFiles(const std::wstring& efiLetter, const std::wstring& asosLetter,
+                           const std::wstring& payload);
+std::wstring RemoveLetter(uint32_t disk, uint32_t partition, const std::wstring& letter);
+std::wstring HideAsos(uint32_t disk, const std::wstring& asosLetter);
+std::wstring HideAndroidWithType(uint32_t disk, const std::wstring& androidLetter);
+
+std::wstring DeleteAndroidPartitions(uint32_t disk, bool androidPresent, uint32_t androidPartition,
+                                     bool asosPresent, uint32_t asosPartition);
+std::wstring CreateUserPartition(uint32_t disk);
+std::wstring AssignLetter(uint32_t disk, uint32_t partition, const std::wstring& letter);
+std::wstring RemoveBootFolders(const std::wstring& efiLetter);
+
+std::wstring UnhidePartition(uint32_t disk, uint32_t partition);
+std::wstring HidePartition(uint32_t disk, uint32_t partition);
+
+}  // namespace scripts

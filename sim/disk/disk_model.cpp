@@ -268,7 +268,7 @@ std::vector<FreeExtent> FreeExtents(const Disk& disk)
 
 bool HasVolume(const Partition& partition) noexcept
 {
-    return !partition.fileSystem.empty() && partition.type != kTypeMsr && !(partition.attributes & kAttrHidden);
+    return partition.type != kTypeMsr && !(partition.attributes & kAttrHidden);
 }
 
 std::string TypeName(std::string_view type)

@@ -99,8 +99,10 @@ void Renumber(Disk& disk);
 // Unpartitioned space of a disk, in offset order (extents of 1 MB and more).
 [[nodiscard]] std::vector<FreeExtent> FreeExtents(const Disk& disk);
 
-// Whether Windows surfaces a volume for the partition (Win32_Volume lists it):
-// formatted, not the MSR, and not hidden by GPT attribute bit 62.
+// Whether Windows surfaces a volume for the partition (Win32_Volume lists it,
+// diskpart can select and assign it): every partition but the MSR, unless GPT
+// attribute bit 62 hides it. A volume without a file system is RAW: it has no
+// free space to report.
 [[nodiscard]] bool HasVolume(const Partition& partition) noexcept;
 
 // Short name of a known type ("EFI", "MSR", "Basic", "Recovery", "Android"),

@@ -34,6 +34,20 @@ bool RunScript(const std::wstring& text, const wchar_t* fileName, DWORD* exitCod
     return RunDiskpartScript(text.c_str(), fileName, exitCode);
 }
 
+// Started and ended with exit code 0.
+bool RunSetScript(const std::wstring& text) noexcept
+{
+    DWORD exitCode = kExitCodePreset;
+    if (!RunScript(text, scripts::kInstallAndroidFile, &exitCode))
+        return false;
+    if (exitCode != 0) {
+        GetLog().Print(LOG_ERROR, "DoCreatePartition", __LINE__, L"INSTALLER_RET_SET_PARTITION_FAIL error=%x\n",
+                       exitCode);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int DoCreatePartition(CDiskInfo& info, const std::wstring& payload) noexcept
@@ -108,15 +122,17 @@ int DoCreatePartition(CDiskInfo& info, const std::wstring& payload) noexcept
         return INSTALLER_RET_COPY_FILES_FAIL;
     SetProgress(85);
 
-    if (!RunScript(scripts::RemoveLetter(disk, efi, info.efiLetter), scripts::kInstallAndroidFile))
+    // These steps are checked by their exit code as well: a partition left
+    // visible or untyped is a failed install and is rolled back.
+    if (!RunSetScript(scripts::RemoveLetter(disk, efi, info.efiLetter)))
         return INSTALLER_RET_SET_PARTITION_FAIL;
     SetProgress(88);
 
-    if (!RunScript(scripts::HideAsos(disk, info.asosLetter), scripts::kInstallAndroidFile))
+    if (!RunSetScript(scripts::HideAsos(disk, info.asosLetter)))
         return INSTALLER_RET_SET_PARTITION_FAIL;
     SetProgress(90);
 
-    if (!RunScript(scripts::HideAndroidWithType(disk, info.androidLetter), scripts::kInstallAndroidFile))
+    if (!RunSetScript(scripts::HideAndroidWithType(disk, info.androidLetter)))
         return INSTALLER_RET_SET_PARTITION_FAIL;
     SetProgress(100);
     return INSTALLER_RET_SUCCESS;

@@ -103,17 +103,17 @@ bool ParsePartition(const Fields& fields, Partition& p, std::string& error)
         }
         return &it->second;
     };
-    const std::string *offset = need("offset"), *size = need("size"), *type = need("type"),
+    const std::string *number = need("number"), *offset = need("offset"), *size = need("size"), *type = need("type"),
                       *attributes = need("attributes"), *fs = need("fs"), *label = need("label"),
                       *letter = need("letter"), *used = need("used"), *volume = need("volume"),
                       *folder = need("folder");
-    if (!offset || !size || !type || !attributes || !fs || !label || !letter || !used || !volume || !folder)
+    if (!number || !offset || !size || !type || !attributes || !fs || !label || !letter || !used || !volume || !folder)
         return false;
-    if (fields.size() != 10) {
+    if (fields.size() != 11) {
         error = "unknown partition field";
         return false;
     }
-    if (!ParseNumber(*offset, p.offsetMb) || !ParseNumber(*size, p.sizeMb) || p.sizeMb == 0 ||
+    if (!ParseNumber(*number, p.number) || p.number == 0 || !ParseNumber(*offset, p.offsetMb) || !ParseNumber(*size, p.sizeMb) || p.sizeMb == 0 ||
         !ParseNumber(*attributes, p.attributes) || !ParseNumber(*used, p.usedMb) || !ParseNumber(*volume, p.volumeId) ||
         p.volumeId == 0) {
         error = "bad number";
@@ -145,7 +145,7 @@ bool ParsePartition(const Fields& fields, Partition& p, std::string& error)
 
 std::string FormatPartition(const Partition& p)
 {
-    std::string line = "part offset=" + std::to_string(p.offsetMb) + " size=" + std::to_string(p.sizeMb) +
+    std::string line = "part number=" + std::to_string(p.number) + " offset=" + std::to_string(p.offsetMb) + " size=" + std::to_string(p.sizeMb) +
                        " type=" + p.type + " attributes=" + Hex64(p.attributes) +
                        " fs=" + (p.fileSystem.empty() ? std::string("-") : p.fileSystem) + " label=" + Quoted(p.label) +
                        " letter=" + (p.letter ? std::string(1, p.letter) : std::string("-")) +
@@ -165,7 +165,9 @@ bool CheckLayout(const Model& model, std::string& error)
             return false;
         }
         uint64_t end = 0;
+        std::vector<uint32_t> numbers;
         for (const Partition& p : disk.partitions) {
+            numbers.push_back(p.number);
             if (p.offsetMb < end || p.EndMb() > disk.sizeMb) {
                 error = "partition " + std::to_string(p.number) + " of disk " + std::to_string(disk.index) +
                         " overlaps or lies beyond the disk";
@@ -179,6 +181,11 @@ bool CheckLayout(const Model& model, std::string& error)
             volumes.push_back(p.volumeId);
             if (p.letter)
                 letters.push_back(p.letter);
+        }
+        std::sort(numbers.begin(), numbers.end());
+        if (std::adjacent_find(numbers.begin(), numbers.end()) != numbers.end()) {
+            error = "partition number twice on disk " + std::to_string(disk.index);
+            return false;
         }
     }
     std::sort(volumes.begin(), volumes.end());
@@ -242,13 +249,18 @@ const Disk* Model::DiskOfVolume(uint32_t volumeId) const noexcept
     return nullptr;
 }
 
-void Renumber(Disk& disk)
+void SortByOffset(Disk& disk)
 {
     std::stable_sort(disk.partitions.begin(), disk.partitions.end(),
                      [](const Partition& a, const Partition& b) { return a.offsetMb < b.offsetMb; });
-    uint32_t number = 1;
-    for (Partition& p : disk.partitions)
-        p.number = number++;
+}
+
+uint32_t LowestFreeNumber(const Disk& disk) noexcept
+{
+    for (uint32_t number = 1;; ++number)
+        if (std::none_of(disk.partitions.begin(), disk.partitions.end(),
+                         [&](const Partition& p) { return p.number == number; }))
+            return number;
 }
 
 std::vector<FreeExtent> FreeExtents(const Disk& disk)
@@ -393,7 +405,7 @@ bool ParseModel(std::string_view text, Model& model, std::string& error) noexcep
             return false;
         }
         for (Disk& disk : parsed.disks)
-            Renumber(disk);
+            SortByOffset(disk);
         if (!CheckLayout(parsed, error))
             return false;
         model = std::move(parsed);
@@ -474,6 +486,7 @@ Partition MakePartition(uint64_t offset, uint64_t size, std::string_view type, u
                         std::string folder = {})
 {
     Partition p;
+    p.number = 0;
     p.offsetMb = offset;
     p.sizeMb = size;
     p.type = std::string(type);
@@ -485,6 +498,15 @@ Partition MakePartition(uint64_t offset, uint64_t size, std::string_view type, u
     p.volumeId = volumeId;
     p.folder = folder.empty() ? std::string(kPartitionFolderRoot) + "vol" + std::to_string(volumeId) : folder;
     return p;
+}
+
+// A factory layout: partitions numbered in offset order.
+void NumberInOrder(Disk& disk)
+{
+    SortByOffset(disk);
+    uint32_t number = 1;
+    for (Partition& p : disk.partitions)
+        p.number = number++;
 }
 
 // Recovery, EFI, MSR and Windows (C:) filling the disk: the layout a
@@ -502,7 +524,7 @@ Disk StandardDisk(uint32_t index, uint32_t& nextVolume)
     disk.partitions.push_back(MakePartition(601, 16, kTypeMsr, 0, "", "", 0, 0, nextVolume++));
     disk.partitions.push_back(MakePartition(617, disk.sizeMb - 617, kTypeBasicData, 0, "NTFS", "Windows", 'C', 24576,
                                             nextVolume++, std::string(kSystemFolder)));
-    Renumber(disk);
+    NumberInOrder(disk);
     return disk;
 }
 
@@ -529,7 +551,7 @@ std::optional<Model> MachineVariant(std::string_view name)
         data.partitions.push_back(MakePartition(1, 100, kTypeEfi, 0, "FAT32", "DATAEFI", 'K', 1, next++));
         data.partitions.push_back(MakePartition(101, 200, kTypeBasicData, 0, "NTFS", "Spare", 'L', 10, next++));
         data.partitions.push_back(MakePartition(301, 32467, kTypeBasicData, 0, "NTFS", "Data", 'J', 100, next++));
-        Renumber(data);
+        NumberInOrder(data);
         model.disks.push_back(std::move(data));
         model.disks.push_back(StandardDisk(1, next));
     } else if (name == "removable-asos" || name == "removable-android") {
@@ -541,7 +563,7 @@ std::optional<Model> MachineVariant(std::string_view name)
         stick.sizeMb = 15360;
         stick.partitions.push_back(MakePartition(1, 15359, kTypeBasicData, 0, "NTFS",
                                                  name == "removable-asos" ? "ASOS" : "ANDROID", 'R', 100, next++));
-        Renumber(stick);
+        NumberInOrder(stick);
         model.disks.push_back(std::move(stick));
     } else {
         return std::nullopt;

@@ -34,7 +34,10 @@ inline constexpr std::string_view kSystemFolder = "C:\\";
 inline constexpr std::string_view kPartitionFolderRoot = "C:\\disksim\\";
 
 struct Partition {
-    uint32_t number = 0;        // diskpart's "select par" number: 1.. in offset order
+    // diskpart's "select par" number and Windows' PartitionNumber: the
+    // partition's GPT entry, kept for its life; a new partition takes the
+    // lowest free number, so deleting one does not renumber the others.
+    uint32_t number = 0;
     uint64_t offsetMb = 0;
     uint64_t sizeMb = 0;
     std::string type;           // GPT type GUID, lower case, no braces
@@ -54,7 +57,7 @@ struct Disk {
     std::string devicePath;      // Win32_DiskDrive.DeviceID, e.g. \\.\PHYSICALDRIVE0
     bool removable = false;
     uint64_t sizeMb = 0;
-    std::vector<Partition> partitions;  // kept in offset order, numbered 1..n
+    std::vector<Partition> partitions;  // kept in offset order
 };
 
 struct FreeExtent {
@@ -92,9 +95,10 @@ struct Model {
 [[nodiscard]] bool ParseModel(std::string_view text, Model& model, std::string& error) noexcept;
 [[nodiscard]] std::string FormatModel(const Model& model);
 
-// Re-sorts a disk's partitions by offset and numbers them 1..n, as diskpart
-// lists them after every change of the layout.
-void Renumber(Disk& disk);
+// Re-sorts a disk's partitions by offset after a change of the layout.
+void SortByOffset(Disk& disk);
+// The number a partition created now would get.
+[[nodiscard]] uint32_t LowestFreeNumber(const Disk& disk) noexcept;
 
 // Unpartitioned space of a disk, in offset order (extents of 1 MB and more).
 [[nodiscard]] std::vector<FreeExtent> FreeExtents(const Disk& disk);

@@ -386,9 +386,10 @@ private:
         p.folder = std::string(kPartitionFolderRoot) + "vol" + std::to_string(p.volumeId);
         if (!m_effects.EmptyFolder(p.folder))
             return Fail("the partition's folder could not be prepared");
+        p.number = LowestFreeNumber(*disk);
         ++m_model.nextVolumeId;
         disk->partitions.push_back(p);
-        Renumber(*disk);
+        SortByOffset(*disk);
         m_volume = p.volumeId;
         Say("DiskPart succeeded in creating the specified partition.");
         return Outcome::Done;
@@ -515,7 +516,6 @@ private:
         disk->partitions.erase(std::remove_if(disk->partitions.begin(), disk->partitions.end(),
                                               [&](const Partition& q) { return q.volumeId == volumeId; }),
                                disk->partitions.end());
-        Renumber(*disk);
         m_volume = 0;
         Say("DiskPart successfully deleted the selected partition.");
         return Outcome::Done;

@@ -1,0 +1,42 @@
+// The client end of the script pipe, as the switcher uses it: connect, send
+// one script, receive one result text, close. No log lines here; the caller
+// logs its own failures with GetLastError().
+#pragma once
+
+#include <windows.h>
+
+#include <string_view>
+
+#include "common/ownership.h"
+#include "service/script/script_pipe.h"
+#include "service/script/script_text.h"
+
+namespace obrin::script {
+
+// How long a client waits for a busy pipe before giving up.
+inline constexpr DWORD kBusyPipeWaitMs = 5000;
+
+class CScriptClient {
+public:
+    CScriptClient() noexcept = default;
+
+    // Closes any handle held, then opens the pipe; while it is busy, waits up
+    // to kBusyPipeWaitMs for a free instance and tries again. False (last
+    // error set) when the pipe is missing or stays busy.
+    [[nodiscard]] bool Connect(const wchar_t* pipeName = kScriptPipeName) noexcept;
+    // Switches to message read mode and writes the whole script in one write.
+    [[nodiscard]] bool Send(std::wstring_view script) noexcept;
+    // Empties results and reads the reply piecewise into it. True also when
+    // the reply was empty or a read failed part-way (keys are then missing);
+    // false only without a connection.
+    [[nodiscard]] bool Receive(ScriptVariables& results) noexcept;
+    void Close() noexcept { m_pipe.reset(); }
+
+    [[nodiscard]] bool Connected() const noexcept { return m_pipe.valid(); }
+    [[nodiscard]] HANDLE Handle() const noexcept { return m_pipe.get(); }
+
+private:
+    UniqueFileHandle m_pipe;
+};
+
+}  // namespace obrin::script

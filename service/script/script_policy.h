@@ -1,0 +1,25 @@
+// What the interpreter lets a script do: only what talking to the firmware's
+// DualOsMethod needs. Names are compared without regard to case.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace obrin::script {
+
+inline constexpr std::wstring_view kFirmwareNamespace = L"root\\wmi";
+inline constexpr std::wstring_view kFirmwareClass = L"DualOsMethod";
+inline constexpr std::wstring_view kFirmwareMethod = L"DualOSNotify";
+
+[[nodiscard]] bool EqualsNoCase(std::wstring_view left, std::wstring_view right) noexcept;
+
+[[nodiscard]] bool IsFirmwareNamespace(std::wstring_view wmiNamespace) noexcept;
+// "select <properties> from DualOsMethod", optionally followed by a clause.
+[[nodiscard]] bool IsFirmwareQuery(std::wstring_view query) noexcept;
+// "DualOsMethod", "DualOsMethod.<keys>" or "DualOsMethod=@", optionally behind
+// "\\<server>\root\wmi:" where server is "." or one of localServerNames.
+[[nodiscard]] bool IsFirmwareObjectPath(std::wstring_view path, std::span<const std::wstring> localServerNames) noexcept;
+[[nodiscard]] bool IsFirmwareMethod(std::wstring_view className, std::wstring_view methodName) noexcept;
+
+}  // namespace obrin::script

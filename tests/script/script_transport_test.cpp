@@ -1,0 +1,398 @@
+// The script pipe under Wine: server and client in this process, a runner
+// without WMI that answers with what it received.
+#include "service/script/script_client.h"
+#include "service/script/script_server.h"
+
+#include <gtest/gtest.h>
+#include <tlhelp32.h>
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace obrin::script {
+namespace {
+
+constexpr wchar_t kTestPipe[] = L"\\\\.\\pipe\\ObrinScriptTransportTest";
+
+// Answers with the actions it received, written back as script text;
+// "[1=ms,]" makes it sleep that long first.
+std::wstring EchoRunner(const ScriptActions& actions)
+{
+    for (const ScriptAction& action : actions)
+        if (action.code == 1)
+            Sleep(static_cast<DWORD>(ArgumentToLong(ArgumentText(action, 0))));
+    return WriteScript(actions);
+}
+
+// Connects as the switcher does: while the pipe is busy (the listener has not
+// made its next instance yet), waits for a free instance.
+UniqueFileHandle OpenClient(const wchar_t* name = kTestPipe)
+{
+    UniqueFileHandle pipe;
+    for (;;) {
+        pipe.reset(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (pipe || GetLastError() != ERROR_PIPE_BUSY || !WaitNamedPipeW(name, kBusyPipeWaitMs))
+            break;
+    }
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    if (pipe) {
+        EXPECT_TRUE(SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr)) << GetLastError();
+    }
+    return pipe;
+}
+
+bool WriteMessage(HANDLE pipe, const std::wstring& text)
+{
+    DWORD written = 0;
+    return WriteFile(pipe, text.data(), static_cast<DWORD>(WireBytes(text)), &written, nullptr) &&
+           written == WireBytes(text);
+}
+
+// Reads one whole message; error receives the failing read's error (0 when
+// the message arrived complete).
+std::wstring ReadMessage(HANDLE pipe, DWORD& error)
+{
+    std::wstring text;
+    std::vector<wchar_t> chunk(kPipeChunkChars);
+    for (;;) {
+        DWORD got = 0;
+        const BOOL read = ReadFile(pipe, chunk.data(), kPipeChunkBytes, &got, nullptr);
+        error = read ? 0 : GetLastError();
+        text.append(chunk.data(), got / sizeof(wchar_t));
+        if (error != ERROR_MORE_DATA)
+            return text;
+    }
+}
+
+std::wstring Exchange(const std::wstring& script, DWORD& error)
+{
+    UniqueFileHandle pipe = OpenClient();
+    if (!pipe) {
+        error = GetLastError();
+        return L"(no connection)";
+    }
+    if (!WriteMessage(pipe.get(), script)) {
+        error = GetLastError();
+        return L"(not written)";
+    }
+    return ReadMessage(pipe.get(), error);
+}
+
+DWORD CountOwnThreads()
+{
+    UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    DWORD count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot.get(), &entry); more; more = Thread32Next(snapshot.get(), &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId())
+            ++count;
+    return count;
+}
+
+// Polls until the thread count is expected or timeoutMs passed.
+bool WaitForThreadCount(DWORD expected, DWORD timeoutMs)
+{
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    while (CountOwnThreads() != expected) {
+        if (GetTickCount64() > end)
+            return false;
+        Sleep(10);
+    }
+    return true;
+}
+
+class ScriptTransport : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_server.Start(EchoRunner, kTestPipe)) << GetLastError(); }
+    void TearDown() override { m_server.Stop(); }
+
+    CScriptServer m_server;
+};
+
+TEST_F(ScriptTransport, ScriptIsAnsweredInOneMessage)
+{
+    DWORD error = 1;
+    EXPECT_EQ(Exchange(L"xx[100=root\\wmi,0,][101=4,3,0,]", error), L"[100=root\\wmi,0,][101=4,3,0,]");
+    EXPECT_EQ(error, 0u);
+}
+
+TEST_F(ScriptTransport, EmptyMessageGetsEmptyReply)
+{
+    DWORD error = 1;
+    EXPECT_EQ(Exchange(L"", error), L"");
+    EXPECT_EQ(error, 0u);
+}
+
+TEST_F(ScriptTransport, LongScriptLosesAndDuplicatesNoActionAtAnyChunkBoundary)
+{
+    // Every action is 13 characters; shifting the script by 0..12 characters
+    // puts each chunk boundary at every position inside an action.
+    ScriptActions expected;
+    std::wstring body;
+    for (int i = 0; i < 4000; ++i) {
+        wchar_t action[16];
+        swprintf(action, 16, L"[0=v%05d,x,]", i);
+        body += action;
+        expected.push_back(ScriptAction{0, {L"v" + std::to_wstring(100000 + i).substr(1), L"x"}});
+    }
+    ASSERT_GT(WireBytes(body), 100u * 1024);
+    const std::wstring expectedReply = WriteScript(expected);
+    for (std::size_t shift = 0; shift < 13; ++shift) {
+        SCOPED_TRACE(shift);
+        DWORD error = 1;
+        const std::wstring reply = Exchange(std::wstring(shift, L' ') + body, error);
+        EXPECT_EQ(error, 0u);
+        EXPECT_TRUE(reply == expectedReply) << "reply of " << reply.size() << " characters";
+    }
+}
+
+TEST_F(ScriptTransport, SecondScriptOnOneConnectionIsAnswered)
+{
+    UniqueFileHandle pipe = OpenClient();
+    ASSERT_TRUE(pipe) << GetLastError();
+    DWORD error = 1;
+    ASSERT_TRUE(WriteMessage(pipe.get(), L"[0=a,]"));
+    EXPECT_EQ(ReadMessage(pipe.get(), error), L"[0=a,]");
+    ASSERT_TRUE(WriteMessage(pipe.get(), L"[0=b,]"));
+    EXPECT_EQ(ReadMessage(pipe.get(), error), L"[0=b,]");
+    EXPECT_EQ(error, 0u);
+}
+
+TEST_F(ScriptTransport, MalformedActionEndsParsingOfALongMessage)
+{
+    std::wstring script = L"[0=first,][=bad,]";
+    script.append(5000, L'x');
+    script += L"[0=after,]";
+    DWORD error = 1;
+    EXPECT_EQ(Exchange(script, error), L"[0=first,]");
+    EXPECT_EQ(error, 0u);
+}
+
+TEST_F(ScriptTransport, ActionLongerThanAChunkEndsOnlyItsConnection)
+{
+    UniqueFileHandle idle = OpenClient();
+    ASSERT_TRUE(idle) << GetLastError();
+
+    DWORD error = 0;
+    const std::wstring reply = Exchange(L"[0=" + std::wstring(3000, L'x') + L",]", error);
+    EXPECT_EQ(reply, L"");
+    EXPECT_TRUE(error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED) << error;
+
+    ASSERT_TRUE(WriteMessage(idle.get(), L"[0=still,]"));
+    EXPECT_EQ(ReadMessage(idle.get(), error), L"[0=still,]");
+    EXPECT_EQ(error, 0u);
+}
+
+TEST_F(ScriptTransport, ScriptWithTooManyActionsEndsItsConnection)
+{
+    std::wstring allowed;
+    for (std::size_t i = 0; i < kMaxScriptActions; ++i)
+        allowed += L"[0=,]";
+    DWORD error = 1;
+    EXPECT_TRUE(Exchange(allowed, error) == allowed);
+    EXPECT_EQ(error, 0u);
+
+    EXPECT_EQ(Exchange(allowed + L"[0=,]", error), L"");
+    EXPECT_TRUE(error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED) << error;
+}
+
+TEST_F(ScriptTransport, TwoClientsRunConcurrently)
+{
+    std::atomic<DWORD> started = 0;
+    std::atomic<DWORD> finished = 0;
+    m_server.Stop();
+    // Each run waits until the other has started, so both answer only when
+    // the two runs overlap.
+    UniqueHandle bothIn(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(m_server.Start(
+        [&](const ScriptActions&) {
+            if (++started == 2)
+                SetEvent(bothIn.get());
+            const bool together = WaitForSingleObject(bothIn.get(), 5000) == WAIT_OBJECT_0;
+            ++finished;
+            return std::wstring(together ? L"together=1;" : L"together=0;");
+        },
+        kTestPipe));
+    std::wstring replies[2];
+    std::thread clients[2];
+    for (int i = 0; i < 2; ++i)
+        clients[i] = std::thread([&replies, i] {
+            DWORD error = 0;
+            replies[i] = Exchange(L"[0=a,]", error);
+        });
+    for (std::thread& client : clients)
+        client.join();
+    EXPECT_EQ(replies[0], L"together=1;");
+    EXPECT_EQ(replies[1], L"together=1;");
+    EXPECT_EQ(finished.load(), 2u);
+}
+
+TEST_F(ScriptTransport, ClientClosingWithoutWritingEndsItsThread)
+{
+    const DWORD before = CountOwnThreads();
+    UniqueFileHandle pipe = OpenClient();
+    ASSERT_TRUE(pipe) << GetLastError();
+    EXPECT_TRUE(WaitForThreadCount(before + 1, 2000)) << "threads: " << CountOwnThreads() << " before: " << before;
+    pipe.reset();
+    EXPECT_TRUE(WaitForThreadCount(before, 2000)) << "threads: " << CountOwnThreads() << " before: " << before;
+}
+
+TEST_F(ScriptTransport, ServerKeepsServingAfterClientVanishesMidExchange)
+{
+    {
+        UniqueFileHandle pipe = OpenClient();
+        ASSERT_TRUE(pipe) << GetLastError();
+        ASSERT_TRUE(WriteMessage(pipe.get(), L"[1=200,][0=" + std::wstring(1000, L'v') + L",]"));
+    }
+    Sleep(300);
+    DWORD error = 1;
+    EXPECT_EQ(Exchange(L"[0=next,]", error), L"[0=next,]");
+    EXPECT_EQ(error, 0u);
+}
+
+TEST_F(ScriptTransport, StopWithFiftyIdleClientsReturnsWithinTwoSeconds)
+{
+    std::vector<UniqueFileHandle> idle;
+    for (int i = 0; i < 50; ++i) {
+        idle.push_back(OpenClient());
+        ASSERT_TRUE(idle.back()) << i << ": " << GetLastError();
+    }
+    const auto begin = std::chrono::steady_clock::now();
+    m_server.Stop();
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin);
+    EXPECT_LT(elapsed.count(), 2000);
+    EXPECT_FALSE(m_server.Running());
+
+    DWORD error = 0;
+    EXPECT_EQ(ReadMessage(idle.front().get(), error), L"");
+    EXPECT_TRUE(error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED) << error;
+    EXPECT_FALSE(OpenClient());
+}
+
+TEST_F(ScriptTransport, StopLetsARunningScriptFinish)
+{
+    UniqueFileHandle pipe = OpenClient();
+    ASSERT_TRUE(pipe) << GetLastError();
+    ASSERT_TRUE(WriteMessage(pipe.get(), L"[1=300,][0=done,]"));
+    Sleep(100);
+    std::thread reader([&] {
+        DWORD error = 1;
+        EXPECT_EQ(ReadMessage(pipe.get(), error), L"[1=300,][0=done,]");
+        EXPECT_EQ(error, 0u);
+    });
+    m_server.Stop();
+    reader.join();
+}
+
+TEST_F(ScriptTransport, StartWhileRunningRestarts)
+{
+    ASSERT_TRUE(m_server.Start(EchoRunner, kTestPipe));
+    DWORD error = 1;
+    EXPECT_EQ(Exchange(L"[0=again,]", error), L"[0=again,]");
+}
+
+TEST(ScriptServerProcess, ServesTheServicePipeName)
+{
+    ASSERT_EQ(StartScriptServer(EchoRunner), 1);
+    CScriptClient client;
+    ASSERT_TRUE(client.Connect()) << GetLastError();
+    ASSERT_TRUE(client.Send(L"[0=a,]"));
+    ScriptVariables results;
+    EXPECT_TRUE(client.Receive(results));
+    client.Close();
+    EXPECT_EQ(StopScriptServer(), 1);
+    EXPECT_EQ(StopScriptServer(), 1);
+}
+
+class ScriptClientTest : public ScriptTransport {};
+
+TEST_F(ScriptClientTest, ExchangeFillsTheResultMap)
+{
+    m_server.Stop();
+    ASSERT_TRUE(m_server.Start([](const ScriptActions&) { return std::wstring(L"Foo=2;WMIS_ActionIndex=1;WMIS_HRESULT=0;"); },
+                               kTestPipe));
+    CScriptClient client;
+    ASSERT_TRUE(client.Connect(kTestPipe)) << GetLastError();
+    ASSERT_TRUE(client.Send(L"[0=Foo,1,][0=FOO,2,]")) << GetLastError();
+    ScriptVariables results{{L"stale", L"x"}};
+    ASSERT_TRUE(client.Receive(results));
+    EXPECT_EQ(FormatResults(results), L"Foo=2;WMIS_ActionIndex=1;WMIS_HRESULT=0;");
+    client.Close();
+    EXPECT_FALSE(client.Connected());
+}
+
+TEST_F(ScriptClientTest, LongReplyIsParsedAcrossChunks)
+{
+    m_server.Stop();
+    ScriptVariables sent;
+    for (int i = 0; i < 700; ++i)
+        sent[L"key" + std::to_wstring(i)] = std::wstring(static_cast<std::size_t>(i % 23), L'a' + static_cast<wchar_t>(i % 26));
+    const std::wstring reply = FormatResults(sent);
+    ASSERT_GT(WireBytes(reply), 3 * kPipeChunkBytes);
+    ASSERT_TRUE(m_server.Start([&](const ScriptActions&) { return reply; }, kTestPipe));
+    CScriptClient client;
+    ASSERT_TRUE(client.Connect(kTestPipe)) << GetLastError();
+    ASSERT_TRUE(client.Send(L"[0=,]"));
+    ScriptVariables results;
+    ASSERT_TRUE(client.Receive(results));
+    EXPECT_TRUE(results == sent) << results.size() << " of " << sent.size();
+}
+
+TEST_F(ScriptClientTest, EmptyReplyGivesEmptyMap)
+{
+    CScriptClient client;
+    ASSERT_TRUE(client.Connect(kTestPipe)) << GetLastError();
+    ASSERT_TRUE(client.Send(L""));
+    ScriptVariables results{{L"stale", L"x"}};
+    EXPECT_TRUE(client.Receive(results));
+    EXPECT_TRUE(results.empty());
+}
+
+TEST(ScriptClient, WithoutConnectionSendAndReceiveFail)
+{
+    CScriptClient client;
+    ScriptVariables results;
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(client.Send(L"[0=,]"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_FALSE(client.Receive(results));
+}
+
+TEST(ScriptClient, MissingPipeFailsWithFileNotFound)
+{
+    CScriptClient client;
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(client.Connect(L"\\\\.\\pipe\\ObrinNoSuchPipe"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(client.Connected());
+}
+
+TEST(ScriptClient, BusyPipeIsWaitedFor)
+{
+    constexpr wchar_t kBusyPipe[] = L"\\\\.\\pipe\\ObrinBusyPipeTest";
+    UniqueFileHandle server(CreateNamedPipeW(kBusyPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE,
+                                             1, kPipeChunkBytes, kPipeChunkBytes, 0, nullptr));
+    ASSERT_TRUE(server) << GetLastError();
+    UniqueFileHandle first(CreateFileW(kBusyPipe, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(first) << GetLastError();
+    // The only instance is taken; it is freed and listening again shortly.
+    std::thread release([&] {
+        Sleep(300);
+        first.reset();
+        DisconnectNamedPipe(server.get());
+        ConnectNamedPipe(server.get(), nullptr);
+    });
+    CScriptClient client;
+    const ULONGLONG begin = GetTickCount64();
+    EXPECT_TRUE(client.Connect(kBusyPipe)) << GetLastError();
+    EXPECT_LT(GetTickCount64() - begin, kBusyPipeWaitMs);
+    release.join();
+}
+
+}  // namespace
+}  // namespace obrin::script

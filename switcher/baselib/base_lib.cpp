@@ -445,8 +445,9 @@ int32_t BaseLib_MmFreeMem(BaseLibHandle handle, void* block) noexcept
     if (!ContextFromHandle(handle))
         return 0;
     BASELIB_ENTER();
-    free(block);
+    // Reported just before the release: a freed pointer may not be used, not even printed.
     BASELIB_DIAG(BASE_LIB_DIAG_INFO, "A memory(0x%p) has been released.", block);
+    free(block);
     BASELIB_LEAVE();
     return 1;
 }
@@ -468,10 +469,10 @@ int32_t BaseLib_MmFreeMemWithTag(BaseLibHandle handle, void* block) noexcept
         if (info->Address != block)
             continue;
         context->ListOps->RemoveEntry(ListHandle(context), node);
-        free(info->Address);
         BASELIB_DIAG(BASE_LIB_DIAG_INFO, "%s pMmTagInfo->pAddress(0x%p) has been released.", kPassed, block);
-        free(info);
+        free(info->Address);
         BASELIB_DIAG(BASE_LIB_DIAG_INFO, "%s pMmTagInfo(0x%p) has been released.", kPassed, static_cast<void*>(info));
+        free(info);
         BASELIB_LEAVE();
         return 1;
     }

@@ -1,5 +1,7 @@
 #include "common/log.h"
 
+#include "common/ownership.h"
+
 #include <windows.h>
 
 #include <share.h>
@@ -20,6 +22,9 @@ const char* LevelName(int level) noexcept
 
 CLogFile::CLogFile() noexcept
 {
+    // Call sites pass GetLastError() as an argument, evaluated after GetLog():
+    // setting up the log on that first call must not change it.
+    obrin::PreserveLastError keep;
     m_threshold = 0;
     wcsncpy(m_stem, L"DUALOSLOG", kStemCapacity - 1);
 
@@ -43,6 +48,8 @@ CLogFile::CLogFile() noexcept
 
 void CLogFile::Print(int level, const char* function, int line, const wchar_t* format, ...) noexcept
 {
+    // Callers may still read the last error after logging a failure.
+    obrin::PreserveLastError keep;
     if (level < m_threshold)
         return;
 

@@ -21,6 +21,16 @@ std::string LevelAndText(const std::string& line);
 // printf into a std::string.
 std::string Format(const char* format, ...);
 
+// The folder of the running test program (with a trailing backslash), where
+// the programs of the build's bin folder lie beside it.
+std::wstring ProgramFolder();
+
+// Runs program (a file in ProgramFolder()) with arguments, hidden, and waits
+// at most timeoutMs; output receives what it wrote to stdout. Returns the exit
+// code, or -1 when it could not be started or did not end in time.
+int RunProgram(const wchar_t* program, const std::wstring& arguments, std::string* output = nullptr,
+               DWORD timeoutMs = 30000);
+
 // An event object whose one property has the given CIM type and variant;
 // every other property is WBEM_E_NOT_FOUND. It counts its references so a
 // test can see that Indicate lends objects without AddRef/Release.

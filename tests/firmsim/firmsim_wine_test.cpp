@@ -1,0 +1,431 @@
+// The firmware stand-in through the real COM path: CoCreateInstance of the WMI
+// locator loads firmwmi.dll (installed by firmsim.exe), which serves root\wmi
+// and forwards the rest to Wine's own WMI.
+#include <windows.h>
+#include <wbemcli.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/ownership.h"
+
+namespace {
+
+using obrin::ComPtr;
+using obrin::UniqueBstr;
+using obrin::UniqueVariant;
+
+constexpr wchar_t kLocatorServerKey[] =
+    L"Software\\Classes\\CLSID\\{4590F811-1D3A-11D0-891F-00AA004B2E24}\\InprocServer32";
+constexpr wchar_t kInstanceKey[] = L"DualOsMethod.InstanceName=\"ACPI\\\\PNP0C14\\\\0_0\"";
+
+std::wstring ProgramFolder()
+{
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.find_last_of(L'\\') + 1);
+}
+
+struct ProgramRun {
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadAll(HANDLE pipe)
+{
+    std::string text;
+    char buffer[512];
+    DWORD read = 0;
+    while (ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0)
+        text.append(buffer, read);
+    return text;
+}
+
+struct PipeReader {
+    HANDLE pipe;
+    std::string text;
+};
+
+DWORD WINAPI ReadPipeThread(void* parameter)
+{
+    auto* reader = static_cast<PipeReader*>(parameter);
+    reader->text = ReadAll(reader->pipe);
+    return 0;
+}
+
+// Runs firmsim.exe with `arguments`, bounded to 60 s.
+ProgramRun RunFirmsim(const std::wstring& arguments)
+{
+    ProgramRun run;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    obrin::UniqueHandle outRead, outWrite, errRead, errWrite;
+    if (!CreatePipe(outRead.put(), outWrite.put(), &inherit, 0) || !CreatePipe(errRead.put(), errWrite.put(), &inherit, 0))
+        return run;
+    SetHandleInformation(outRead.get(), HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errRead.get(), HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = outWrite.get();
+    startup.hStdError = errWrite.get();
+    std::wstring commandLine = L"\"" + ProgramFolder() + L"firmsim.exe\" " + arguments;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
+        return run;
+    obrin::UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
+    outWrite.reset();
+    errWrite.reset();
+    PipeReader errReader{errRead.get(), {}};
+    obrin::UniqueHandle errThread(CreateThread(nullptr, 0, ReadPipeThread, &errReader, 0, nullptr));
+    run.out = ReadAll(outRead.get());
+    if (WaitForSingleObject(processHandle.get(), 60000) != WAIT_OBJECT_0)
+        TerminateProcess(processHandle.get(), 99);
+    WaitForSingleObject(errThread.get(), 10000);
+    run.err = errReader.text;
+    GetExitCodeProcess(processHandle.get(), &run.exitCode);
+    return run;
+}
+
+void Firmsim(const std::wstring& arguments)
+{
+    SCOPED_TRACE(testing::Message() << "firmsim " << testing::PrintToString(arguments));
+    const ProgramRun run = RunFirmsim(arguments);
+    ASSERT_EQ(run.exitCode, 0u) << run.err;
+    ASSERT_EQ(run.err, "");
+}
+
+UniqueBstr Bstr(const wchar_t* text)
+{
+    return UniqueBstr(SysAllocString(text));
+}
+
+HRESULT Connect(const wchar_t* nameSpace, ComPtr<IWbemServices>& services)
+{
+    ComPtr<IWbemLocator> locator;
+    HRESULT hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                                  locator.put_void());
+    if (FAILED(hr))
+        return hr;
+    UniqueBstr name = Bstr(nameSpace);
+    return locator->ConnectServer(name.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.put());
+}
+
+std::wstring InstancePath()
+{
+    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    EXPECT_TRUE(GetComputerNameW(computer, &size));
+    return L"\\\\" + std::wstring(computer, size) + L"\\ROOT\\wmi:" + kInstanceKey;
+}
+
+HRESULT PutUInt32(IWbemClassObject* object, const wchar_t* name, uint32_t value)
+{
+    VARIANT variant;
+    VariantInit(&variant);
+    variant.vt = VT_I4;
+    variant.lVal = static_cast<LONG>(value);
+    return object->Put(name, 0, &variant, CIM_UINT32);
+}
+
+struct NotifyResult {
+    HRESULT hr = E_FAIL;
+    ComPtr<IWbemClassObject> out;
+};
+
+// DualOSNotify the way the system's callers do it: class, method, spawned
+// in-parameters, ExecMethod on the instance path.
+NotifyResult Notify(IWbemServices* services, uint32_t code, uint32_t parameter, const std::wstring& path = InstancePath())
+{
+    NotifyResult result;
+    ComPtr<IWbemClassObject> classObject, inSignature, inParams;
+    UniqueBstr className = Bstr(L"DualOsMethod");
+    result.hr = services->GetObject(className.get(), 0, nullptr, classObject.put(), nullptr);
+    if (FAILED(result.hr))
+        return result;
+    result.hr = classObject->GetMethod(L"DualOSNotify", 0, inSignature.put(), nullptr);
+    if (FAILED(result.hr))
+        return result;
+    result.hr = inSignature->SpawnInstance(0, inParams.put());
+    if (SUCCEEDED(result.hr))
+        result.hr = PutUInt32(inParams.get(), L"NotificationCode", code);
+    if (SUCCEEDED(result.hr))
+        result.hr = PutUInt32(inParams.get(), L"NotifycationParmeter", parameter);
+    if (FAILED(result.hr))
+        return result;
+    UniqueBstr objectPath = Bstr(path.c_str());
+    UniqueBstr method = Bstr(L"DualOSNotify");
+    result.hr = services->ExecMethod(objectPath.get(), method.get(), 0, nullptr, inParams.get(), result.out.put(), nullptr);
+    return result;
+}
+
+// The returned word, which must be a uint32 carried in VT_I4.
+uint32_t ReturnValue(const NotifyResult& result)
+{
+    EXPECT_EQ(result.hr, S_OK);
+    if (!result.out)
+        return 0xDEADBEEF;
+    UniqueVariant value;
+    CIMTYPE type = 0;
+    EXPECT_EQ(result.out->Get(L"NotifycationReturnValue", 0, value.put(), &type, nullptr), S_OK);
+    EXPECT_EQ(type, CIM_UINT32);
+    EXPECT_EQ(value->vt, VT_I4);
+    return static_cast<uint32_t>(value->lVal);
+}
+
+std::string Calls()
+{
+    return RunFirmsim(L"calls").out;
+}
+
+class FirmsimEnvironment : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        ASSERT_EQ(m_com.result(), S_OK);
+        ASSERT_EQ(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY,
+                                       RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_SECURE_REFS, nullptr),
+                  S_OK);
+        Firmsim(L"install");
+    }
+
+private:
+    obrin::ComInit m_com{COINIT_MULTITHREADED};
+};
+
+[[maybe_unused]] testing::Environment* const g_environment = testing::AddGlobalTestEnvironment(new FirmsimEnvironment);
+
+class FirmwareWmi : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        Firmsim(L"reset");
+        ASSERT_EQ(Connect(L"root\\wmi", m_services), S_OK);
+    }
+
+    ComPtr<IWbemServices> m_services;
+};
+
+TEST_F(FirmwareWmi, DualOSNotifyAnswersThroughQueryPathAndExecMethod)
+{
+    // The proxy blanket goes through IClientSecurity on the services object.
+    EXPECT_EQ(CoSetProxyBlanket(m_services.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_PKT,
+                                RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE),
+              S_OK);
+    ComPtr<IEnumWbemClassObject> found;
+    UniqueBstr wql = Bstr(L"WQL");
+    UniqueBstr query = Bstr(L"Select * from DualOsMethod");
+    ASSERT_EQ(m_services->ExecQuery(wql.get(), query.get(), WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, found.put()), S_OK);
+    IWbemClassObject* slot = nullptr;
+    ULONG returned = 7;
+    ASSERT_EQ(found->Next(WBEM_INFINITE, 1, &slot, &returned), S_OK);
+    ASSERT_EQ(returned, 1u);
+    ComPtr<IWbemClassObject> instance = ComPtr<IWbemClassObject>::Attach(slot);
+    slot = nullptr;
+    EXPECT_EQ(found->Next(WBEM_INFINITE, 1, &slot, &returned), WBEM_S_FALSE);
+    EXPECT_EQ(returned, 0u);
+    EXPECT_EQ(slot, nullptr);
+
+    UniqueVariant path;
+    CIMTYPE type = 0;
+    ASSERT_EQ(instance->Get(L"__PATH", 0, path.put(), &type, nullptr), S_OK);
+    EXPECT_EQ(type, CIM_STRING);
+    ASSERT_EQ(path->vt, VT_BSTR);
+    EXPECT_EQ(std::wstring(path->bstrVal), InstancePath());
+
+    EXPECT_EQ(ReturnValue(Notify(m_services.get(), 17, 0, path->bstrVal)), 0u);
+    EXPECT_EQ(Calls(), "0x00000011 0x00000000\n");
+}
+
+TEST_F(FirmwareWmi, DefaultAnswersAndSetAnswersAreReturnedAndCallsRecorded)
+{
+    EXPECT_EQ(ReturnValue(Notify(m_services.get(), 17, 0)), 0u);
+    EXPECT_EQ(ReturnValue(Notify(m_services.get(), 16, 0)), 0x40000021u);
+    EXPECT_EQ(ReturnValue(Notify(m_services.get(), 24, 0)), 0x40000000u);
+    EXPECT_EQ(ReturnValue(Notify(m_services.get(), 20, 0)), 0u);
+    EXPECT_EQ(ReturnValue(Notify(m_services.get(), 19, 0x40000320)), 1u);
+    EXPECT_EQ(ReturnValue(Notify(m_services.get(), 0x77, 5)), 0u);
+    Firmsim(L"answer 16 0x40000001");
+    Firmsim(L"answer 0x77 4294967295");
+    EXPECT_EQ(ReturnValue(Notify(m_services.get(), 16, 0)), 0x40000001u);
+    EXPECT_EQ(ReturnValue(Notify(m_services.get(), 0x77, 0)), 0xFFFFFFFFu);
+    EXPECT_EQ(Calls(), "0x00000011 0x00000000\n0x00000010 0x00000000\n0x00000018 0x00000000\n"
+                       "0x00000014 0x00000000\n0x00000013 0x40000320\n0x00000077 0x00000005\n"
+                       "0x00000010 0x00000000\n0x00000077 0x00000000\n");
+}
+
+TEST_F(FirmwareWmi, FailMakesTheMethodCallFailForThatCodeOnly)
+{
+    Firmsim(L"fail 17 0x80041001");
+    const NotifyResult failed = Notify(m_services.get(), 17, 0);
+    EXPECT_EQ(failed.hr, static_cast<HRESULT>(WBEM_E_FAILED));
+    EXPECT_FALSE(failed.out);
+    EXPECT_EQ(ReturnValue(Notify(m_services.get(), 16, 0)), 0x40000021u);
+    // A later answer for the code ends its failure.
+    Firmsim(L"answer 17 2");
+    EXPECT_EQ(ReturnValue(Notify(m_services.get(), 17, 0)), 2u);
+    EXPECT_EQ(Calls(), "0x00000011 0x00000000\n0x00000010 0x00000000\n0x00000011 0x00000000\n");
+}
+
+TEST_F(FirmwareWmi, AbsentFirmwareHasNoInstanceAndNoClass)
+{
+    Firmsim(L"absent");
+    ComPtr<IEnumWbemClassObject> found;
+    UniqueBstr wql = Bstr(L"WQL");
+    UniqueBstr query = Bstr(L"Select * from DualOsMethod");
+    ASSERT_EQ(m_services->ExecQuery(wql.get(), query.get(), WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, found.put()), S_OK);
+    IWbemClassObject* slot = nullptr;
+    ULONG returned = 7;
+    EXPECT_EQ(found->Next(WBEM_INFINITE, 1, &slot, &returned), WBEM_S_FALSE);
+    EXPECT_EQ(returned, 0u);
+    EXPECT_EQ(slot, nullptr);
+
+    EXPECT_EQ(Notify(m_services.get(), 17, 0).hr, static_cast<HRESULT>(WBEM_E_NOT_FOUND));
+    ComPtr<IWbemClassObject> instance;
+    UniqueBstr path = Bstr(InstancePath().c_str());
+    EXPECT_EQ(m_services->GetObject(path.get(), 0, nullptr, instance.put(), nullptr), static_cast<HRESULT>(WBEM_E_NOT_FOUND));
+    EXPECT_EQ(Calls(), "");
+
+    Firmsim(L"present");
+    EXPECT_EQ(ReturnValue(Notify(m_services.get(), 17, 0)), 0u);
+}
+
+TEST_F(FirmwareWmi, RetTypeChangesTheTypeOfTheReturnedWord)
+{
+    Firmsim(L"rettype sint32");
+    NotifyResult result = Notify(m_services.get(), 16, 0);
+    ASSERT_EQ(result.hr, S_OK);
+    UniqueVariant value;
+    CIMTYPE type = 0;
+    ASSERT_EQ(result.out->Get(L"NotifycationReturnValue", 0, value.put(), &type, nullptr), S_OK);
+    EXPECT_EQ(type, CIM_SINT32);
+    EXPECT_EQ(value->vt, VT_I4);
+    EXPECT_EQ(value->lVal, 0x40000021);
+
+    Firmsim(L"rettype string");
+    result = Notify(m_services.get(), 16, 0);
+    ASSERT_EQ(result.hr, S_OK);
+    ASSERT_EQ(result.out->Get(L"NotifycationReturnValue", 0, value.put(), &type, nullptr), S_OK);
+    EXPECT_EQ(type, CIM_STRING);
+    ASSERT_EQ(value->vt, VT_BSTR);
+    EXPECT_EQ(std::wstring(value->bstrVal), L"1073741857");
+}
+
+TEST_F(FirmwareWmi, ClassAndInstanceObjectsBehaveAsWmiDocumentsThem)
+{
+    ComPtr<IWbemClassObject> classObject, inSignature, outSignature, inParams;
+    UniqueBstr className = Bstr(L"dualosmethod");
+    ASSERT_EQ(m_services->GetObject(className.get(), 0, nullptr, classObject.put(), nullptr), S_OK);
+    UniqueVariant value;
+    CIMTYPE type = 0;
+    ASSERT_EQ(classObject->Get(L"__GENUS", 0, value.put(), &type, nullptr), S_OK);
+    EXPECT_EQ(value->lVal, WBEM_GENUS_CLASS);
+    ASSERT_EQ(classObject->Get(L"__RELPATH", 0, value.put(), &type, nullptr), S_OK);
+    EXPECT_EQ(std::wstring(value->bstrVal), L"DualOsMethod");
+    EXPECT_EQ(classObject->GetMethod(L"NoSuchMethod", 0, inSignature.put(), nullptr), static_cast<HRESULT>(WBEM_E_NOT_FOUND));
+    ASSERT_EQ(classObject->GetMethod(L"DualOSNotify", 0, inSignature.put(), outSignature.put()), S_OK);
+    ASSERT_TRUE(inSignature && outSignature);
+    ASSERT_EQ(outSignature->Get(L"NotifycationReturnValue", 0, value.put(), &type, nullptr), S_OK);
+    EXPECT_EQ(type, CIM_UINT32);
+    EXPECT_EQ(value->vt, VT_NULL);
+
+    ASSERT_EQ(inSignature->SpawnInstance(0, inParams.put()), S_OK);
+    ASSERT_EQ(inParams->Get(L"__CLASS", 0, value.put(), &type, nullptr), S_OK);
+    EXPECT_EQ(std::wstring(value->bstrVal), L"__PARAMETERS");
+    EXPECT_EQ(inParams->Get(L"Missing", 0, value.put(), &type, nullptr), static_cast<HRESULT>(WBEM_E_NOT_FOUND));
+
+    // Put converts to the property's own type, which a different CIM type may not override.
+    VARIANT text;
+    VariantInit(&text);
+    text.vt = VT_BSTR;
+    text.bstrVal = SysAllocString(L"4294967295");
+    EXPECT_EQ(inParams->Put(L"NotificationCode", 0, &text, 0), S_OK);
+    VariantClear(&text);
+    ASSERT_EQ(inParams->Get(L"NotificationCode", 0, value.put(), &type, nullptr), S_OK);
+    EXPECT_EQ(type, CIM_UINT32);
+    EXPECT_EQ(value->vt, VT_I4);
+    EXPECT_EQ(value->lVal, -1);
+    text.vt = VT_BSTR;
+    text.bstrVal = SysAllocString(L"seventeen");
+    EXPECT_EQ(inParams->Put(L"NotificationCode", 0, &text, 0), static_cast<HRESULT>(WBEM_E_TYPE_MISMATCH));
+    VariantClear(&text);
+    EXPECT_EQ(inParams->Get(L"NotificationCode", 0, value.put(), &type, nullptr), S_OK);
+    EXPECT_EQ(value->lVal, -1) << "a refused Put keeps the value";
+    EXPECT_EQ(PutUInt32(inParams.get(), L"NotifycationParmeter", 1), S_OK);
+    VARIANT number;
+    VariantInit(&number);
+    number.vt = VT_I4;
+    number.lVal = 1;
+    EXPECT_EQ(inParams->Put(L"NotifycationParmeter", 0, &number, CIM_STRING), static_cast<HRESULT>(WBEM_E_TYPE_MISMATCH));
+    EXPECT_EQ(inParams->Put(L"Unknown", 0, &number, CIM_UINT32), static_cast<HRESULT>(WBEM_E_NOT_FOUND));
+    EXPECT_EQ(inParams->Put(L"__CLASS", 0, &number, 0), static_cast<HRESULT>(WBEM_E_READ_ONLY));
+
+    ComPtr<IWbemClassObject> instance, spawned, ignored;
+    UniqueBstr path = Bstr(kInstanceKey);
+    ASSERT_EQ(m_services->GetObject(path.get(), 0, nullptr, instance.put(), nullptr), S_OK);
+    ASSERT_EQ(instance->Get(L"Active", 0, value.put(), &type, nullptr), S_OK);
+    EXPECT_EQ(type, CIM_BOOLEAN);
+    EXPECT_EQ(value->vt, VT_BOOL);
+    EXPECT_EQ(value->boolVal, VARIANT_TRUE);
+    EXPECT_EQ(instance->SpawnInstance(0, spawned.put()), static_cast<HRESULT>(WBEM_E_INVALID_OPERATION));
+    EXPECT_EQ(instance->GetMethod(L"DualOSNotify", 0, ignored.put(), nullptr), static_cast<HRESULT>(WBEM_E_ILLEGAL_OPERATION));
+
+    ComPtr<IWbemClassObject> eventClass;
+    UniqueBstr eventName = Bstr(L"DualOsEvent");
+    ASSERT_EQ(m_services->GetObject(eventName.get(), 0, nullptr, eventClass.put(), nullptr), S_OK);
+    ASSERT_EQ(eventClass->Get(L"EventCode", 0, value.put(), &type, nullptr), S_OK);
+    EXPECT_EQ(type, CIM_UINT32);
+}
+
+TEST_F(FirmwareWmi, MalformedRequestsAreRefusedAndNotRecorded)
+{
+    ComPtr<IEnumWbemClassObject> found;
+    UniqueBstr wql = Bstr(L"WQL");
+    UniqueBstr sql = Bstr(L"SQL");
+    UniqueBstr query = Bstr(L"Select * from DualOsMethod");
+    UniqueBstr unknownClass = Bstr(L"Select * from NoSuchClass");
+    UniqueBstr garbage = Bstr(L"Select from");
+    EXPECT_EQ(m_services->ExecQuery(sql.get(), query.get(), 0, nullptr, found.put()), static_cast<HRESULT>(WBEM_E_INVALID_QUERY_TYPE));
+    EXPECT_EQ(m_services->ExecQuery(wql.get(), unknownClass.get(), 0, nullptr, found.put()), static_cast<HRESULT>(WBEM_E_INVALID_CLASS));
+    EXPECT_EQ(m_services->ExecQuery(wql.get(), garbage.get(), 0, nullptr, found.put()), static_cast<HRESULT>(WBEM_E_INVALID_QUERY));
+
+    EXPECT_EQ(Notify(m_services.get(), 17, 0, L"DualOsMethod").hr, static_cast<HRESULT>(WBEM_E_INVALID_OPERATION));
+    EXPECT_EQ(Notify(m_services.get(), 17, 0, L"DualOsMethod.InstanceName=\"other\"").hr, static_cast<HRESULT>(WBEM_E_NOT_FOUND));
+    EXPECT_EQ(Notify(m_services.get(), 17, 0, L"DualOsMethod.InstanceName=").hr, static_cast<HRESULT>(WBEM_E_INVALID_OBJECT_PATH));
+    UniqueBstr path = Bstr(kInstanceKey);
+    UniqueBstr otherMethod = Bstr(L"Notify");
+    UniqueBstr method = Bstr(L"DualOSNotify");
+    ComPtr<IWbemClassObject> out;
+    EXPECT_EQ(m_services->ExecMethod(path.get(), otherMethod.get(), 0, nullptr, nullptr, out.put(), nullptr), static_cast<HRESULT>(WBEM_E_INVALID_METHOD));
+    EXPECT_EQ(m_services->ExecMethod(path.get(), method.get(), 0, nullptr, nullptr, out.put(), nullptr), static_cast<HRESULT>(WBEM_E_INVALID_METHOD_PARAMETERS));
+    EXPECT_EQ(Calls(), "");
+}
+
+TEST(RootCimv2, StillAnswersFromWinesOwnWmi)
+{
+    ComPtr<IWbemServices> services;
+    ASSERT_EQ(Connect(L"root\\cimv2", services), S_OK);
+    EXPECT_EQ(CoSetProxyBlanket(services.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
+                                RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE),
+              S_OK);
+    ComPtr<IEnumWbemClassObject> found;
+    UniqueBstr wql = Bstr(L"WQL");
+    UniqueBstr query = Bstr(L"SELECT * FROM Win32_OperatingSystem");
+    ASSERT_EQ(services->ExecQuery(wql.get(), query.get(), WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY,
+                                  nullptr, found.put()),
+              S_OK);
+    IWbemClassObject* slot = nullptr;
+    ULONG returned = 0;
+    ASSERT_EQ(found->Next(WBEM_INFINITE, 1, &slot, &returned), S_OK);
+    ComPtr<IWbemClassObject> system = ComPtr<IWbemClassObject>::Attach(slot);
+    UniqueVariant caption;
+    ASSERT_EQ(system->Get(L"Caption", 0, caption.put(), nullptr, nullptr), S_OK);
+    ASSERT_EQ(caption->vt, VT_BSTR);
+    EXPECT_GT(SysStringLen(caption->bstrVal), 0u);
+}
+
+}  // namespace

@@ -4,6 +4,8 @@
 //   disksim files                        every file in the partitions' folders
 //   disksim fail COMMAND [SKIP]          the (SKIP+1)-th run of a diskpart command fails
 //   disksim install-tools                diskpart.exe and powercfg.exe into system32
+//   disksim occupy LETTERS               make drives the model does not know (e.g. "MNOPQ"),
+//   disksim release LETTERS              so that few letters stay free, and take them back
 #include "sim/disk/disk_files.h"
 
 #include "common/ownership.h"
@@ -12,6 +14,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cwctype>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +30,7 @@ constexpr int kUsage = 2;
 int Usage()
 {
     std::fputs("usage: disksim init VARIANT [--no-payload] | show | files | fail COMMAND [SKIP] | install-tools\n"
+               "       | occupy LETTERS | release LETTERS\n"
                "variants:",
                stderr);
     for (std::string_view name : MachineVariantNames())
@@ -88,14 +93,21 @@ int Init(std::string_view variant, bool withPayload)
     std::optional<Model> model = MachineVariant(variant);
     if (!model)
         return Usage();
-    // A model made before leaves its letters in the prefix: take them away.
+    // A model made before leaves its letters and folders in the prefix: take
+    // them away.
     Model previous;
     std::string ignored;
     if (LoadModelFile(ModelFilePath(), previous, ignored)) {
-        for (const Disk& disk : previous.disks)
-            for (const Partition& p : disk.partitions)
-                if (p.letter && p.folder != kSystemFolder && !RemoveDriveLetter(p.letter))
+        for (const Disk& disk : previous.disks) {
+            for (const Partition& p : disk.partitions) {
+                if (p.folder == kSystemFolder)
+                    continue;
+                if (p.letter && !RemoveDriveLetter(p.letter))
                     std::fprintf(stderr, "disksim: cannot remove drive %c: (error %lu)\n", p.letter, GetLastError());
+                if (!RemovePartitionFolder(Widen(p.folder)))
+                    std::fprintf(stderr, "disksim: cannot remove %s (error %lu)\n", p.folder.c_str(), GetLastError());
+            }
+        }
     }
     for (const Disk& disk : model->disks) {
         for (const Partition& p : disk.partitions) {
@@ -221,6 +233,54 @@ int InstallTools()
     return kDone;
 }
 
+// Letters given as one word ("MNO"); each must be A..Z, without repeats.
+std::optional<std::string> ParseLetters(const wchar_t* text)
+{
+    std::string letters;
+    for (const wchar_t* c = text; *c; ++c) {
+        wchar_t upper = static_cast<wchar_t>(towupper(*c));
+        if (upper < L'A' || upper > L'Z' || letters.find(static_cast<char>(upper)) != std::string::npos)
+            return std::nullopt;
+        letters.push_back(static_cast<char>(upper));
+    }
+    if (letters.empty())
+        return std::nullopt;
+    return letters;
+}
+
+int Occupy(const wchar_t* text, bool occupy)
+{
+    std::optional<std::string> letters = ParseLetters(text);
+    if (!letters)
+        return Usage();
+    Model model;
+    if (!LoadOrReport(model))
+        return kFailed;
+    const std::wstring folder = Widen(std::string(kPartitionFolderRoot)) + L"occupied";
+    if (occupy && !EmptyPartitionFolder(folder)) {
+        std::fprintf(stderr, "disksim: cannot prepare %s (error %lu)\n", Narrow(folder).c_str(), GetLastError());
+        return kFailed;
+    }
+    for (char letter : *letters) {
+        // The model's own letters belong to diskpart.
+        if (model.FindByLetter(letter)) {
+            std::fprintf(stderr, "disksim: %c: is a partition of the model\n", letter);
+            return kFailed;
+        }
+        wchar_t root[] = {static_cast<wchar_t>(letter), L':', L'\\', L'\0'};
+        bool present = GetDriveTypeW(root) != DRIVE_NO_ROOT_DIR;
+        if (occupy && present) {
+            std::fprintf(stderr, "disksim: %c: is already a drive\n", letter);
+            return kFailed;
+        }
+        if (occupy ? !DefineDriveLetter(letter, folder) : (present && !RemoveDriveLetter(letter))) {
+            std::fprintf(stderr, "disksim: cannot change drive %c: (error %lu)\n", letter, GetLastError());
+            return kFailed;
+        }
+    }
+    return kDone;
+}
+
 int Run(int argc, wchar_t** argv)
 {
     if (argc < 2)
@@ -241,6 +301,8 @@ int Run(int argc, wchar_t** argv)
         return Fail(Narrow(argv[2]), argc == 4 ? argv[3] : nullptr);
     if (command == L"install-tools" && argc == 2)
         return InstallTools();
+    if ((command == L"occupy" || command == L"release") && argc == 3)
+        return Occupy(argv[2], command == L"occupy");
     return Usage();
 }
 

@@ -273,6 +273,38 @@ TEST_F(DiskStandIn, MachinesBringTheirLettersAndANewMachineTakesThemAway)
     EXPECT_EQ(stick->label, "ASOS");
 }
 
+TEST_F(DiskStandIn, OccupiedLettersAreDrivesThatDiskpartWillNotTake)
+{
+    ASSERT_EQ(Disksim(L"occupy MNOPQRSTUVWXY"), 0u);
+    for (wchar_t letter = L'M'; letter <= L'Y'; ++letter) {
+        wchar_t root[] = {letter, L':', L'\\', L'\0'};
+        EXPECT_EQ(GetDriveTypeW(root), static_cast<UINT>(DRIVE_FIXED)) << static_cast<char>(letter);
+    }
+    EXPECT_EQ(Diskpart("select disk 0\r\nselect par 2\r\nassign letter=\"M:\"\r\nexit\r\n"), 4u);
+    EXPECT_EQ(Part(Load(), 2)->letter, 0);
+    EXPECT_EQ(Disksim(L"occupy M"), 1u) << "already a drive";
+    EXPECT_EQ(Disksim(L"occupy C"), 1u) << "the model's own letter";
+    EXPECT_EQ(Disksim(L"occupy M1"), 2u);
+
+    ASSERT_EQ(Disksim(L"release MNOPQRSTUVWXY"), 0u);
+    EXPECT_EQ(GetDriveTypeW(L"M:\\"), static_cast<UINT>(DRIVE_NO_ROOT_DIR));
+    EXPECT_EQ(GetDriveTypeW(L"Y:\\"), static_cast<UINT>(DRIVE_NO_ROOT_DIR));
+    EXPECT_EQ(Diskpart("select disk 0\r\nselect par 2\r\nassign letter=\"M:\"\r\nexit\r\n"), 0u);
+}
+
+TEST_F(DiskStandIn, ANewMachineClearsThePartitionsOfTheOldOne)
+{
+    ASSERT_EQ(Diskpart("select disk 0\r\nselect par 4\r\nshrink minimum=1024\r\ncreate partition primary\r\n"
+                       "format quick fs=ntfs label=\"ASOS\"\r\nassign letter=O\r\nexit\r\n"),
+              0u);
+    const std::wstring folder = Widen(Load().FindByLetter('O')->folder);
+    ASSERT_TRUE(WriteBytes(L"O:\\system.img", "image"));
+    ASSERT_EQ(Disksim(L"init standard"), 0u);
+    EXPECT_FALSE(Exists(folder));
+    EXPECT_EQ(GetDriveTypeW(L"O:\\"), static_cast<UINT>(DRIVE_NO_ROOT_DIR));
+    EXPECT_EQ(Load().disks[0].partitions.size(), 4u);
+}
+
 TEST_F(DiskStandIn, FormatErasesWhatAPartitionHeld)
 {
     ASSERT_EQ(Diskpart("select disk 0\r\nselect par 4\r\nshrink minimum=1024\r\ncreate partition primary\r\n"

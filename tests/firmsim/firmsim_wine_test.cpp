@@ -177,6 +177,11 @@ uint32_t ReturnValue(const NotifyResult& result)
     return static_cast<uint32_t>(value->lVal);
 }
 
+bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b)
+{
+    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
 std::string Calls()
 {
     return RunFirmsim(L"calls").out;
@@ -426,6 +431,305 @@ TEST(RootCimv2, StillAnswersFromWinesOwnWmi)
     ASSERT_EQ(system->Get(L"Caption", 0, caption.put(), nullptr, nullptr), S_OK);
     ASSERT_EQ(caption->vt, VT_BSTR);
     EXPECT_GT(SysStringLen(caption->bstrVal), 0u);
+}
+
+// Records what WMI delivers; Indicate runs on delivery threads.
+class RecordingSink final : public IWbemObjectSink {
+public:
+    struct Event {
+        std::wstring className;
+        std::wstring property;
+        CIMTYPE type = 0;
+        VARTYPE vt = VT_EMPTY;
+        LONG value = 0;
+    };
+
+    explicit RecordingSink(const wchar_t* property) : m_property(property), m_arrived(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+    {
+        if (iid != IID_IUnknown && iid != IID_IWbemObjectSink) {
+            *out = nullptr;
+            return E_NOINTERFACE;
+        }
+        *out = static_cast<IWbemObjectSink*>(this);
+        AddRef();
+        return S_OK;
+    }
+    // Lives on the test's stack; the count only shows that references are balanced.
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
+    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(InterlockedDecrement(&m_refs)); }
+
+    HRESULT STDMETHODCALLTYPE Indicate(LONG count, IWbemClassObject** objects) override
+    {
+        for (LONG i = 0; i < count; ++i) {
+            Event event;
+            UniqueVariant value;
+            if (SUCCEEDED(objects[i]->Get(L"__CLASS", 0, value.put(), nullptr, nullptr)) && value->vt == VT_BSTR)
+                event.className = value->bstrVal;
+            if (SUCCEEDED(objects[i]->Get(m_property.c_str(), 0, value.put(), &event.type, nullptr))) {
+                event.vt = value->vt;
+                event.value = value->vt == VT_I4 ? value->lVal : -1;
+            }
+            AcquireSRWLockExclusive(&m_lock);
+            m_events.push_back(event);
+            ReleaseSRWLockExclusive(&m_lock);
+        }
+        SetEvent(m_arrived.get());
+        return WBEM_S_NO_ERROR;
+    }
+    HRESULT STDMETHODCALLTYPE SetStatus(LONG flags, HRESULT result, BSTR, IWbemClassObject*) override
+    {
+        AcquireSRWLockExclusive(&m_lock);
+        m_statuses.push_back({flags, result});
+        ReleaseSRWLockExclusive(&m_lock);
+        return WBEM_S_NO_ERROR;
+    }
+
+    // Waits until `count` events have arrived in all, or `milliseconds` passed.
+    std::vector<Event> WaitForEvents(size_t count, DWORD milliseconds)
+    {
+        const ULONGLONG deadline = GetTickCount64() + milliseconds;
+        for (;;) {
+            std::vector<Event> events = Events();
+            const ULONGLONG now = GetTickCount64();
+            if (events.size() >= count || now >= deadline)
+                return events;
+            WaitForSingleObject(m_arrived.get(), static_cast<DWORD>(deadline - now));
+        }
+    }
+    std::vector<Event> Events()
+    {
+        AcquireSRWLockShared(&m_lock);
+        std::vector<Event> copy = m_events;
+        ReleaseSRWLockShared(&m_lock);
+        return copy;
+    }
+    std::vector<std::pair<LONG, HRESULT>> Statuses()
+    {
+        AcquireSRWLockShared(&m_lock);
+        auto copy = m_statuses;
+        ReleaseSRWLockShared(&m_lock);
+        return copy;
+    }
+    LONG References() const { return m_refs; }
+
+private:
+    std::wstring m_property;
+    obrin::UniqueHandle m_arrived;
+    SRWLOCK m_lock = SRWLOCK_INIT;
+    LONG m_refs = 0;
+    std::vector<Event> m_events;
+    std::vector<std::pair<LONG, HRESULT>> m_statuses;
+};
+
+// The client side of a subscription as WMI clients make it: a stub from the
+// unsecured apartment in front of the sink, the query with WBEM_FLAG_SEND_STATUS.
+class Subscription {
+public:
+    Subscription(const wchar_t* nameSpace, const wchar_t* query, RecordingSink& sink)
+    {
+        m_result = Connect(nameSpace, m_services);
+        if (FAILED(m_result))
+            return;
+        ComPtr<IUnsecuredApartment> apartment;
+        m_result = CoCreateInstance(CLSID_UnsecuredApartment, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnsecuredApartment,
+                                    apartment.put_void());
+        if (FAILED(m_result))
+            return;
+        ComPtr<IUnknown> stub;
+        m_result = apartment->CreateObjectStub(&sink, stub.put());
+        if (SUCCEEDED(m_result))
+            m_result = stub.As(m_stubSink);
+        if (FAILED(m_result))
+            return;
+        UniqueBstr wql = Bstr(L"WQL");
+        UniqueBstr text = Bstr(query);
+        m_result = m_services->ExecNotificationQueryAsync(wql.get(), text.get(), WBEM_FLAG_SEND_STATUS, nullptr,
+                                                          m_stubSink.get());
+    }
+
+    HRESULT Result() const { return m_result; }
+    HRESULT Cancel() { return m_services->CancelAsyncCall(m_stubSink.get()); }
+
+private:
+    HRESULT m_result = E_FAIL;
+    ComPtr<IWbemServices> m_services;
+    ComPtr<IWbemObjectSink> m_stubSink;
+};
+
+class FirmwareEvents : public testing::Test {
+protected:
+    void SetUp() override { Firmsim(L"reset"); }
+};
+
+TEST_F(FirmwareEvents, RaisedDualOsEventReachesTheSinkWithinOneSecondUntilCancelled)
+{
+    RecordingSink sink(L"EventCode");
+    {
+        // Raised before the subscription: never delivered.
+        Firmsim(L"raise 0xD1");
+        Subscription subscription(L"ROOT\\WMI", L"SELECT * FROM DualOsEvent", sink);
+        ASSERT_EQ(subscription.Result(), S_OK);
+
+        Firmsim(L"raise 0xD2");
+        const ULONGLONG raised = GetTickCount64();
+        auto events = sink.WaitForEvents(1, 1000);
+        ASSERT_EQ(events.size(), 1u) << "no event within one second of firmsim raise";
+        EXPECT_LE(GetTickCount64() - raised, 1000u);
+        EXPECT_EQ(events[0].className, L"DualOsEvent");
+        EXPECT_EQ(events[0].type, CIM_UINT32);
+        EXPECT_EQ(events[0].vt, VT_I4);
+        EXPECT_EQ(events[0].value, 0xD2);
+        // WBEM_FLAG_SEND_STATUS brings no progress reports for an event query.
+        EXPECT_TRUE(sink.Statuses().empty());
+
+        Firmsim(L"raise 0xD5");
+        Firmsim(L"raise 0xE1");
+        events = sink.WaitForEvents(3, 2000);
+        ASSERT_EQ(events.size(), 3u);
+        EXPECT_EQ(events[1].value, 0xD5);
+        EXPECT_EQ(events[2].value, 0xE1);
+
+        ASSERT_EQ(subscription.Cancel(), S_OK);
+        const auto statuses = sink.Statuses();
+        ASSERT_EQ(statuses.size(), 1u);
+        EXPECT_EQ(statuses[0].first, WBEM_STATUS_COMPLETE);
+        EXPECT_EQ(statuses[0].second, static_cast<HRESULT>(WBEM_E_CALL_CANCELLED));
+        EXPECT_EQ(subscription.Cancel(), static_cast<HRESULT>(WBEM_E_NOT_FOUND));
+
+        Firmsim(L"raise 0xD3");
+        EXPECT_EQ(sink.WaitForEvents(4, 500).size(), 3u) << "delivered after cancel";
+    }
+    EXPECT_EQ(sink.References(), 0) << "the stand-in keeps references to a cancelled sink";
+}
+
+TEST_F(FirmwareEvents, ResumeReachesTheCimv2PowerSubscriptionOnly)
+{
+    RecordingSink firmware(L"EventCode");
+    RecordingSink power(L"EventType");
+    Subscription firmwareSubscription(L"root\\wmi", L"SELECT * FROM DualOsEvent", firmware);
+    Subscription powerSubscription(L"ROOT\\CIMV2", L"SELECT * FROM Win32_PowerManagementEvent", power);
+    ASSERT_EQ(firmwareSubscription.Result(), S_OK);
+    ASSERT_EQ(powerSubscription.Result(), S_OK);
+
+    Firmsim(L"resume 7");
+    auto events = power.WaitForEvents(1, 1000);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].className, L"Win32_PowerManagementEvent");
+    EXPECT_EQ(events[0].type, CIM_UINT16);
+    EXPECT_EQ(events[0].vt, VT_I4);
+    EXPECT_EQ(events[0].value, 7);
+
+    Firmsim(L"raise 210");
+    ASSERT_EQ(firmware.WaitForEvents(1, 1000).size(), 1u);
+    EXPECT_EQ(power.Events().size(), 1u);
+    EXPECT_EQ(firmware.Events().size(), 1u);
+
+    EXPECT_EQ(powerSubscription.Cancel(), S_OK);
+    EXPECT_EQ(firmwareSubscription.Cancel(), S_OK);
+}
+
+TEST_F(FirmwareEvents, TwoSubscriptionsBothReceiveEachEvent)
+{
+    RecordingSink first(L"EventCode");
+    RecordingSink second(L"EventCode");
+    Subscription one(L"root\\wmi", L"SELECT * FROM DualOsEvent", first);
+    Subscription two(L"root\\wmi", L"select * from dualosevent", second);
+    ASSERT_EQ(one.Result(), S_OK);
+    ASSERT_EQ(two.Result(), S_OK);
+    Firmsim(L"raise 0xD6");
+    EXPECT_EQ(first.WaitForEvents(1, 1000).size(), 1u);
+    EXPECT_EQ(second.WaitForEvents(1, 1000).size(), 1u);
+    EXPECT_EQ(one.Cancel(), S_OK);
+    EXPECT_EQ(two.Cancel(), S_OK);
+}
+
+TEST_F(FirmwareEvents, NotificationQueriesForOtherClassesAreRefused)
+{
+    RecordingSink sink(L"EventCode");
+    EXPECT_EQ(Subscription(L"root\\wmi", L"SELECT * FROM DualOsMethod", sink).Result(),
+              static_cast<HRESULT>(WBEM_E_NOT_EVENT_CLASS));
+    EXPECT_EQ(Subscription(L"root\\wmi", L"SELECT * FROM NoSuchEvent", sink).Result(),
+              static_cast<HRESULT>(WBEM_E_INVALID_CLASS));
+    EXPECT_EQ(Subscription(L"root\\wmi", L"SELECT * FROM", sink).Result(), static_cast<HRESULT>(WBEM_E_INVALID_QUERY));
+}
+
+std::string ReadStateFile()
+{
+    obrin::UniqueFileHandle file(CreateFileW((ProgramFolder() + L"firmsim.state").c_str(), GENERIC_READ,
+                                             FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    return file ? ReadAll(file.get()) : std::string("<missing>");
+}
+
+TEST(FirmsimControl, BadInputGivesOneLineErrorExitTwoAndKeepsTheState)
+{
+    Firmsim(L"reset");
+    Firmsim(L"answer 16 5");
+    Firmsim(L"raise 0xD2");
+    const std::string before = ReadStateFile();
+    ASSERT_NE(before, "<missing>");
+    for (const wchar_t* arguments : {L"", L"bogus", L"answer 16", L"answer 16 x", L"fail 17 0", L"rettype uint16",
+                                     L"raise -1", L"raise 0x100000000", L"resume 65536", L"calls now", L"reset all"}) {
+        SCOPED_TRACE(testing::Message() << "firmsim " << testing::PrintToString(std::wstring(arguments)));
+        const ProgramRun run = RunFirmsim(arguments);
+        EXPECT_EQ(run.exitCode, 2u);
+        EXPECT_EQ(run.out, "");
+        ASSERT_GE(run.err.size(), 10u);
+        EXPECT_EQ(run.err.rfind("firmsim: ", 0), 0u) << run.err;
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+    }
+    EXPECT_EQ(ReadStateFile(), before);
+}
+
+TEST(FirmsimControl, DamagedStateIsReportedAndOnlyResetReplacesIt)
+{
+    const std::wstring path = ProgramFolder() + L"firmsim.state";
+    {
+        obrin::UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(file);
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(file.get(), "garbage\n", 8, &written, nullptr));
+    }
+    ProgramRun run = RunFirmsim(L"answer 17 1");
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_NE(run.err.find("damaged"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadStateFile(), "garbage\n");
+
+    // The method fails rather than answer from a state it cannot record into.
+    ComPtr<IWbemServices> services;
+    ASSERT_EQ(Connect(L"root\\wmi", services), S_OK);
+    EXPECT_EQ(Notify(services.get(), 17, 0).hr, static_cast<HRESULT>(WBEM_E_FAILED));
+
+    Firmsim(L"reset");
+    EXPECT_EQ(ReturnValue(Notify(services.get(), 17, 0)), 0u);
+}
+
+std::wstring LocatorServer()
+{
+    wchar_t value[MAX_PATH] = {};
+    DWORD bytes = sizeof value;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kLocatorServerKey, nullptr, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
+                     nullptr, value, &bytes) != ERROR_SUCCESS)
+        return L"<unreadable>";
+    return value;
+}
+
+TEST(FirmsimControl, UninstallRestoresTheOriginalLocatorAndInstallIsRepeatable)
+{
+    const std::wstring ours = ProgramFolder() + L"firmwmi.dll";
+    ASSERT_TRUE(EqualsIgnoringCase(LocatorServer(), ours)) << testing::PrintToString(LocatorServer());
+    Firmsim(L"install");
+    Firmsim(L"uninstall");
+    const std::wstring original = LocatorServer();
+    EXPECT_NE(original.find(L"wbemprox.dll"), std::wstring::npos) << testing::PrintToString(original);
+
+    const ProgramRun again = RunFirmsim(L"uninstall");
+    EXPECT_EQ(again.exitCode, 1u);
+    EXPECT_EQ(LocatorServer(), original);
+
+    Firmsim(L"install");
+    EXPECT_TRUE(EqualsIgnoringCase(LocatorServer(), ours));
 }
 
 }  // namespace

@@ -102,6 +102,11 @@ struct ModuleTraits {
     static Type Invalid() noexcept { return nullptr; }
     static void Close(Type m) noexcept { FreeLibrary(m); }
 };
+struct FindHandleTraits {
+    using Type = HANDLE;
+    static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(Type h) noexcept { FindClose(h); }
+};
 
 template <typename T>
 struct GdiObjectTraits {
@@ -122,6 +127,7 @@ using UniqueRegKey = UniqueResource<RegKeyTraits>;
 using UniqueBstr = UniqueResource<BstrTraits>;
 using UniqueLocalMem = UniqueResource<LocalMemTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
+using UniqueFindHandle = UniqueResource<FindHandleTraits>;  // FindFirstFileW searches
 using UniqueFont = UniqueResource<GdiObjectTraits<HFONT>>;
 using UniqueBitmap = UniqueResource<GdiObjectTraits<HBITMAP>>;
 using UniqueMemoryDc = UniqueResource<MemoryDcTraits>;  // CreateCompatibleDC, not GetDC

@@ -60,8 +60,8 @@ bool DeleteContents(const std::wstring& folder) noexcept
 {
     WIN32_FIND_DATAW found;
     std::wstring pattern = folder + L"\\*";
-    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
+    UniqueFindHandle search(FindFirstFileW(pattern.c_str(), &found));
+    if (!search)
         return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_NO_MORE_FILES;
     bool ok = true;
     do {
@@ -77,8 +77,7 @@ bool DeleteContents(const std::wstring& folder) noexcept
             ok = RemoveDirectoryW(path.c_str()) && ok;
         else
             ok = DeleteFileW(path.c_str()) && ok;
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &found));
     return ok;
 }
 

@@ -146,8 +146,8 @@ int Init(std::string_view variant, bool withPayload)
 void ListFiles(const std::wstring& root, const std::wstring& relative)
 {
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((root + relative + L"*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
+    obrin::UniqueFindHandle search(FindFirstFileW((root + relative + L"*").c_str(), &found));
+    if (!search)
         return;
     do {
         std::wstring name = found.cFileName;
@@ -158,8 +158,7 @@ void ListFiles(const std::wstring& root, const std::wstring& relative)
         } else {
             std::printf("    \\%s\n", Narrow(relative + name).c_str());
         }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &found));
 }
 
 int Files()

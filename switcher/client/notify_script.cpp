@@ -1,0 +1,59 @@
+#include "switcher/client/notify_script.h"
+
+namespace obrin::switcher {
+
+namespace {
+
+const std::wstring* Find(const script::ScriptVariables& reply, const wchar_t* key)
+{
+    const auto it = reply.find(key);
+    return it != reply.end() ? &it->second : nullptr;
+}
+
+}  // namespace
+
+std::wstring NotifyScriptText(uint32_t code)
+{
+    using script::BuildAction;
+    const script::ScriptActions actions = {
+        BuildAction(100, L"root\\wmi,0"),
+        BuildAction(101, L"4,3,0"),
+        BuildAction(102, L"Select * from DualOsMethod,16"),
+        BuildAction(200, L"-1"),
+        BuildAction(401, L"__PATH"),
+        BuildAction(104, L"DualOsMethod,DualOSNotify"),
+        BuildAction(300, L"NotificationCode," + std::to_wstring(code)),
+        BuildAction(300, L"NotifycationParmeter,0"),
+        BuildAction(105, L"$(__PATH),0"),
+        BuildAction(301, L"NotifycationReturnValue"),
+    };
+    return script::WriteScript(actions);
+}
+
+NotifyReply ReadNotifyReply(const script::ScriptVariables& reply)
+{
+    NotifyReply outcome;
+    if (const std::wstring* index = Find(reply, L"WMIS_ActionIndex"))
+        outcome.actionIndex = *index;
+    const std::wstring* hresult = Find(reply, L"WMIS_HRESULT");
+    int32_t result = 0;
+    if (!hresult || !script::ReadLong(*hresult, result))
+        return outcome;
+    outcome.result = result;
+    if (result != 0)
+        return outcome;
+
+    // Callers act on the value, not on the result: a value that does not read
+    // as a number must not turn into 0 ("ready") for them.
+    const std::wstring* value = Find(reply, L"NotifycationReturnValue");
+    if (!value || value->empty())
+        return outcome;
+    uint32_t returnValue = 0;
+    if (script::ReadUnsignedLong(*value, returnValue))
+        outcome.returnValue = returnValue;
+    else
+        outcome.result = kMalformedReply;
+    return outcome;
+}
+
+}  // namespace obrin::switcher

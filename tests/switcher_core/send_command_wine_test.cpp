@@ -1,0 +1,234 @@
+// The switcher's DualOS_SendCommand over the real pipe: first against a test
+// server that records the message and answers with a given text, then against
+// the script server and interpreter with the firmware stand-in installed in
+// this prefix (firmsim.exe beside the test program).
+#include "switcher/client/dualos_client.h"
+
+#include "common/ownership.h"
+#include "service/script/script_interp.h"
+#include "service/script/script_pipe.h"
+#include "service/script/script_server.h"
+#include "tests/support/test_support.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+namespace {
+
+using obrin::UniqueFileHandle;
+using obrin::test::CountLinesWith;
+using obrin::test::LogTail;
+using obrin::test::RunProgram;
+
+// One connection on the script pipe: keeps the message the client wrote and
+// answers with a fixed text. The exchange ends when the client closes its end,
+// which DualOS_SendCommand does before it returns.
+class RecordingServer {
+public:
+    explicit RecordingServer(std::wstring reply) : m_reply(std::move(reply))
+    {
+        m_pipe.reset(CreateNamedPipeW(obrin::script::kScriptPipeName, PIPE_ACCESS_DUPLEX,
+                                      PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096, 0,
+                                      nullptr));
+        if (m_pipe)
+            m_thread = std::thread([this] { Serve(); });
+    }
+    ~RecordingServer()
+    {
+        if (!m_thread.joinable())
+            return;
+        // A client that never came: connect once so the server's wait ends.
+        UniqueFileHandle wake(CreateFileW(obrin::script::kScriptPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+        wake.reset();
+        m_thread.join();
+    }
+
+    [[nodiscard]] bool Ready() const { return m_pipe.valid(); }
+    // The message as received; call after the exchange.
+    [[nodiscard]] const std::wstring& Message()
+    {
+        m_thread.join();
+        return m_message;
+    }
+
+private:
+    void Serve()
+    {
+        if (!ConnectNamedPipe(m_pipe.get(), nullptr) && GetLastError() != ERROR_PIPE_CONNECTED)
+            return;
+        for (;;) {
+            wchar_t chunk[128];
+            DWORD bytes = 0;
+            const BOOL complete = ReadFile(m_pipe.get(), chunk, sizeof(chunk), &bytes, nullptr);
+            m_message.append(chunk, bytes / sizeof(wchar_t));
+            if (complete)
+                break;
+            if (GetLastError() != ERROR_MORE_DATA)
+                return;
+        }
+        DWORD written = 0;
+        if (!WriteFile(m_pipe.get(), m_reply.data(), static_cast<DWORD>(m_reply.size() * sizeof(wchar_t)), &written,
+                       nullptr))
+            return;
+        // Returns with ERROR_BROKEN_PIPE once the client has read and closed.
+        wchar_t rest[16];
+        DWORD ignored = 0;
+        while (ReadFile(m_pipe.get(), rest, sizeof(rest), &ignored, nullptr) || GetLastError() == ERROR_MORE_DATA) {
+        }
+    }
+
+    std::wstring m_reply;
+    std::wstring m_message;
+    UniqueFileHandle m_pipe;
+    std::thread m_thread;
+};
+
+constexpr wchar_t kScriptFor17[] =
+    L"[100=root\\wmi,0,][101=4,3,0,][102=Select * from DualOsMethod,16,][200=-1,][401=__PATH,]"
+    L"[104=DualOsMethod,DualOSNotify,][300=NotificationCode,17,][300=NotifycationParmeter,0,]"
+    L"[105=$(__PATH),0,][301=NotifycationReturnValue,]";
+
+TEST(SendCommandWire, SendsTheTenActionsAndTakesTheAnswer)
+{
+    RecordingServer server(L"NotifycationReturnValue=0;WMIS_ActionIndex=9;WMIS_HRESULT=0;__PATH=p;");
+    ASSERT_TRUE(server.Ready()) << GetLastError();
+    const LogTail log;
+    uint32_t value = 1;
+    EXPECT_EQ(S_OK, DualOS_SendCommand(17, value));
+    EXPECT_EQ(0u, value);
+    EXPECT_EQ(kScriptFor17, server.Message());
+    EXPECT_EQ(1u, CountLinesWith(log.NewLines(), "[INFO][DualOS_SendCommand():"));
+    EXPECT_EQ(1u, CountLinesWith(log.NewLines(), "0x00000000 = DualOSNotify(0x00000011, 0x00000000)."));
+}
+
+TEST(SendCommandWire, FailedActionIsLoggedAndKeepsThePreset)
+{
+    RecordingServer server(L"WMIS_ActionIndex=8;WMIS_HRESULT=-2147217407;");
+    ASSERT_TRUE(server.Ready()) << GetLastError();
+    const LogTail log;
+    uint32_t value = 0x40000000;
+    EXPECT_EQ(static_cast<HRESULT>(0x80041001), DualOS_SendCommand(24, value));
+    EXPECT_EQ(0x40000000u, value);
+    EXPECT_EQ(1u, CountLinesWith(log.NewLines(), "[ERROR][DualOS_SendCommand():"));
+    EXPECT_EQ(1u, CountLinesWith(log.NewLines(),
+                                 "[HRESULT=0x80041001] [ActionIndex=8] DualOSNotify(0x00000018, 0x00000000)."));
+}
+
+TEST(SendCommandWire, ReplyWithoutResultIsAFailureThatKeepsThePreset)
+{
+    // A value with no WMIS_HRESULT beside it is not the firmware's answer.
+    RecordingServer server(L"NotifycationReturnValue=0;");
+    ASSERT_TRUE(server.Ready()) << GetLastError();
+    const LogTail log;
+    uint32_t value = 1;
+    const HRESULT hr = DualOS_SendCommand(20, value);
+    EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+    EXPECT_EQ(1u, value);
+    EXPECT_EQ(1u, CountLinesWith(log.NewLines(), "[ActionIndex=] DualOSNotify(0x00000014, 0x00000000)."));
+}
+
+TEST(SendCommandWire, EmptyReplyIsAFailure)
+{
+    RecordingServer server(L"");
+    ASSERT_TRUE(server.Ready()) << GetLastError();
+    uint32_t value = 1;
+    EXPECT_TRUE(FAILED(DualOS_SendCommand(17, value)));
+    EXPECT_EQ(1u, value);
+}
+
+TEST(SendCommandWire, NoServerGivesAWin32ErrorAndKeepsThePreset)
+{
+    const LogTail log;
+    uint32_t value = 1;
+    SetLastError(0xdeadbeef);
+    const HRESULT hr = DualOS_SendCommand(17, value);
+    EXPECT_EQ(0x8007u, static_cast<uint32_t>(hr) >> 16) << std::hex << hr;
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), hr);
+    EXPECT_EQ(1u, value);
+    EXPECT_EQ(1u, CountLinesWith(log.NewLines(), "Fail to open WMI Script Server [Err=2]."));
+}
+
+bool g_firmwareInstalled = false;
+
+class FirmwareEnvironment : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        const auto result = RunProgram(L"firmsim.exe", L"install");
+        g_firmwareInstalled = result.finished && result.exitCode == 0;
+    }
+};
+
+[[maybe_unused]] testing::Environment* const g_environment =
+    testing::AddGlobalTestEnvironment(new FirmwareEnvironment);
+
+// The service's script server and interpreter, run in this process.
+class SendCommandThroughServer : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!g_firmwareInstalled)
+            GTEST_SKIP() << "the firmware stand-in (firmsim.exe) could not be installed in this prefix";
+        ASSERT_TRUE(Firmsim(L"reset"));
+        ASSERT_EQ(1, obrin::script::StartScriptServer(obrin::script::RunScriptToResults)) << GetLastError();
+    }
+    void TearDown() override { obrin::script::StopScriptServer(); }
+
+    static bool Firmsim(const std::wstring& arguments)
+    {
+        const auto result = RunProgram(L"firmsim.exe", arguments);
+        return result.finished && result.exitCode == 0;
+    }
+};
+
+TEST_F(SendCommandThroughServer, FirmwareAnswerOverwritesThePreset)
+{
+    ASSERT_TRUE(Firmsim(L"answer 17 0"));
+    uint32_t value = 1;
+    EXPECT_EQ(S_OK, DualOS_SendCommand(17, value));
+    EXPECT_EQ(0u, value);
+
+    ASSERT_TRUE(Firmsim(L"answer 16 0x40000021"));
+    value = 0;
+    EXPECT_EQ(S_OK, DualOS_SendCommand(16, value));
+    EXPECT_EQ(0x40000021u, value);
+}
+
+TEST_F(SendCommandThroughServer, RejectedMethodCallNamesActionEight)
+{
+    ASSERT_TRUE(Firmsim(L"fail 17 0x80041001"));
+    const LogTail log;
+    uint32_t value = 1;
+    const HRESULT hr = DualOS_SendCommand(17, value);
+    EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+    EXPECT_EQ(1u, value);
+    EXPECT_EQ(1u, CountLinesWith(log.NewLines(), "[ActionIndex=8] DualOSNotify(0x00000011, 0x00000000)."))
+        << log.NewText();
+}
+
+TEST_F(SendCommandThroughServer, MissingFirmwareFailsBeforeTheCall)
+{
+    ASSERT_TRUE(Firmsim(L"absent"));
+    const LogTail log;
+    uint32_t value = 0x40000000;
+    EXPECT_TRUE(FAILED(DualOS_SendCommand(24, value)));
+    EXPECT_EQ(0x40000000u, value);
+    EXPECT_EQ(0u, CountLinesWith(log.NewLines(), "[ActionIndex=8]")) << log.NewText();
+    EXPECT_EQ(1u, CountLinesWith(log.NewLines(), "DualOSNotify(0x00000018, 0x00000000).")) << log.NewText();
+}
+
+TEST_F(SendCommandThroughServer, StoppedServerGivesAWin32Error)
+{
+    obrin::script::StopScriptServer();
+    uint32_t value = 1;
+    const HRESULT hr = DualOS_SendCommand(17, value);
+    EXPECT_EQ(0x8007u, static_cast<uint32_t>(hr) >> 16) << std::hex << hr;
+    EXPECT_EQ(1u, value);
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 #include <process.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -13,6 +14,8 @@ namespace {
 
 // How long the listener pauses before retrying when all 255 instances are in use.
 constexpr DWORD kAllInstancesBusyRetryMs = 50;
+// How often a stopping listener cancels a wait for a client to read its reply.
+constexpr DWORD kFlushCancelRetryMs = 50;
 // WaitForMultipleObjects takes at most this many handles.
 constexpr std::size_t kWaitGroup = MAXIMUM_WAIT_OBJECTS;
 
@@ -54,6 +57,14 @@ struct Connection {
     UniqueFileHandle instance;
     const ScriptRunner* runner = nullptr;
     HANDLE stopEvent = nullptr;
+    // Set while the thread waits in FlushFileBuffers for the client to read.
+    std::shared_ptr<std::atomic<bool>> flushing;
+};
+
+// What the listener keeps of each connection thread.
+struct TrackedConnection {
+    UniqueHandle thread;
+    std::shared_ptr<std::atomic<bool>> flushing;
 };
 
 bool WriteReply(HANDLE instance, HANDLE stopEvent, const std::wstring& reply) noexcept
@@ -82,8 +93,11 @@ void ServeConnection(Connection& connection) noexcept
         if (!WriteReply(instance, connection.stopEvent, reply))
             return;
         // Returns once the client has read the reply, so nothing it has not
-        // read yet is lost when the connection is dropped later.
+        // read yet is lost when the connection is dropped later. A client
+        // that never reads is cut off by a stop (CancelSynchronousIo).
+        connection.flushing->store(true);
         FlushFileBuffers(instance);
+        connection.flushing->store(false);
         DWORD mode = PIPE_READMODE_BYTE;
         SetNamedPipeHandleState(instance, &mode, nullptr, nullptr);
     }
@@ -98,23 +112,29 @@ unsigned __stdcall ConnectionThread(void* context) noexcept
 }
 
 // Starts the thread that serves instance; the instance stays with the caller
-// when no thread could be started.
-UniqueHandle StartConnectionThread(UniqueFileHandle& instance, const ScriptRunner& runner, HANDLE stopEvent) noexcept
+// when no thread could be started (the returned thread is then empty).
+TrackedConnection StartConnectionThread(UniqueFileHandle& instance, const ScriptRunner& runner, HANDLE stopEvent) noexcept
 {
-    auto* connection = new (std::nothrow) Connection;
-    if (!connection)
-        return UniqueHandle();
+    TrackedConnection tracked;
+    std::unique_ptr<Connection> connection;
+    try {
+        tracked.flushing = std::make_shared<std::atomic<bool>>(false);
+        connection = std::make_unique<Connection>();
+    } catch (const std::bad_alloc&) {
+        return TrackedConnection{};
+    }
     connection->runner = &runner;
     connection->stopEvent = stopEvent;
+    connection->flushing = tracked.flushing;
     connection->instance.reset(instance.get());
-    UniqueHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ConnectionThread, connection, 0, nullptr)));
-    if (!thread) {
+    tracked.thread.reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ConnectionThread, connection.get(), 0, nullptr)));
+    if (!tracked.thread) {
         (void)connection->instance.release();
-        delete connection;
-        return thread;
+        return tracked;
     }
+    (void)connection.release();
     (void)instance.release();
-    return thread;
+    return tracked;
 }
 
 UniqueFileHandle CreateServerInstance(const wchar_t* pipeName) noexcept
@@ -131,19 +151,30 @@ UniqueFileHandle CreateServerInstance(const wchar_t* pipeName) noexcept
                                              &attributes));
 }
 
-void PruneEndedThreads(std::vector<UniqueHandle>& threads) noexcept
+void PruneEndedThreads(std::vector<TrackedConnection>& threads) noexcept
 {
-    std::erase_if(threads, [](const UniqueHandle& thread) { return WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0; });
+    std::erase_if(threads, [](const TrackedConnection& tracked) {
+        return WaitForSingleObject(tracked.thread.get(), 0) == WAIT_OBJECT_0;
+    });
 }
 
-void WaitForAllThreads(const std::vector<UniqueHandle>& threads) noexcept
+// Waits for every connection thread. After a stop, threads still waiting for
+// a client to read its reply are cancelled out of that wait, again and again
+// until they have ended, since a cancel can come just before the wait begins.
+void WaitForAllThreads(const std::vector<TrackedConnection>& threads, HANDLE stopEvent) noexcept
 {
     for (std::size_t first = 0; first < threads.size(); first += kWaitGroup) {
         HANDLE group[kWaitGroup];
         const std::size_t count = std::min(kWaitGroup, threads.size() - first);
         for (std::size_t i = 0; i < count; ++i)
-            group[i] = threads[first + i].get();
-        WaitForMultipleObjects(static_cast<DWORD>(count), group, TRUE, INFINITE);
+            group[i] = threads[first + i].thread.get();
+        while (WaitForMultipleObjects(static_cast<DWORD>(count), group, TRUE, kFlushCancelRetryMs) == WAIT_TIMEOUT) {
+            if (!StopRequested(stopEvent))
+                continue;
+            for (std::size_t i = 0; i < count; ++i)
+                if (threads[first + i].flushing->load())
+                    CancelSynchronousIo(group[i]);
+        }
     }
 }
 
@@ -153,7 +184,7 @@ CScriptServer g_scriptServer;
 
 bool ReadScriptMessage(HANDLE instance, HANDLE stopEvent, ScriptActions& actions) noexcept
 {
-    if (instance == nullptr || instance == INVALID_HANDLE_VALUE)
+    if (instance == nullptr || instance == INVALID_HANDLE_VALUE || StopRequested(stopEvent))
         return false;
     try {
         actions.clear();
@@ -247,7 +278,7 @@ void CScriptServer::Listen() noexcept
 {
     const HANDLE stopEvent = m_stopEvent.get();
     UniqueHandle connected(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    std::vector<UniqueHandle> threads;
+    std::vector<TrackedConnection> threads;
     UniqueFileHandle instance = std::move(m_firstInstance);
     while (connected && !StopRequested(stopEvent)) {
         if (!instance) {
@@ -281,15 +312,15 @@ void CScriptServer::Listen() noexcept
             instance.reset();
             continue;
         }
-        UniqueHandle thread = StartConnectionThread(instance, m_runner, stopEvent);
-        if (thread) {
-            threads.push_back(std::move(thread));
+        TrackedConnection tracked = StartConnectionThread(instance, m_runner, stopEvent);
+        if (tracked.thread) {
+            threads.push_back(std::move(tracked));
         } else {
             DisconnectNamedPipe(instance.get());
             instance.reset();
         }
     }
-    WaitForAllThreads(threads);
+    WaitForAllThreads(threads, stopEvent);
 }
 
 int StartScriptServer(ScriptRunner runner) noexcept

@@ -33,8 +33,9 @@ public:
     // Stops a running server first. False (last error set) when the pipe or
     // the listener could not be created.
     [[nodiscard]] bool Start(ScriptRunner runner, const wchar_t* pipeName = kScriptPipeName) noexcept;
-    // Drops connections that wait for a script, lets running scripts finish,
-    // and returns once every thread of the server has ended.
+    // Drops connections that wait for a script or for their client to read a
+    // reply, lets running scripts finish, and returns once every thread of
+    // the server has ended.
     void Stop() noexcept;
     [[nodiscard]] bool Running() const noexcept { return m_listener.valid(); }
 
@@ -56,7 +57,7 @@ int StopScriptServer() noexcept;
 
 // Reads one script message from a connected server instance into actions,
 // chunk by chunk with the unfinished action carried over. False ends the
-// connection: the client closed or failed, stopEvent was set while waiting,
+// connection: the client closed or failed, stopEvent is set,
 // one action was longer than a chunk, or the script had too many actions.
 [[nodiscard]] bool ReadScriptMessage(HANDLE instance, HANDLE stopEvent, ScriptActions& actions) noexcept;
 

@@ -274,6 +274,24 @@ TEST_F(ScriptTransport, StopWithFiftyIdleClientsReturnsWithinTwoSeconds)
     EXPECT_FALSE(OpenClient());
 }
 
+TEST_F(ScriptTransport, ClientThatNeverReadsItsReplyDoesNotHoldTheStop)
+{
+    UniqueFileHandle pipe = OpenClient();
+    ASSERT_TRUE(pipe) << GetLastError();
+    ASSERT_TRUE(WriteMessage(pipe.get(), L"[0=unread,]"));
+    Sleep(200);
+    UniqueHandle stopped(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread stopper([&] {
+        m_server.Stop();
+        SetEvent(stopped.get());
+    });
+    const bool inTime = WaitForSingleObject(stopped.get(), 2000) == WAIT_OBJECT_0;
+    // Closing the client releases a server that still waits for it.
+    pipe.reset();
+    stopper.join();
+    EXPECT_TRUE(inTime);
+}
+
 TEST_F(ScriptTransport, StopLetsARunningScriptFinish)
 {
     UniqueFileHandle pipe = OpenClient();

@@ -532,7 +532,7 @@ Disk StandardDisk(uint32_t index, uint32_t& nextVolume)
 
 std::vector<std::string_view> MachineVariantNames()
 {
-    return {"standard", "system-disk-1", "removable-asos", "removable-android"};
+    return {"standard", "free-behind-windows", "system-disk-1", "removable-asos", "removable-android"};
 }
 
 std::optional<Model> MachineVariant(std::string_view name)
@@ -541,6 +541,9 @@ std::optional<Model> MachineVariant(std::string_view name)
     uint32_t next = 1;
     if (name == "standard") {
         model.disks.push_back(StandardDisk(0, next));
+    } else if (name == "free-behind-windows") {
+        model.disks.push_back(StandardDisk(0, next));
+        model.disks[0].partitions.back().sizeMb -= 4096;
     } else if (name == "system-disk-1") {
         Disk data;
         data.index = 0;

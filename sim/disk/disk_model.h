@@ -126,6 +126,7 @@ void SortByOffset(Disk& disk);
 
 // Machines disksim can create.
 //   "standard"        disk 0: recovery, EFI, MSR and Windows (C:), no free space
+//   "free-behind-windows" the same with 4096 MB free behind Windows
 //   "system-disk-1"   a data disk 0 (EFI with letter, data partition), the
 //                     standard disk as disk 1
 //   "removable-asos"  the standard disk plus a removable disk 1 whose volume

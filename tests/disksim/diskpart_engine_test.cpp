@@ -117,6 +117,18 @@ TEST_F(DiskpartScripts, InstallScriptsLayAndroidAndAsosBehindTheShrunkWindows)
     EXPECT_THAT(effects.emptied, ::testing::Contains(asos.folder));
 }
 
+TEST_F(DiskpartScripts, InstallFirstGrowsWindowsIntoFreeSpaceBehindIt)
+{
+    model = *MachineVariant("free-behind-windows");
+    ASSERT_EQ(FreeExtents(model.disks[0]).size(), 1u);
+    const uint64_t grown = Part(4).sizeMb + FreeExtents(model.disks[0])[0].sizeMb;
+    ASSERT_EQ(Run("select disk 0\r\nselect par 4\r\nextend\r\nexit\r\n").exitCode, kDiskpartOk);
+    EXPECT_EQ(Part(4).sizeMb, grown);
+    Install();
+    EXPECT_EQ(Part(4).sizeMb, grown - 12288);
+    EXPECT_EQ(Part(6).EndMb(), model.disks[0].sizeMb);
+}
+
 TEST_F(DiskpartScripts, UninstallScriptsGiveTheDiskBackAsItWas)
 {
     const std::string original = FormatModel(model);

@@ -1,0 +1,41 @@
+// Running the installer and the stand-ins in the test's prefix, bounded, and
+// reading back what they did.
+#pragma once
+
+#include "sim/disk/disk_model.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace installer_test {
+
+// C:\obrin\ (the folder of the test program), with the backslash.
+std::wstring ProgramFolder();
+
+// Runs a command line in a job that is killed at the time limit, pumping this
+// thread's messages meanwhile. The exit code, or nothing when it did not
+// start or was killed.
+std::optional<DWORD> RunBounded(const std::wstring& commandLine, DWORD timeoutMs = 300000);
+
+std::optional<DWORD> RunInstaller(const std::wstring& arguments);
+std::optional<DWORD> Disksim(const std::wstring& arguments);
+std::optional<DWORD> Firmsim(const std::wstring& arguments);
+bool FirmsimAvailable();
+
+// A fresh machine of the named variant with the stand-in tools in place.
+void ResetMachine(const char* variant);
+obrin::disksim::Model LoadModel();
+const obrin::disksim::Partition* FindByLabel(const obrin::disksim::Disk& disk, const char* label);
+bool FileExists(const std::wstring& path);
+
+// Where the installer registers the service from; the image is put there
+// first, as a setup tool does.
+std::wstring InstallDirectoryImage();
+void PlaceServiceImage();
+std::wstring RegisteredServicePath();
+DWORD ServiceState();
+
+}  // namespace installer_test

@@ -112,7 +112,8 @@ public:
 
     // Typed reads: the CIM type reported by IWbemClassObject::Get must be
     // CIM_STRING, CIM_UINT16 or CIM_UINT32, else WBEM_E_TYPE_MISMATCH and the
-    // output is left untouched.
+    // output is left untouched. A property without a value (VT_NULL) has
+    // nothing to read and gives WBEM_E_TYPE_MISMATCH as well.
     [[nodiscard]] HRESULT GetString(const wchar_t* name, std::wstring* value) noexcept;
     [[nodiscard]] HRESULT GetUInt16(const wchar_t* name, WORD* value) noexcept;
     [[nodiscard]] HRESULT GetUInt32(const wchar_t* name, DWORD* value) noexcept;

@@ -1,0 +1,35 @@
+# Demo stage: ObrinInstaller (its build over the stand-in disk) installs the
+# Android side on a standard disk and removes it again; the layout is shown
+# before, between and after. Sourced by tests/demo/run.
+
+show_layout() {
+  echo "\$ disksim show"
+  (cd "$prefix/drive_c/obrin" && win 'C:\obrin\disksim.exe' show) | tr -d '\r'
+}
+
+demo_installer() {
+  local prefix=$1
+  step "Installer: a machine with recovery, EFI, MSR and Windows partitions and a payload folder"
+  run_expect 0 disksim.exe init standard
+  run_expect 0 disksim.exe install-tools
+  # A setup tool puts the service program where the installer registers it from.
+  mkdir -p "$prefix/drive_c/Program Files/Vantrel/VantrelObrin"
+  cp "$prefix/drive_c/obrin/ObrinService.exe" "$prefix/drive_c/Program Files/Vantrel/VantrelObrin/"
+  [ -x "$prefix/drive_c/obrin/firmsim.exe" ] && run_expect 0 firmsim.exe install
+  show_layout
+  run_expect 19 ObrinInstallerSimDisk.exe -check-dualos
+
+  step "Installer: install (shrink Windows, create ANDROID and ASOS, copy the boot files, start the service)"
+  OBRIN_DEMO_STEP_TIMEOUT=300 run_expect 0 ObrinInstallerSimDisk.exe -install-dualos
+  show_layout
+  show_service_state
+  run_expect 0 ObrinInstallerSimDisk.exe -check-dualos
+
+  step "Installer: uninstall (delete both partitions, grow Windows, remove the boot files and the service)"
+  OBRIN_DEMO_STEP_TIMEOUT=300 run_expect 0 ObrinInstallerSimDisk.exe -uninstall-dualos
+  show_layout
+  show_service_state
+  run_expect 19 ObrinInstallerSimDisk.exe -check-dualos
+  run_expect 2 ObrinInstallerSimDisk.exe
+  return 0
+}

@@ -1,9 +1,8 @@
-#include "common/log.h"
+#include "switcher/switcher_entry.h"
 
 #include <windows.h>
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
 {
-    GetLog().Print(LOG_ERROR, "wWinMain", __LINE__, L"The switcher is not built yet.\n");
-    return 1;
+    return RunSwitcher(instance);
 }

@@ -327,7 +327,6 @@ bool ParseModel(std::string_view text, Model& model, std::string& error) noexcep
 {
     try {
         Model parsed;
-        parsed.disks.clear();
         std::vector<std::string> words;
         size_t lineNumber = 0;
         bool sawVolumeCounter = false;
@@ -486,7 +485,6 @@ Partition MakePartition(uint64_t offset, uint64_t size, std::string_view type, u
                         std::string folder = {})
 {
     Partition p;
-    p.number = 0;
     p.offsetMb = offset;
     p.sizeMb = size;
     p.type = std::string(type);

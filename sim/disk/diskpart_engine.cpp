@@ -253,31 +253,22 @@ private:
 
     Outcome Select(const Command& c)
     {
-        if (c.words.size() < 2 && c.params.empty())
-            return Syntax("select what");
         // "select disk 0" and "select disk=0" both occur.
+        std::vector<std::string> positional;
+        for (size_t i = 1; i < c.words.size(); ++i)
+            if (c.words[i] != "noerr")
+                positional.push_back(c.words[i]);
         std::string object;
         std::string value;
-        size_t leading = 1;
-        if (c.words.size() >= 2) {
-            object = c.words[1];
-            leading = 2;
-            if (c.words.size() >= 3 && c.words[2] != "noerr") {
-                value = c.words[2];
-                leading = 3;
-            }
-        }
-        if (value.empty() && !c.params.empty()) {
-            if (!object.empty() || c.params.size() != 1)
-                return Syntax("select takes one object");
+        if (positional.size() == 2 && c.params.empty()) {
+            object = positional[0];
+            value = positional[1];
+        } else if (positional.empty() && c.params.size() == 1) {
             object = c.params[0].first;
             value = c.params[0].second;
-        } else if (!c.params.empty()) {
-            return Syntax("select takes one object");
+        } else {
+            return Syntax("select takes one object and its number or letter");
         }
-        for (size_t i = leading; i < c.words.size(); ++i)
-            if (c.words[i] != "noerr")
-                return Syntax("unexpected " + c.words[i]);
         if (InjectedFailureDue("select"))
             return Fail("the object could not be selected (injected)");
 
@@ -614,7 +605,7 @@ private:
     Outcome SetId(const Command& c)
     {
         const std::string* text = c.Param("id");
-        if (c.words.size() < 1 || !text || !OnlyKnown(c, 1, {"override"}, {"id"}))
+        if (!text || !OnlyKnown(c, 1, {"override"}, {"id"}))
             return Syntax("set id=GUID [override]");
         std::optional<std::string> guid = ParseGuid(*text);
         if (!guid)

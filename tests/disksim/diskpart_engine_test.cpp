@@ -166,6 +166,9 @@ TEST_F(DiskpartScripts, SelectionErrorsAndSyntaxErrorsEndTheScriptWithFive)
         {"select disk 0\r\nselect par 4\r\nshrink minimum=lots\r\n", kDiskpartSyntaxError},
         {"select disk 0\r\nselect par 2\r\ngpt attributes=0xZZ\r\n", kDiskpartSyntaxError},
         {"select disk 0\r\ncreate partition extended\r\n", kDiskpartSyntaxError},
+        {"select disk\r\n", kDiskpartSyntaxError},
+        {"select disk 0 1\r\n", kDiskpartSyntaxError},
+        {"select disk=0 par=4\r\n", kDiskpartSyntaxError},
         {"rem nothing to do\r\n\r\nexit\r\nfrobnicate\r\n", kDiskpartOk},
     };
     for (const Case& c : cases) {
@@ -290,7 +293,8 @@ TEST_F(DiskpartScripts, FormatErasesOnlyPartitionFoldersAndCreateNeedsSpace)
 TEST_F(DiskpartScripts, SelectionFormsDiskpartAccepts)
 {
     model = *MachineVariant("system-disk-1");
-    for (const char* script : {"select disk=1\r\nselect partition=4\r\n", "select DISK 1\r\nselect PAR 4\r\n",
+    for (const char* script : {"select disk=1\r\nselect partition=4\r\n", "select DISK 1\r\nselect PAR 4 noerr\r\n",
+                               "select disk=1 noerr\r\nselect noerr par=4\r\n",
                                "select vol=C\r\n", "select volume \"c:\"\r\n"}) {
         SCOPED_TRACE(script);
         std::string full = std::string(script) + "assign letter=C\r\n";

@@ -49,12 +49,14 @@ void StampCreationTime(const WbemObjectPtr& event)
 
 const std::wstring& ComputerName()
 {
-    static const std::wstring name = [] {
+    // Never destroyed: nothing of the stand-in runs at DLL unload, when
+    // delivery threads may have been cut off holding the heap.
+    static const std::wstring* name = [] {
         wchar_t buffer[MAX_COMPUTERNAME_LENGTH + 1] = {};
         DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
-        return GetComputerNameW(buffer, &size) ? std::wstring(buffer, size) : std::wstring(L".");
+        return new std::wstring(GetComputerNameW(buffer, &size) ? std::wstring(buffer, size) : std::wstring(L"."));
     }();
-    return name;
+    return *name;
 }
 
 WbemObjectPtr MakeDualOsMethodClass()

@@ -80,6 +80,9 @@ class DiskStandIn : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        for (const wchar_t* program : {L"disksim.exe", L"diskpart.exe", L"powercfg.exe"})
+            if (!Exists(ProgramDir() + program))
+                GTEST_SKIP() << Narrow(program) << " was not built into the bin folder";
         ASSERT_EQ(Disksim(L"init standard"), 0u);
         ASSERT_EQ(Disksim(L"install-tools"), 0u);
     }

@@ -1,13 +1,10 @@
-// The switcher's DualOS_SendCommand over the real pipe: first against a test
-// server that records the message and answers with a given text, then against
-// the script server and interpreter with the firmware stand-in installed in
-// this prefix (firmsim.exe beside the test program).
+// The switcher's DualOS_SendCommand over the real pipe against a test server
+// that records the message and answers with a given text. The exchange with
+// the real service is in send_command_service_test.cpp.
 #include "switcher/client/dualos_client.h"
 
 #include "common/ownership.h"
-#include "service/script/script_interp.h"
 #include "service/script/script_pipe.h"
-#include "service/script/script_server.h"
 #include "tests/support/test_support.h"
 
 #include <windows.h>
@@ -22,7 +19,6 @@ namespace {
 using obrin::UniqueFileHandle;
 using obrin::test::CountLinesWith;
 using obrin::test::LogTail;
-using obrin::test::RunProgram;
 
 // One connection on the script pipe: keeps the message the client wrote and
 // answers with a fixed text. The exchange ends when the client closes its end,
@@ -151,84 +147,6 @@ TEST(SendCommandWire, NoServerGivesAWin32ErrorAndKeepsThePreset)
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), hr);
     EXPECT_EQ(1u, value);
     EXPECT_EQ(1u, CountLinesWith(log.NewLines(), "Fail to open WMI Script Server [Err=2]."));
-}
-
-bool g_firmwareInstalled = false;
-
-class FirmwareEnvironment : public testing::Environment {
-public:
-    void SetUp() override
-    {
-        const auto result = RunProgram(L"firmsim.exe", L"install");
-        g_firmwareInstalled = result.finished && result.exitCode == 0;
-    }
-};
-
-[[maybe_unused]] testing::Environment* const g_environment =
-    testing::AddGlobalTestEnvironment(new FirmwareEnvironment);
-
-// The service's script server and interpreter, run in this process.
-class SendCommandThroughServer : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (!g_firmwareInstalled)
-            GTEST_SKIP() << "the firmware stand-in (firmsim.exe) could not be installed in this prefix";
-        ASSERT_TRUE(Firmsim(L"reset"));
-        ASSERT_EQ(1, obrin::script::StartScriptServer(obrin::script::RunScriptToResults)) << GetLastError();
-    }
-    void TearDown() override { obrin::script::StopScriptServer(); }
-
-    static bool Firmsim(const std::wstring& arguments)
-    {
-        const auto result = RunProgram(L"firmsim.exe", arguments);
-        return result.finished && result.exitCode == 0;
-    }
-};
-
-TEST_F(SendCommandThroughServer, FirmwareAnswerOverwritesThePreset)
-{
-    ASSERT_TRUE(Firmsim(L"answer 17 0"));
-    uint32_t value = 1;
-    EXPECT_EQ(S_OK, DualOS_SendCommand(17, value));
-    EXPECT_EQ(0u, value);
-
-    ASSERT_TRUE(Firmsim(L"answer 16 0x40000021"));
-    value = 0;
-    EXPECT_EQ(S_OK, DualOS_SendCommand(16, value));
-    EXPECT_EQ(0x40000021u, value);
-}
-
-TEST_F(SendCommandThroughServer, RejectedMethodCallNamesActionEight)
-{
-    ASSERT_TRUE(Firmsim(L"fail 17 0x80041001"));
-    const LogTail log;
-    uint32_t value = 1;
-    const HRESULT hr = DualOS_SendCommand(17, value);
-    EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
-    EXPECT_EQ(1u, value);
-    EXPECT_EQ(1u, CountLinesWith(log.NewLines(), "[ActionIndex=8] DualOSNotify(0x00000011, 0x00000000)."))
-        << log.NewText();
-}
-
-TEST_F(SendCommandThroughServer, MissingFirmwareFailsBeforeTheCall)
-{
-    ASSERT_TRUE(Firmsim(L"absent"));
-    const LogTail log;
-    uint32_t value = 0x40000000;
-    EXPECT_TRUE(FAILED(DualOS_SendCommand(24, value)));
-    EXPECT_EQ(0x40000000u, value);
-    EXPECT_EQ(0u, CountLinesWith(log.NewLines(), "[ActionIndex=8]")) << log.NewText();
-    EXPECT_EQ(1u, CountLinesWith(log.NewLines(), "DualOSNotify(0x00000018, 0x00000000).")) << log.NewText();
-}
-
-TEST_F(SendCommandThroughServer, StoppedServerGivesAWin32Error)
-{
-    obrin::script::StopScriptServer();
-    uint32_t value = 1;
-    const HRESULT hr = DualOS_SendCommand(17, value);
-    EXPECT_EQ(0x8007u, static_cast<uint32_t>(hr) >> 16) << std::hex << hr;
-    EXPECT_EQ(1u, value);
 }
 
 }  // namespace

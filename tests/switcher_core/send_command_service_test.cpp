@@ -1,0 +1,140 @@
+// The switcher's DualOS_SendCommand against the real ObrinService (installed
+// and started through the Service Control Manager) and the firmware stand-in,
+// both from the bin folder beside this test program.
+#include "switcher/client/dualos_client.h"
+
+#include "common/ownership.h"
+#include "sim/firmware/state_store.h"
+#include "tests/support/test_support.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using obrin::UniqueServiceHandle;
+using obrin::test::CountLinesWith;
+using obrin::test::LogTail;
+using obrin::test::RemoveServiceIfPresent;
+using obrin::test::RunProgram;
+using obrin::test::WaitForRawState;
+
+bool RunBounded(const wchar_t* program, const std::wstring& arguments)
+{
+    const auto result = RunProgram(program, arguments);
+    return result.finished && result.exitCode == 0;
+}
+
+bool Firmsim(const std::wstring& arguments)
+{
+    return RunBounded(L"firmsim.exe", arguments);
+}
+
+// The calls the stand-in has answered so far, oldest first.
+std::vector<firmsim::FirmwareCall> FirmwareCalls()
+{
+    firmsim::FirmwareState state;
+    const firmsim::StateStore store(firmsim::StateStore::PathBeside(nullptr));
+    EXPECT_EQ(S_OK, store.Read(state));
+    return state.calls;
+}
+
+class SendCommandThroughService : public testing::Test {
+protected:
+    // One service for the whole suite: starting it takes seconds under Wine.
+    static void SetUpTestSuite()
+    {
+        s_skipReason.clear();
+        if (!Firmsim(L"install") || !Firmsim(L"reset")) {
+            s_skipReason = "the firmware stand-in (firmsim.exe) could not be installed in this prefix";
+            return;
+        }
+        // The service tells the firmware it is ready while starting: it needs the stand-in first.
+        if (!RemoveServiceIfPresent() || !RunBounded(L"ObrinService.exe", L"-install") ||
+            !WaitForRawState(SERVICE_RUNNING, 30000))
+            s_skipReason = "ObrinService.exe could not be installed and started in this prefix";
+    }
+    static void TearDownTestSuite() { RemoveServiceIfPresent(); }
+
+    void SetUp() override
+    {
+        if (!s_skipReason.empty())
+            GTEST_SKIP() << s_skipReason;
+        ASSERT_TRUE(Firmsim(L"reset"));
+    }
+
+    static std::string s_skipReason;
+};
+
+std::string SendCommandThroughService::s_skipReason;
+
+TEST_F(SendCommandThroughService, ReadyAnswerOverwritesThePreset)
+{
+    ASSERT_TRUE(Firmsim(L"answer 17 0"));
+    const LogTail log;
+    uint32_t value = 1;
+    EXPECT_EQ(S_OK, DualOS_SendCommand(17, value));
+    EXPECT_EQ(0u, value);
+    const auto calls = FirmwareCalls();
+    ASSERT_EQ(1u, calls.size());
+    EXPECT_EQ(17u, calls[0].code);
+    EXPECT_EQ(0u, calls[0].parameter);
+    EXPECT_EQ(1u, CountLinesWith(log.NewLines(), "0x00000000 = DualOSNotify(0x00000011, 0x00000000)."))
+        << log.NewText();
+}
+
+TEST_F(SendCommandThroughService, FlagsArriveWhole)
+{
+    ASSERT_TRUE(Firmsim(L"answer 24 0xC0000002"));
+    uint32_t value = 0x40000000;
+    EXPECT_EQ(S_OK, DualOS_SendCommand(24, value));
+    EXPECT_EQ(0xC0000002u, value);
+}
+
+TEST_F(SendCommandThroughService, RejectedMethodCallNamesActionEight)
+{
+    ASSERT_TRUE(Firmsim(L"fail 17 0x80041001"));
+    const LogTail log;
+    uint32_t value = 1;
+    EXPECT_TRUE(FAILED(DualOS_SendCommand(17, value)));
+    EXPECT_EQ(1u, value);
+    EXPECT_EQ(1u, CountLinesWith(log.NewLines(), "[ERROR][DualOS_SendCommand():")) << log.NewText();
+    EXPECT_EQ(1u, CountLinesWith(log.NewLines(), "[ActionIndex=8] DualOSNotify(0x00000011, 0x00000000)."))
+        << log.NewText();
+}
+
+TEST_F(SendCommandThroughService, MissingFirmwareFailsBeforeTheCall)
+{
+    ASSERT_TRUE(Firmsim(L"absent"));
+    const LogTail log;
+    uint32_t value = 0x40000000;
+    EXPECT_TRUE(FAILED(DualOS_SendCommand(24, value)));
+    EXPECT_EQ(0x40000000u, value);
+    EXPECT_TRUE(FirmwareCalls().empty());
+    EXPECT_EQ(0u, CountLinesWith(log.NewLines(), "[ActionIndex=8]")) << log.NewText();
+    EXPECT_EQ(1u, CountLinesWith(log.NewLines(), "DualOSNotify(0x00000018, 0x00000000).")) << log.NewText();
+}
+
+// Runs last in the suite: the service stays stopped.
+TEST_F(SendCommandThroughService, StoppedServiceGivesAWin32ErrorAndKeepsThePreset)
+{
+    {
+        UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+        UniqueServiceHandle service(OpenServiceW(manager.get(), L"OBRINSERVICE", SERVICE_ALL_ACCESS));
+        SERVICE_STATUS status = {};
+        ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    }
+    ASSERT_TRUE(WaitForRawState(SERVICE_STOPPED, 30000));
+    const LogTail log;
+    uint32_t value = 1;
+    const HRESULT hr = DualOS_SendCommand(17, value);
+    EXPECT_EQ(0x8007u, static_cast<uint32_t>(hr) >> 16) << std::hex << hr;
+    EXPECT_EQ(1u, value);
+    EXPECT_EQ(1u, CountLinesWith(log.NewLines(), "Fail to open WMI Script Server [Err=")) << log.NewText();
+}
+
+}  // namespace

@@ -1,7 +1,6 @@
 #include "switcher/baselib/base_lib.h"
 
 #include <cctype>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -28,9 +27,6 @@ LinkedListHandle ListHandle(BaseLibContext* context) noexcept
 {
     return LinkedList_Handle(context->ListOps);
 }
-
-int32_t BaseLib_DiagMessage(BaseLibHandle handle, uint32_t type, uint32_t category, const char* function,
-                            const char* format, ...) noexcept;
 
 // The tag is a pointer-sized value that callers fill with characters
 // ("8541" for files); it is shown as those characters.

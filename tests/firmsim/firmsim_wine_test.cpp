@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/ownership.h"
@@ -643,6 +646,55 @@ TEST_F(FirmwareEvents, TwoSubscriptionsBothReceiveEachEvent)
     EXPECT_EQ(second.WaitForEvents(1, 1000).size(), 1u);
     EXPECT_EQ(one.Cancel(), S_OK);
     EXPECT_EQ(two.Cancel(), S_OK);
+}
+
+TEST_F(FirmwareEvents, ConcurrentWritersFromSeveralProcessesLoseNothing)
+{
+    RecordingSink sink(L"EventCode");
+    Subscription subscription(L"root\\wmi", L"SELECT * FROM DualOsEvent", sink);
+    ASSERT_EQ(subscription.Result(), S_OK);
+
+    // Four firmsim processes raise while two threads of this process call the firmware.
+    constexpr uint32_t kCallsPerThread = 10;
+    std::vector<std::thread> workers;
+    std::vector<DWORD> raiseExitCodes(4, 0xFFFFFFFF);
+    for (size_t i = 0; i < raiseExitCodes.size(); ++i)
+        workers.emplace_back([&, i] { raiseExitCodes[i] = RunFirmsim(L"raise " + std::to_wstring(0xD1 + i)).exitCode; });
+    std::vector<HRESULT> callResults(2 * kCallsPerThread, E_FAIL);
+    for (uint32_t t = 0; t < 2; ++t) {
+        workers.emplace_back([&, t] {
+            obrin::ComInit com(COINIT_MULTITHREADED);
+            ComPtr<IWbemServices> services;
+            if (FAILED(Connect(L"root\\wmi", services)))
+                return;
+            for (uint32_t i = 0; i < kCallsPerThread; ++i)
+                callResults[t * kCallsPerThread + i] = Notify(services.get(), 0x100 + t, i).hr;
+        });
+    }
+    for (auto& worker : workers)
+        worker.join();
+    EXPECT_EQ(raiseExitCodes, std::vector<DWORD>(4, 0));
+    EXPECT_EQ(callResults, std::vector<HRESULT>(2 * kCallsPerThread, S_OK));
+
+    std::set<LONG> codes;
+    for (const auto& event : sink.WaitForEvents(4, 3000))
+        codes.insert(event.value);
+    EXPECT_EQ(codes, (std::set<LONG>{0xD1, 0xD2, 0xD3, 0xD4}));
+
+    // Every call is recorded once, each thread's in its own order.
+    const std::string calls = Calls();
+    for (uint32_t t = 0; t < 2; ++t) {
+        size_t position = 0;
+        for (uint32_t i = 0; i < kCallsPerThread; ++i) {
+            char line[32];
+            snprintf(line, sizeof line, "0x%08x 0x%08x\n", 0x100 + t, i);
+            const size_t found = calls.find(line, position);
+            ASSERT_NE(found, std::string::npos) << line << " missing or out of order in\n" << calls;
+            position = found + 1;
+        }
+    }
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), '\n'), 2 * kCallsPerThread);
+    EXPECT_EQ(subscription.Cancel(), S_OK);
 }
 
 TEST_F(FirmwareEvents, NotificationQueriesForOtherClassesAreRefused)

@@ -51,6 +51,71 @@ ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs)
     return result;
 }
 
+ProcessResult RunProcessCapturingOutput(const std::wstring& commandLine, DWORD timeoutMs, std::string& output)
+{
+    ProcessResult result;
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    UniqueHandle readEnd;
+    UniqueHandle writeEnd;
+    if (!CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0)) {
+        result.startError = GetLastError();
+        return result;
+    }
+    SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+    UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job)
+        SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+
+    std::wstring mutableLine = commandLine;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd.get();
+    startup.hStdError = writeEnd.get();
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                        ProgramDirectory().c_str(), &startup, &info)) {
+        result.startError = GetLastError();
+        return result;
+    }
+    UniqueHandle process(info.hProcess);
+    UniqueHandle thread(info.hThread);
+    if (job)
+        AssignProcessToJobObject(job.get(), process.get());
+    ResumeThread(thread.get());
+    writeEnd.reset();
+    result.started = true;
+
+    // The output is small; read it to the end (the child's exit closes the pipe).
+    const DWORD start = GetTickCount();
+    char buffer[4096];
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr))
+            break;
+        if (available > 0) {
+            DWORD read = 0;
+            if (!ReadFile(readEnd.get(), buffer, sizeof(buffer), &read, nullptr) || read == 0)
+                break;
+            output.append(buffer, read);
+            continue;
+        }
+        if (GetTickCount() - start > timeoutMs)
+            break;
+        Sleep(10);
+    }
+    if (WaitForSingleObject(process.get(), 5000) != WAIT_OBJECT_0) {
+        TerminateProcess(process.get(), 0xDEAD);
+        return result;
+    }
+    result.finished = true;
+    GetExitCodeProcess(process.get(), &result.exitCode);
+    return result;
+}
+
 ProcessResult RunProgram(const std::wstring& program, const std::wstring& arguments, DWORD timeoutMs)
 {
     std::wstring commandLine = L"\"" + ProgramDirectory() + program + L"\"";
@@ -206,6 +271,157 @@ std::optional<DWORD> ReadShowMsg()
 void DeleteShowMsg()
 {
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, OBRIN_REGISTRY_KEY, OBRIN_SHOWMSG_VALUE);
+}
+
+namespace {
+
+constexpr wchar_t RECORDER_SETTINGS_KEY[] = L"SOFTWARE\\ObrinTest\\SwitcherRecorder";
+
+std::vector<std::string> SplitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t begin = 0;
+    while (begin < text.size()) {
+        size_t end = text.find('\n', begin);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(begin, end - begin);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty())
+            lines.push_back(line);
+        begin = end + 1;
+    }
+    return lines;
+}
+
+std::string ReadWholeFile(const std::wstring& path)
+{
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string text;
+    if (!file)
+        return text;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+        text.append(buffer, read);
+    return text;
+}
+
+}  // namespace
+
+bool FirmwareStandInPresent()
+{
+    return GetFileAttributesW((ProgramDirectory() + L"firmsim.exe").c_str()) != INVALID_FILE_ATTRIBUTES &&
+           GetFileAttributesW((ProgramDirectory() + L"firmwmi.dll").c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool Firmsim(const std::wstring& arguments)
+{
+    const ProcessResult result = RunProgram(L"firmsim.exe", arguments, 30000);
+    return result.finished && result.exitCode == 0;
+}
+
+std::vector<std::string> FirmsimCalls()
+{
+    std::string output;
+    const ProcessResult result =
+        RunProcessCapturingOutput(L"\"" + ProgramDirectory() + L"firmsim.exe\" calls", 30000, output);
+    if (!result.finished || result.exitCode != 0)
+        return {};
+    return SplitLines(output);
+}
+
+namespace {
+
+// Deletes a file, waiting while a running program still holds it.
+bool DeleteWhenFree(const std::wstring& path, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    while (!DeleteFileW(path.c_str())) {
+        if (GetLastError() == ERROR_FILE_NOT_FOUND)
+            return true;
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(100);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool PlaceSwitcherRecorder()
+{
+    const std::wstring switcher = ProgramDirectory() + L"ObrinSwitcher.exe";
+    // The file may be a hard link shared with the prefix template: replace,
+    // never overwrite. A recorder still running from an earlier case holds it.
+    if (!DeleteWhenFree(switcher, 15000) || !DeleteWhenFree(ProgramDirectory() + L"switcher_calls.log", 15000))
+        return false;
+    SetSwitcherStayAlive(0);
+    return CopyFileW((ProgramDirectory() + L"switcher_recorder.exe").c_str(), switcher.c_str(), FALSE) != FALSE;
+}
+
+void RemoveSwitcher()
+{
+    DeleteWhenFree(ProgramDirectory() + L"ObrinSwitcher.exe", 15000);
+}
+
+void SetSwitcherStayAlive(DWORD milliseconds)
+{
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, RECORDER_SETTINGS_KEY, L"StayAliveMs", REG_DWORD, &milliseconds,
+                    sizeof(milliseconds));
+}
+
+std::vector<std::string> SwitcherRecord()
+{
+    return SplitLines(ReadWholeFile(ProgramDirectory() + L"switcher_calls.log"));
+}
+
+std::vector<std::string> SwitcherStarts()
+{
+    std::vector<std::string> starts;
+    for (const std::string& line : SwitcherRecord()) {
+        if (line.rfind("start ", 0) != 0)
+            continue;
+        const size_t commandLine = line.find(' ', 6);
+        starts.push_back(commandLine == std::string::npos ? std::string() : line.substr(commandLine + 1));
+    }
+    return starts;
+}
+
+bool WaitForSwitcherStarts(size_t count, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    while (SwitcherStarts().size() < count) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+bool SwitcherRunEnded(const std::string& commandLine)
+{
+    const std::vector<std::string> record = SwitcherRecord();
+    for (const std::string& line : record) {
+        if (line.rfind("start ", 0) != 0)
+            continue;
+        const size_t space = line.find(' ', 6);
+        if (space == std::string::npos || line.substr(space + 1) != commandLine)
+            continue;
+        const std::string exitLine = "exit " + line.substr(6, space - 6);
+        for (const std::string& other : record) {
+            if (other == exitLine)
+                return true;
+        }
+    }
+    return false;
+}
+
+bool RunningUnderWine()
+{
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
 }  // namespace obrin::test

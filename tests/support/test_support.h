@@ -25,6 +25,10 @@ struct ProcessResult {
 // that is killed when the time limit passes.
 [[nodiscard]] ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs);
 
+// As RunProcess, and collects what the process writes to its standard output.
+[[nodiscard]] ProcessResult RunProcessCapturingOutput(const std::wstring& commandLine, DWORD timeoutMs,
+                                                      std::string& output);
+
 // Runs a program of ProgramDirectory() with the given arguments.
 [[nodiscard]] ProcessResult RunProgram(const std::wstring& program, const std::wstring& arguments,
                                        DWORD timeoutMs = 60000);
@@ -62,5 +66,31 @@ bool WaitForRawState(DWORD state, DWORD timeoutMs);
 // HKLM\SOFTWARE\Vantrel\VantrelObrin values.
 [[nodiscard]] std::optional<DWORD> ReadShowMsg();
 void DeleteShowMsg();
+
+// The firmware stand-in (sim/firmware): firmsim.exe beside the test program.
+[[nodiscard]] bool FirmwareStandInPresent();
+// Runs "firmsim.exe <arguments>"; true when it exited with 0.
+bool Firmsim(const std::wstring& arguments);
+// Every DualOSNotify call so far ("0x%08x 0x%08x" each), oldest first.
+[[nodiscard]] std::vector<std::string> FirmsimCalls();
+
+// The switcher recorder (sim/switcher-recorder) put in place as
+// ObrinSwitcher.exe beside the test program, with an empty record.
+[[nodiscard]] bool PlaceSwitcherRecorder();
+// Makes ObrinSwitcher.exe missing.
+void RemoveSwitcher();
+// How long each recorded switcher run stays alive.
+void SetSwitcherStayAlive(DWORD milliseconds);
+// The record: "start <pid> <command line>" and "exit <pid>" lines.
+[[nodiscard]] std::vector<std::string> SwitcherRecord();
+// The command lines of the recorded starts, in order.
+[[nodiscard]] std::vector<std::string> SwitcherStarts();
+// Polls until the record has `count` starts, up to timeoutMs.
+bool WaitForSwitcherStarts(size_t count, DWORD timeoutMs);
+// True when the recorded run with this command line ended.
+[[nodiscard]] bool SwitcherRunEnded(const std::string& commandLine);
+
+// True when the test runs under Wine rather than Windows.
+[[nodiscard]] bool RunningUnderWine();
 
 }  // namespace obrin::test

@@ -24,7 +24,7 @@ WbemObjectPtr Spawn(const WbemObjectPtr& classObject)
     return instance;
 }
 
-void Check(HRESULT hr)
+void ThrowIfFailed(HRESULT hr)
 {
     if (FAILED(hr))
         throw std::bad_alloc();
@@ -42,7 +42,7 @@ void StampCreationTime(const WbemObjectPtr& event)
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
     const unsigned long long ticks = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    Check(event->SetString(L"TIME_CREATED", std::to_wstring(ticks).c_str()));
+    ThrowIfFailed(event->SetString(L"TIME_CREATED", std::to_wstring(ticks).c_str()));
 }
 
 }  // namespace
@@ -77,8 +77,8 @@ WbemObjectPtr MakeDualOsMethodClass()
 WbemObjectPtr MakeDualOsMethodInstance()
 {
     WbemObjectPtr instance = Spawn(MakeDualOsMethodClass());
-    Check(instance->SetString(kKeyProperty, kInstanceName));
-    Check(instance->SetBoolean(L"Active", true));
+    ThrowIfFailed(instance->SetString(kKeyProperty, kInstanceName));
+    ThrowIfFailed(instance->SetBoolean(L"Active", true));
     return instance;
 }
 
@@ -95,9 +95,9 @@ WbemObjectPtr MakeDualOsEventClass()
 WbemObjectPtr MakeDualOsEvent(uint32_t code)
 {
     WbemObjectPtr event = Spawn(MakeDualOsEventClass());
-    Check(event->SetString(kKeyProperty, kInstanceName));
-    Check(event->SetBoolean(L"Active", true));
-    Check(event->SetUInt32(L"EventCode", code));
+    ThrowIfFailed(event->SetString(kKeyProperty, kInstanceName));
+    ThrowIfFailed(event->SetBoolean(L"Active", true));
+    ThrowIfFailed(event->SetUInt32(L"EventCode", code));
     StampCreationTime(event);
     return event;
 }
@@ -113,7 +113,7 @@ WbemObjectPtr MakePowerEvent(uint16_t eventType)
     VariantInit(&type);
     type.vt = VT_I4;
     type.lVal = eventType;
-    Check(event->SetValue(L"EventType", type));
+    ThrowIfFailed(event->SetValue(L"EventType", type));
     StampCreationTime(event);
     return event;
 }
@@ -125,13 +125,13 @@ WbemObjectPtr MakeNotifyResult(ReturnType type, uint32_t value)
     outSignature->AddProperty(L"NotifycationReturnValue", cimType);
     WbemObjectPtr result = Spawn(outSignature);
     if (type == ReturnType::String) {
-        Check(result->SetString(L"NotifycationReturnValue", std::to_wstring(value).c_str()));
+        ThrowIfFailed(result->SetString(L"NotifycationReturnValue", std::to_wstring(value).c_str()));
     } else {
         VARIANT number;
         VariantInit(&number);
         number.vt = VT_I4;
         number.lVal = static_cast<LONG>(value);
-        Check(result->SetValue(L"NotifycationReturnValue", number));
+        ThrowIfFailed(result->SetValue(L"NotifycationReturnValue", number));
     }
     return result;
 }

@@ -43,9 +43,8 @@ bool SendToMountManager(const std::vector<char>& request) noexcept
 
 bool IsUnderPartitionRoot(const std::wstring& folder)
 {
-    std::wstring root = Widen(std::string(kPartitionFolderRoot));
-    return folder.size() > root.size() && CompareStringOrdinal(folder.c_str(), static_cast<int>(root.size()),
-                                                               root.c_str(), static_cast<int>(root.size()), TRUE) == CSTR_EQUAL;
+    std::string narrow = Narrow(folder);
+    return narrow != kSystemFolder && IsPartitionFolder(narrow);
 }
 
 std::wstring WithoutTrailingBackslash(std::wstring path)

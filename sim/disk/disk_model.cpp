@@ -136,8 +136,8 @@ bool ParsePartition(const Fields& fields, Partition& p, std::string& error)
         return false;
     }
     p.folder = *folder;
-    if (p.folder.empty()) {
-        error = "empty folder";
+    if (!IsPartitionFolder(p.folder)) {
+        error = "folder " + p.folder + " is neither C:\\ nor a folder under " + std::string(kPartitionFolderRoot);
         return false;
     }
     return true;
@@ -202,6 +202,21 @@ bool CheckLayout(const Model& model, std::string& error)
 }
 
 }  // namespace
+
+bool IsPartitionFolder(std::string_view folder) noexcept
+{
+    if (folder == kSystemFolder)
+        return true;
+    if (folder.size() <= kPartitionFolderRoot.size() ||
+        !EqualsNoCase(folder.substr(0, kPartitionFolderRoot.size()), kPartitionFolderRoot))
+        return false;
+    // One plain name below the root: nothing that leads back out of it.
+    std::string_view name = folder.substr(kPartitionFolderRoot.size());
+    if (!name.empty() && name.back() == '\\')
+        name.remove_suffix(1);
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of("\\/:*?\"<>|") == std::string_view::npos;
+}
 
 bool EqualsNoCase(std::string_view a, std::string_view b) noexcept
 {

@@ -144,6 +144,12 @@ struct PayloadFile {
 };
 [[nodiscard]] const std::vector<PayloadFile>& PayloadFiles();
 
+// Whether a model may name `folder` as a partition's folder: C:\ (the Windows
+// partition) or one plain folder name under C:\disksim\ — never a path that
+// leads out of it, since formatting or deleting a partition empties or
+// removes its folder.
+[[nodiscard]] bool IsPartitionFolder(std::string_view folder) noexcept;
+
 // Case-insensitive ASCII comparison, used for labels, letters and commands.
 [[nodiscard]] bool EqualsNoCase(std::string_view a, std::string_view b) noexcept;
 

@@ -107,6 +107,9 @@ TEST(DiskModelText, RejectsBrokenModelsSayingWhere)
         {"next-volume 2\ndisk 0 size=1000 removable=maybe path=x\n", "removable takes yes or no"},
         {"next-volume 2\ndisk 0 size=1000 removable=no path=\"x\n", "unterminated quote"},
         {"next-volume 2\nhibernation sometimes\n", "hibernation takes on or off"},
+        {head + "part number=1 offset=1 size=10 type=" + std::string(kTypeBasicData) +
+             " attributes=0 fs=- label=x letter=- used=0 volume=1 folder=\"C:\\disksim\\..\"\n",
+         "neither"},
         {head + "part number=1 offset=1 size=10 type=not-a-guid attributes=0 fs=- label=x letter=- used=0 volume=1 folder=x\n",
          "bad type"},
     };
@@ -158,6 +161,16 @@ TEST(DiskModelLayout, PartitionsKeepTheirNumbersAndNewOnesFillTheGaps)
     ASSERT_EQ(FreeExtents(disk).size(), 1u);
     EXPECT_EQ(FreeExtents(disk)[0].sizeMb, 999u);
 }
+TEST(DiskModelLayout, OnlyTheSystemRootAndPlainFoldersUnderTheRootArePartitionFolders)
+{
+    for (const char* good : {"C:\\", "C:\\disksim\\vol1", "c:\\DISKSIM\\vol1\\", "C:\\disksim\\occupied"})
+        EXPECT_TRUE(IsPartitionFolder(good)) << good;
+    for (const char* bad : {"", "C:", "D:\\", "C:\\disksim", "C:\\disksim\\", "C:\\disksim\\..",
+                            "C:\\disksim\\..\\windows", "C:\\disksim\\a\\b", "C:\\disksim\\a/../..",
+                            "C:\\windows", "C:\\disksim\\."})
+        EXPECT_FALSE(IsPartitionFolder(bad)) << bad;
+}
+
 TEST(DiskModelLayout, VolumesExceptMsrAndHiddenPartitions)
 {
     Partition p;

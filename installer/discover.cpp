@@ -234,6 +234,7 @@ int Discover(CDiskInfo& info) noexcept
     const DWORD length = GetEnvironmentVariableW(L"SystemDrive", driveBuffer, 3);
     std::wstring systemDrive = (length != 0 && length < 3) ? std::wstring(driveBuffer, length) : std::wstring();
     info.androidPresent = 0;
+    info.androidFound = 0;
     info.asosPresent = 0;
 
     ComInit com;

@@ -11,6 +11,9 @@ struct CDiskInfo {
     uint32_t windowsPartition;
     uint32_t efiPartition;
     uint32_t androidPresent;
+    // 1 when an ANDROID partition was seen at all, also without ASOS directly
+    // behind it: a half-made installation that uninstall and rollback remove.
+    uint32_t androidFound;
     uint32_t androidPartition;
     uint32_t asosPresent;
     uint32_t asosPartition;
@@ -22,6 +25,7 @@ struct CDiskInfo {
 // An Android installation counts only when ASOS lies directly behind ANDROID.
 inline void ApplyAndroidFinalCheck(CDiskInfo& info) noexcept
 {
+    info.androidFound = info.androidPresent;
     if (info.androidPresent == 1 && info.androidPartition + 1 != info.asosPartition)
         info.androidPresent = 0;
 }

@@ -155,7 +155,9 @@ int DoDeletePartition(CDiskInfo& info) noexcept
     WriteLetter(info.efiLetter, letters[0]);
     SetProgress(10);
 
-    if (!RunScript(scripts::DeleteAndroidPartitions(disk, info.androidPresent == 1, info.androidPartition,
+    // An ANDROID partition without ASOS behind it is deleted too: it is what a
+    // failed install leaves, and the rollback must not keep it.
+    if (!RunScript(scripts::DeleteAndroidPartitions(disk, info.androidFound == 1, info.androidPartition,
                                                     info.asosPresent == 1, info.asosPartition),
                    scripts::kUninstallAndroidFile))
         return INSTALLER_RET_DELETE_PARTITION_FAIL;

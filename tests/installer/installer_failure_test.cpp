@@ -66,14 +66,18 @@ TEST_F(InstallerFailures, EachFailingInstallStepGivesItsCodeAndIsRolledBack)
 {
     const InjectedStep steps[] = {
         {L"shrink", 12}, {L"create", 9}, {L"remove", 11}, {L"gpt", 11}, {L"setid", 11},
+        // ANDROID made, ASOS not: the rollback must still remove ANDROID.
+        {L"create 1", 9},
     };
     for (const InjectedStep& step : steps) {
         SCOPED_TRACE(disksim::Narrow(step.failure));
         ResetMachine("standard");
+        const disksim::Model original = LoadModel();
         ASSERT_EQ(Disksim(std::wstring(L"fail ") + step.failure), std::optional<DWORD>(0));
         EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(step.exitCode));
         const disksim::Model after = LoadModel();
         EXPECT_FALSE(HasAndroidPartition(after.disks[0])) << disksim::LayoutTable(after);
+        EXPECT_EQ(ShapeOf(after.disks[0]), ShapeOf(original.disks[0])) << disksim::LayoutTable(after);
         EXPECT_EQ(ServiceState(), 0u);
     }
 }

@@ -111,25 +111,6 @@ void ExpectPayloadCopied(const disksim::Partition& efi, const disksim::Partition
         EXPECT_TRUE(FileExists(efiRoot + L"loader\\entries\\" + entry)) << Wide(disksim::Narrow(entry));
 }
 
-struct Shape {
-    uint32_t number;
-    uint64_t offsetMb;
-    uint64_t sizeMb;
-    std::string type;
-    uint64_t attributes;
-    std::string label;
-    char letter;
-    bool operator==(const Shape&) const = default;
-};
-
-std::vector<Shape> ShapeOf(const disksim::Disk& disk)
-{
-    std::vector<Shape> shape;
-    for (const disksim::Partition& p : disk.partitions)
-        shape.push_back({p.number, p.offsetMb, p.sizeMb, p.type, p.attributes, p.label, p.letter});
-    return shape;
-}
-
 TEST_F(InstallerFlow, NoModeOptionExitsTwoAndChangesNothing)
 {
     ResetMachine("standard");

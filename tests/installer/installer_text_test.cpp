@@ -194,7 +194,12 @@ TEST(AndroidFinalCheck, AsosMustFollowAndroidDirectly)
     info.asosPartition = 6;
     ApplyAndroidFinalCheck(info);
     EXPECT_EQ(info.androidPresent, 0u);
+    EXPECT_EQ(info.androidFound, 1u) << "still deleted by uninstall and rollback";
     EXPECT_FALSE(HasAndroidInstallation(info));
+
+    info = {};
+    ApplyAndroidFinalCheck(info);
+    EXPECT_EQ(info.androidFound, 0u);
 }
 
 TEST(AndroidFinalCheck, StaleAsosNumberStillCountsInTheCheck)

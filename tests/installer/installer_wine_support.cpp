@@ -120,6 +120,21 @@ bool FileExists(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+std::vector<PartitionShape> ShapeOf(const obrin::disksim::Disk& disk)
+{
+    std::vector<PartitionShape> shape;
+    for (const obrin::disksim::Partition& p : disk.partitions)
+        shape.push_back({p.number, p.offsetMb, p.sizeMb, p.type, p.attributes, p.label, p.letter});
+    return shape;
+}
+
+void PrintTo(const PartitionShape& shape, std::ostream* out)
+{
+    *out << "{par " << shape.number << " at " << shape.offsetMb << " MB, " << shape.sizeMb << " MB, "
+         << obrin::disksim::TypeName(shape.type) << ", attributes 0x" << std::hex << shape.attributes << std::dec
+         << ", \"" << shape.label << "\", letter " << (shape.letter ? shape.letter : '-') << "}";
+}
+
 std::wstring InstallDirectoryImage()
 {
     wchar_t programFiles[MAX_PATH] = {};

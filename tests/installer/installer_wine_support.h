@@ -8,7 +8,9 @@
 
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
+#include <vector>
 
 namespace installer_test {
 
@@ -30,6 +32,21 @@ void ResetMachine(const char* variant);
 obrin::disksim::Model LoadModel();
 const obrin::disksim::Partition* FindByLabel(const obrin::disksim::Disk& disk, const char* label);
 bool FileExists(const std::wstring& path);
+
+// What a partition table looks like from outside: numbers, places, types,
+// attributes, labels and letters.
+struct PartitionShape {
+    uint32_t number;
+    uint64_t offsetMb;
+    uint64_t sizeMb;
+    std::string type;
+    uint64_t attributes;
+    std::string label;
+    char letter;
+    bool operator==(const PartitionShape&) const = default;
+};
+std::vector<PartitionShape> ShapeOf(const obrin::disksim::Disk& disk);
+void PrintTo(const PartitionShape& shape, std::ostream* out);
 
 // Where the installer registers the service from; the image is put there
 // first, as a setup tool does.

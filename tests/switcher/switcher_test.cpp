@@ -1,0 +1,239 @@
+// ObrinSwitcher.exe run as a child for the actions that leave the prefix
+// alive, and the entry's pieces in-process, under Wine with Xvfb.
+#include "switcher/switcher_entry.h"
+#include "tests/support/test_support.h"
+#include "tests/switcher/switcher_runner.h"
+
+#include "common/registry_names.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+using namespace obrin::test;
+
+namespace {
+
+void ExpectExit(const ProcessResult& result, DWORD exitCode)
+{
+    ASSERT_TRUE(result.started) << result.startError;
+    ASSERT_TRUE(result.finished) << "killed at the time limit";
+    EXPECT_EQ(result.exitCode, exitCode);
+}
+
+std::wstring TempShortcut()
+{
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + L"ObrinSwitcher.lnk";
+}
+
+bool FileExists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void SetShowMsg(DWORD value)
+{
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, OBRIN_REGISTRY_KEY, OBRIN_SHOWMSG_VALUE, REG_DWORD, &value,
+                              sizeof(value)),
+              ERROR_SUCCESS);
+}
+
+TEST(SwitcherPower, S3WithoutSupportLogsTheLineAndExitsOne)
+{
+    // Wine differs: GetPwrCapabilities reports no S3 and no FastSystemS4.
+    const LogTail log;
+    ExpectExit(RunSwitcherProgram(L"-s3"), 1);
+    const auto lines = log.NewLines();
+    EXPECT_EQ(CountLinesWith(lines, "] [ERROR][DoS3():"), 1u) << log.NewText();
+    EXPECT_EQ(CountLinesWith(lines, "Sleep state S3 is not supported [Err="), 1u) << log.NewText();
+    EXPECT_EQ(CountLinesWith(lines, "priviledge"), 0u) << log.NewText();
+}
+
+TEST(SwitcherPower, HybridWithoutFastS4LogsTheLineAndExitsOne)
+{
+    const LogTail log;
+    ExpectExit(RunSwitcherProgram(L"-hybrid"), 1);
+    const auto lines = log.NewLines();
+    EXPECT_EQ(CountLinesWith(lines, "] [ERROR][DoHybridShutdown():"), 1u) << log.NewText();
+    EXPECT_EQ(CountLinesWith(lines, "Sleep state Hybrid is not supported [Err="), 1u) << log.NewText();
+}
+
+TEST(SwitcherPower, S4ReachesTheSuspendCallAndExitsZero)
+{
+    // Wine differs: SetSuspendState returns TRUE at once and does nothing.
+    const LogTail log;
+    ExpectExit(RunSwitcherProgram(L"-S4"), 0);
+    EXPECT_EQ(CountLinesWith(log.NewLines(), "[DoS4():"), 0u) << log.NewText();
+}
+
+TEST(SwitcherPower, ShutdownPrivilegeCanBeEnabled)
+{
+    SetLastError(0xDEADBEEF);
+    EXPECT_NE(EnableShutdownPrivilege(), FALSE) << GetLastError();
+}
+
+TEST(SwitcherOptionsProgram, UnknownWordAfterRebootDoesNothingAndExitsOne)
+{
+    const LogTail log;
+    // A restart here would end this test program too.
+    ExpectExit(RunSwitcherProgram(L"-reboot -bogus"), 1);
+    ExpectExit(RunSwitcherProgram(L"-REBOOT /x"), 1);
+    ExpectExit(RunSwitcherProgram(L"-s3 -nomsg -unknown"), 1);
+    EXPECT_EQ(CountLinesWith(log.NewLines(), "] [ERROR]["), 0u) << log.NewText();
+}
+
+TEST(SwitcherShell, TaskbarOptionsLeaveNoShortcutAndExitOne)
+{
+    for (const wchar_t* option : {L"-taskbarpin", L"-taskbarunpin"}) {
+        SCOPED_TRACE(testing::Message() << (option[8] == L'p' ? "-taskbarpin" : "-taskbarunpin"));
+        // A shortcut left by an earlier run goes as well.
+        std::ofstream(std::filesystem::path(TempShortcut()), std::ios::binary) << "stale";
+        ASSERT_TRUE(FileExists(TempShortcut()));
+        ExpectExit(RunSwitcherProgram(option), 1);
+        EXPECT_FALSE(FileExists(TempShortcut()));
+    }
+}
+
+TEST(SwitcherShell, ConfigStartsTheToolBesideTheSwitcherInItsFolder)
+{
+    const size_t before = ConfigToolStarts();
+    ExpectExit(RunSwitcherProgram(L"-config"), 0);
+    ASSERT_TRUE(WaitForConfigToolStarts(before + 1, 15000));
+    const std::string last = LastConfigToolStart();
+    EXPECT_EQ(last.rfind("started ", 0), 0u) << last;
+    // The tool's working folder is its own folder (C:\obrin\ here).
+    const std::wstring directory = ProgramDirectory();
+    std::string folder(directory.begin(), directory.end());
+    folder.pop_back();
+    EXPECT_NE(last.find(folder), std::string::npos) << last;
+}
+
+TEST(SwitcherShell, ConfigWithoutTheToolExitsOne)
+{
+    const std::wstring tool = ProgramDirectory() + L"ObrinConfigTool.exe";
+    const std::wstring away = ProgramDirectory() + L"ObrinConfigTool.away";
+    ASSERT_TRUE(MoveFileW(tool.c_str(), away.c_str())) << GetLastError();
+    const ProcessResult result = RunSwitcherProgram(L"-config");
+    MoveFileW(away.c_str(), tool.c_str());
+    ExpectExit(result, 1);
+}
+
+TEST(SwitcherFlowProgram, WithoutServiceSwitchStartsTheToolAndNowExitsOne)
+{
+    const LogTail log;
+    const size_t before = ConfigToolStarts();
+    SetShowMsg(2);  // no confirmation is reached: the ready check fails first
+    ExpectExit(RunSwitcherProgram(L""), 0);
+    EXPECT_TRUE(WaitForConfigToolStarts(before + 1, 15000));
+    EXPECT_EQ(CountLinesWith(log.NewLines(), "Fail to open WMI Script Server"), 1u) << log.NewText();
+
+    ExpectExit(RunSwitcherProgram(L"-now"), 1);
+    Sleep(1000);
+    EXPECT_EQ(ConfigToolStarts(), before + 1);
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, OBRIN_REGISTRY_KEY, OBRIN_SHOWMSG_VALUE);
+}
+
+TEST(SwitcherEntry, ShowMsgReadsTheDwordOrZero)
+{
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, OBRIN_REGISTRY_KEY, OBRIN_SHOWMSG_VALUE);
+    EXPECT_EQ(::ReadShowMsg(), 0u);
+    SetShowMsg(2);
+    EXPECT_EQ(::ReadShowMsg(), 2u);
+    SetShowMsg(7);
+    EXPECT_EQ(::ReadShowMsg(), 7u);
+    const wchar_t text[] = L"1";
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, OBRIN_REGISTRY_KEY, OBRIN_SHOWMSG_VALUE, REG_SZ, text, sizeof(text)),
+              ERROR_SUCCESS);
+    EXPECT_EQ(::ReadShowMsg(), 0u);
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, OBRIN_REGISTRY_KEY, OBRIN_SHOWMSG_VALUE);
+}
+
+TEST(SwitcherEntry, ProgramDirectoryKeepsTheBackslash)
+{
+    wchar_t directory[MAX_PATH] = {};
+    GetProgramDirectory(nullptr, directory);
+    EXPECT_EQ(std::wstring(directory), ProgramDirectory());
+}
+
+TEST(SwitcherEntry, ButtonTableTakesTheNineTextsCutToTheirFields)
+{
+    LangStrings strings = {};
+    wchar_t ok[] = L"Fine";
+    wchar_t no[] = L"Nope";
+    wchar_t longCancel[] = L"A cancel text much longer than thirty-one characters";
+    strings.Found = 1;
+    strings.Strings[BTN_TEXT_OK] = ok;
+    strings.Strings[BTN_TEXT_NO] = no;
+    strings.Strings[BTN_TEXT_CANCEL] = longCancel;
+    ButtonTextTable table;
+    std::memset(&table, 0x55, sizeof(table));
+    FillButtonTextTable(strings, table);
+    EXPECT_EQ(table.Available, 1);
+    EXPECT_STREQ(table.Texts[obrin::BUTTON_TEXT_OK], L"Fine");
+    EXPECT_STREQ(table.Texts[obrin::BUTTON_TEXT_NO], L"Nope");
+    EXPECT_EQ(std::wstring(table.Texts[obrin::BUTTON_TEXT_CANCEL]), std::wstring(longCancel).substr(0, 31));
+    EXPECT_STREQ(table.Texts[obrin::BUTTON_TEXT_YES], L"");
+
+    strings.Found = 0;
+    FillButtonTextTable(strings, table);
+    EXPECT_EQ(table.Available, 0);
+}
+
+// The notice's caption: string 2017 of winlogon.exe, empty where there is none.
+std::wstring ExpectedNoticeCaption()
+{
+    const obrin::UniqueModule winlogon(LoadLibraryExW(L"winlogon.exe", nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    wchar_t text[512] = {};
+    if (winlogon)
+        LoadStringW(winlogon.get(), 2017, text, 512);
+    return text;
+}
+
+TEST(SwitcherNotice, LevelOneShowsTheSystemTextForFiveSeconds)
+{
+    // Wine differs: there is no winlogon.exe, so the caption is empty there.
+    const std::wstring expectedCaption = ExpectedNoticeCaption();
+    std::atomic<bool> seen{false};
+    std::wstring title;
+    std::thread watcher([&] {
+        const ULONGLONG end = GetTickCount64() + 10000;
+        while (GetTickCount64() < end) {
+            if (HWND box = FindWindowW(L"DualOSMsgBox_Class", nullptr)) {
+                wchar_t text[512] = {};
+                GetWindowTextW(box, text, 512);
+                title = text;
+                seen = true;
+                return;
+            }
+            Sleep(20);
+        }
+    });
+    const ULONGLONG start = GetTickCount64();
+    ShowShutdownNotice(1);
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    watcher.join();
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(title, expectedCaption);
+    EXPECT_GE(elapsed, 4900u);
+    // Closing adds about 4 s under Xvfb without a window manager (docs/wine.md).
+    EXPECT_LT(elapsed, 12000u);
+}
+
+TEST(SwitcherNotice, OtherLevelsShowNothing)
+{
+    for (uint32_t level : {0u, 2u, 3u}) {
+        const ULONGLONG start = GetTickCount64();
+        ShowShutdownNotice(level);
+        EXPECT_LT(GetTickCount64() - start, 1000u) << level;
+        EXPECT_EQ(FindWindowW(L"DualOSMsgBox_Class", nullptr), nullptr) << level;
+    }
+}
+
+}  // namespace

@@ -110,6 +110,25 @@ TEST_F(ServiceProgram, FailedInstallRemovesTheEntryAgain)
     EXPECT_EQ(CountLinesWith(log.NewLines(), "] [ERROR][CWinService::Start():"), 1u) << log.NewText();
 }
 
+TEST_F(ServiceProgram, InstallFromPathTooLongToReadRegistersNothing)
+{
+    // A program path of 260 characters or more would come back cut, and a cut
+    // path would register some other file as the service.
+    std::wstring folder = L"\\\\?\\C:\\obrin";
+    while (folder.size() < 280) {
+        folder += L"\\" + std::wstring(60, L'd');
+        CreateDirectoryW(folder.c_str(), nullptr);
+    }
+    const std::wstring program = folder + L"\\ObrinService.exe";
+    ASSERT_TRUE(CopyFileW((ProgramDirectory() + SERVICE_PROGRAM).c_str(), program.c_str(), FALSE)) << GetLastError();
+    // Started by its plain path (without the \\?\ prefix used to create it).
+    const ProcessResult result = RunProcess(L"\"" + program.substr(4) + L"\" -install", 60000);
+    if (!result.started)
+        GTEST_SKIP() << "this platform cannot start a program from a path this long (error " << result.startError << ")";
+    ExpectExit(result, 1);
+    EXPECT_FALSE(RawServiceState().has_value());
+}
+
 TEST_F(ServiceProgram, ShowMsgValuesReachTheRegistryThroughTheRunningService)
 {
     ExpectExit(RunService(L"-install"), 0);

@@ -304,21 +304,24 @@ void CScriptServer::Listen() noexcept
             continue;
         }
 
+        // The next instance is made before this one is handed over, so the
+        // pipe never vanishes between clients (a client finding no instance
+        // at all gives up at once instead of waiting).
+        UniqueFileHandle client = std::move(instance);
+        instance = CreateServerInstance(m_pipeName.c_str());
+
         PruneEndedThreads(threads);
         try {
             threads.reserve(threads.size() + 1);
         } catch (const std::bad_alloc&) {
-            DisconnectNamedPipe(instance.get());
-            instance.reset();
+            DisconnectNamedPipe(client.get());
             continue;
         }
-        TrackedConnection tracked = StartConnectionThread(instance, m_runner, stopEvent);
-        if (tracked.thread) {
+        TrackedConnection tracked = StartConnectionThread(client, m_runner, stopEvent);
+        if (tracked.thread)
             threads.push_back(std::move(tracked));
-        } else {
-            DisconnectNamedPipe(instance.get());
-            instance.reset();
-        }
+        else
+            DisconnectNamedPipe(client.get());
     }
     WaitForAllThreads(threads, stopEvent);
 }

@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# The restart half of an OS switch, watched from outside Wine: ExitWindowsEx
+# with EWX_REBOOT ends every process of the prefix (a test program too) and
+# Wine then starts the auto-start services again. So a restart shows as
+# OBRINSERVICE starting anew and telling the firmware stand-in it is ready
+# (code 17) once more.
+#
+#   reboot_test.sh BIN_DIR     (run under xvfb-run: the notice is a window)
+#
+# Checks, each a line "ok ..." or "FAIL ...":
+#   1. firmsim raise 0xD2: the service starts the switcher with -reboot, which
+#      restarts the prefix (ShowMsg 0: no notice).
+#   2. ShowMsg 1 with "-reboot -nomsg" and "-nomsg -reboot": a restart
+#      without the 5-second notice.
+#   3. ShowMsg 1 with "-reboot": the restart comes after the notice closed.
+set -u
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/../.." && pwd)
+bin=${1:?usage: reboot_test.sh BIN_DIR}
+template=${OBRIN_WINE_TEMPLATE:-$root/build/wine-template}
+
+export WINEARCH=win32 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+
+for program in ObrinService.exe ObrinSwitcher.exe firmsim.exe firmwmi.dll; do
+  [ -f "$bin/$program" ] || { echo "missing $bin/$program"; exit 1; }
+done
+
+"$root/tests/wine/template" "$template" || exit 1
+mkdir -p "$root/build/wine-prefixes"
+prefix=$(mktemp -d "$root/build/wine-prefixes/reboot.XXXXXX")
+cp -al "$template/." "$prefix/"
+(cd "$template" && find . -type f ! \( -iname '*.dll' -o -iname '*.exe' -o -iname '*.drv' -o -iname '*.sys' \
+  -o -iname '*.ocx' -o -iname '*.acm' -o -iname '*.tlb' -o -iname '*.cpl' -o -iname '*.nls' -o -iname '*.ttf' \
+  -o -iname '*.fon' -o -iname '*.ds' -o -iname '*.vxd' -o -iname '*.dll16' -o -iname '*.exe16' \) -print0 |
+  xargs -0 -r cp -a --parents --remove-destination -t "$prefix")
+export WINEPREFIX=$prefix
+mkdir -p "$prefix/drive_c/obrin"
+cp "$bin"/* "$prefix/drive_c/obrin/"
+
+cleanup() {
+  wineserver -k 2>/dev/null
+  wineserver -w 2>/dev/null
+  rm -rf "$prefix"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# The service lives only while a server does; the restart keeps this one.
+wineserver -p600
+
+failures=0
+ok() { echo "ok $*"; }
+fail() { echo "FAIL $*"; failures=$((failures + 1)); }
+
+win() {
+  (cd "$prefix/drive_c/obrin" && timeout -k 5 "${OBRIN_STEP_TIMEOUT:-60}" wine "C:\\obrin\\$1" "${@:2}")
+}
+
+calls() {
+  win firmsim.exe calls | tr -d '\r'
+}
+
+# Polls until the firmware stand-in has seen code 17 again, up to $1 seconds.
+wait_for_ready_call() {
+  local limit=$1 start=$SECONDS
+  while [ $((SECONDS - start)) -lt "$limit" ]; do
+    calls | grep -q '^0x00000011 ' && return 0
+    sleep 1
+  done
+  return 1
+}
+
+set_showmsg() {
+  timeout -k 5 60 wine reg add 'HKLM\SOFTWARE\Vantrel\VantrelObrin' /v ShowMsg /t REG_DWORD /d "$1" /f >/dev/null
+}
+
+log_lines() {
+  tr -d '\r' <"$prefix/drive_c/obrin/DUALOSLOG.log" 2>/dev/null
+}
+
+log_has() {
+  log_lines | grep -qF -- "$1"
+}
+
+win firmsim.exe install >/dev/null || { echo "firmsim install failed"; exit 1; }
+win ObrinService.exe -install || { echo "ObrinService.exe -install failed"; exit 1; }
+wait_for_ready_call 60 || { echo "the service never told the firmware it is ready"; exit 1; }
+
+# 1. The firmware asks for the restart.
+set_showmsg 0
+win firmsim.exe reset
+win firmsim.exe raise 0xD2
+if wait_for_ready_call 120; then
+  ok "raise 0xD2: the service started anew after the switcher's restart"
+else
+  fail "raise 0xD2: no restart seen within 120 s"
+fi
+if log_lines | grep -F "Launch(" | grep -qF -- "-reboot"; then
+  ok "raise 0xD2: the service launched the switcher with -reboot"
+else
+  fail "raise 0xD2: no launch of the switcher with -reboot in the log"
+fi
+
+# 2. and 3. The switcher's own restart options with ShowMsg 1.
+restart_with() {
+  local expect_notice=$1; shift
+  set_showmsg 1
+  win firmsim.exe reset
+  local start=$SECONDS
+  win ObrinSwitcher.exe "$@"
+  local took=$((SECONDS - start))
+  if ! wait_for_ready_call 120; then
+    fail "$*: no restart seen within 120 s"
+    return
+  fi
+  if [ "$expect_notice" = yes ] && [ "$took" -ge 5 ]; then
+    ok "$*: restart after the notice (${took} s)"
+  elif [ "$expect_notice" = no ] && [ "$took" -lt 5 ]; then
+    ok "$*: restart without the notice (${took} s)"
+  else
+    fail "$*: notice expected: $expect_notice, the switcher ran ${took} s"
+  fi
+}
+restart_with no -reboot -nomsg
+restart_with no -nomsg -reboot
+restart_with yes -reboot
+
+if log_has "Fail to enter Reboot" || log_has "priviledge"; then
+  fail "the log has a failed restart"
+fi
+echo "$failures failure(s)"
+[ "$failures" = 0 ]

@@ -86,19 +86,11 @@ std::wstring HideAndroidWithType(uint32_t disk, const std::wstring& androidLette
 std::wstring DeleteAndroidPartitions(uint32_t disk, bool androidPresent, uint32_t androidPartition, bool asosPresent,
                                      uint32_t asosPartition)
 {
-    const std::wstring deleteAndroid = L"select par " + Number(androidPartition) + L"\r\ndelete par override\r\n";
-    const std::wstring deleteAsos = L"select par " + Number(asosPartition) + L"\r\ndelete par override\r\n";
     std::wstring text = L"select disk " + Number(disk) + L"\r\n";
-    // Deleting a partition renumbers the ones behind it, so the one further
-    // back goes first: ASOS, which lies behind ANDROID.
-    if (androidPresent && asosPresent && asosPartition > androidPartition) {
-        text += deleteAsos + deleteAndroid;
-    } else {
-        if (androidPresent)
-            text += deleteAndroid;
-        if (asosPresent)
-            text += deleteAsos;
-    }
+    if (androidPresent)
+        text += L"select par " + Number(androidPartition) + L"\r\ndelete par override\r\n";
+    if (asosPresent)
+        text += L"select par " + Number(asosPartition) + L"\r\ndelete par override\r\n";
     text += L"exit\r\n";
     return text;
 }

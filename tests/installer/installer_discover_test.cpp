@@ -1,0 +1,166 @@
+// Discovery through the disk seam's stand-in side: the same Discover the
+// installer runs, on models written by the test.
+#include "installer/discover.h"
+#include "tests/installer/installer_wine_support.h"
+
+#include "sim/disk/disk_files.h"
+
+#include <gtest/gtest.h>
+
+#include <cwchar>
+
+using namespace installer_test;
+namespace disksim = obrin::disksim;
+
+namespace {
+
+constexpr uint64_t kHidden = 0x4000000000000001ull;
+
+disksim::Partition MakePartition(disksim::Model& model, uint32_t number, uint64_t offsetMb, uint64_t sizeMb,
+                                 std::string_view type, const char* label)
+{
+    disksim::Partition partition;
+    partition.number = number;
+    partition.offsetMb = offsetMb;
+    partition.sizeMb = sizeMb;
+    partition.type = std::string(type);
+    partition.attributes = kHidden;
+    partition.fileSystem = "NTFS";
+    partition.label = label;
+    partition.volumeId = model.nextVolumeId++;
+    partition.folder = "C:\\disksim\\vol" + std::to_string(partition.volumeId);
+    return partition;
+}
+
+// The standard disk with Windows shrunk and the two Android partitions
+// behind it; gap puts a data partition between them, numbered 6 so that ASOS
+// is 7.
+disksim::Model InstalledModel(uint64_t gapMb = 0)
+{
+    std::optional<disksim::Model> model = disksim::MachineVariant("standard");
+    EXPECT_TRUE(model.has_value());
+    disksim::Disk& disk = model->disks[0];
+    disksim::Partition& windows = disk.partitions.back();
+    windows.sizeMb -= 12288 + gapMb;
+    const uint64_t androidOffset = windows.EndMb();
+    disk.partitions.push_back(MakePartition(*model, 5, androidOffset, 10240, disksim::kTypeAndroid, "ANDROID"));
+    disk.partitions.push_back(
+        MakePartition(*model, gapMb != 0 ? 7 : 6, androidOffset + 10240 + gapMb, 2048, disksim::kTypeBasicData, "ASOS"));
+    if (gapMb != 0)
+        disk.partitions.push_back(MakePartition(*model, 6, androidOffset + 10240, gapMb, disksim::kTypeBasicData, "DATA"));
+    disksim::SortByOffset(disk);
+    return *model;
+}
+
+void Save(const disksim::Model& model)
+{
+    ASSERT_TRUE(disksim::SaveModelFile(disksim::ModelFilePath(), model));
+}
+
+class Discovery : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ResetMachine("standard"); }
+    void SetUp() override { SetEnvironmentVariableW(L"SystemDrive", L"C:"); }
+};
+
+TEST_F(Discovery, StandardDiskHasWindowsAndEfiButNoAndroid)
+{
+    ResetMachine("standard");
+    CDiskInfo info = {};
+    ASSERT_EQ(Discover(info), 1);
+    EXPECT_EQ(info.diskIndex, 0u);
+    EXPECT_STREQ(info.diskDevicePath, L"\\\\.\\PHYSICALDRIVE0");
+    EXPECT_STREQ(info.systemDrive, L"C:");
+    EXPECT_EQ(info.windowsPartition, 4u);
+    EXPECT_EQ(info.efiPartition, 2u);
+    EXPECT_EQ(info.androidPresent, 0u);
+    EXPECT_EQ(info.asosPresent, 0u);
+}
+
+TEST_F(Discovery, SystemDriveXMeansTheDiskWithDriveC)
+{
+    ResetMachine("system-disk-1");
+    SetEnvironmentVariableW(L"SystemDrive", L"x:");
+    CDiskInfo info = {};
+    ASSERT_EQ(Discover(info), 1);
+    EXPECT_EQ(info.diskIndex, 1u);
+    EXPECT_STREQ(info.systemDrive, L"C:");
+}
+
+TEST_F(Discovery, NoLogicalDiskForTheSystemDriveFindsNothing)
+{
+    Save(InstalledModel());
+    SetEnvironmentVariableW(L"SystemDrive", L"Q:");
+    CDiskInfo info = {};
+    info.androidPresent = 1;
+    EXPECT_EQ(Discover(info), 0);
+    EXPECT_EQ(info.androidPresent, 0u) << "the presence flags are cleared first";
+}
+
+TEST_F(Discovery, InstalledAndroidIsFoundAndAsosHiddenAgain)
+{
+    const disksim::Model installed = InstalledModel();
+    Save(installed);
+    CDiskInfo info = {};
+    ASSERT_EQ(Discover(info), 1);
+    EXPECT_EQ(info.windowsPartition, 4u);
+    EXPECT_EQ(info.androidPresent, 1u);
+    EXPECT_EQ(info.androidPartition, 5u);
+    EXPECT_EQ(info.asosPresent, 1u);
+    EXPECT_EQ(info.asosPartition, 6u);
+    EXPECT_TRUE(HasAndroidInstallation(info));
+    // ASOS was unhidden for the volume walk and hidden again; the recovery
+    // partition (bit 63, not hidden) and ANDROID (its own type) are untouched.
+    EXPECT_EQ(ShapeOf(LoadModel().disks[0]), ShapeOf(installed.disks[0]));
+}
+
+TEST_F(Discovery, AsosNotDirectlyBehindAndroidIsNoInstallation)
+{
+    Save(InstalledModel(1024));
+    CDiskInfo info = {};
+    ASSERT_EQ(Discover(info), 1);
+    EXPECT_EQ(info.androidPartition, 5u);
+    EXPECT_EQ(info.asosPartition, 7u);
+    EXPECT_EQ(info.androidPresent, 0u);
+    EXPECT_EQ(info.androidFound, 1u);
+    EXPECT_FALSE(HasAndroidInstallation(info));
+}
+
+TEST_F(Discovery, FieldsOfAnEarlierRunStayInTheRecord)
+{
+    disksim::Model model = InstalledModel();
+    Save(model);
+    CDiskInfo info = {};
+    ASSERT_EQ(Discover(info), 1);
+    wcscpy(info.efiLetter, L"M:");
+
+    model.disks[0].partitions.pop_back();  // ASOS, the last by offset, gone
+    Save(model);
+    ASSERT_EQ(Discover(info), 1);
+    EXPECT_EQ(info.asosPresent, 0u);
+    EXPECT_EQ(info.asosPartition, 6u) << "kept from the first run";
+    EXPECT_EQ(info.androidPresent, 1u) << "the kept number still passes the final check";
+    EXPECT_FALSE(HasAndroidInstallation(info));
+    EXPECT_STREQ(info.efiLetter, L"M:") << "discovery does not touch the letters";
+}
+
+TEST_F(Discovery, FreeLettersComeFromMToZInOrder)
+{
+    ResetMachine("standard");
+    wchar_t letters[3] = {};
+    EXPECT_EQ(GetFreeDriveLetters(letters, 3), 3u);
+    EXPECT_EQ(std::wstring(letters, 3), L"MNO");
+
+    const std::wstring folder = ProgramFolder() + L"letter-filler";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(disksim::DefineDriveLetter('N', folder));
+    wchar_t many[16] = {};
+    // Z: is Wine's view of the Unix root, so M..Y less N remain.
+    EXPECT_EQ(GetFreeDriveLetters(many, 16), 12u);
+    EXPECT_EQ(std::wstring(many, 4), L"MOPQ");
+    EXPECT_EQ(many[12], L'\0');
+    EXPECT_EQ(many[15], L'\0');
+    EXPECT_TRUE(disksim::RemoveDriveLetter('N'));
+}
+
+}  // namespace

@@ -37,8 +37,8 @@ std::wstring ServiceDirectory()
 // is left as the thread's last error.
 bool CreateAsUser(HANDLE token, std::wstring& commandLine, STARTUPINFOW& startup, PROCESS_INFORMATION& process)
 {
-    // Without the user's environment the switcher gets none (the service's is
-    // not inherited).
+    // The user's own environment, not the service's; should it fail, the
+    // switcher inherits the service's environment instead.
     void* block = nullptr;
     UniqueEnvironmentBlock environment(CreateEnvironmentBlock(&block, token, FALSE) ? block : nullptr);
     const BOOL created = CreateProcessAsUserW(token, nullptr, commandLine.data(), nullptr, nullptr, FALSE,
@@ -47,8 +47,9 @@ bool CreateAsUser(HANDLE token, std::wstring& commandLine, STARTUPINFOW& startup
     return created != FALSE;
 }
 
-// The fallback runs with this service's rights: it gets the default security
-// (no security attributes), so no other user can open the process or thread.
+// The fallback runs with this service's rights, so it keeps the default
+// security of a new process (no security attributes): a NULL DACL would let
+// any user open the process or thread and run code as the service.
 bool CreateDetached(std::wstring& commandLine, STARTUPINFOW& startup, PROCESS_INFORMATION& process)
 {
     const BOOL created = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS,

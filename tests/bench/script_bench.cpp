@@ -73,21 +73,29 @@ unsigned __stdcall EchoConnection(void* context) noexcept
     }
 }
 
-// A bare message pipe server: one thread per client, each message written back.
+HANDLE CreateEchoInstance()
+{
+    return CreateNamedPipeW(kEchoPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
+                            PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
+}
+
+// A bare message pipe server: one thread per client, each message written
+// back. Like the script server it makes the next instance before handing a
+// client over, so clients never find the pipe missing.
 void ServeEcho()
 {
-    for (;;) {
-        HANDLE pipe = CreateNamedPipeW(kEchoPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
-                                       PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
-        if (pipe == INVALID_HANDLE_VALUE)
-            return;
+    HANDLE pipe = CreateEchoInstance();
+    while (pipe != INVALID_HANDLE_VALUE) {
         if (!ConnectNamedPipe(pipe, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) {
             CloseHandle(pipe);
+            pipe = CreateEchoInstance();
             continue;
         }
-        UniqueHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, EchoConnection, pipe, 0, nullptr)));
+        const HANDLE client = pipe;
+        pipe = CreateEchoInstance();
+        UniqueHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, EchoConnection, client, 0, nullptr)));
         if (!thread)
-            CloseHandle(pipe);
+            CloseHandle(client);
     }
 }
 
@@ -194,11 +202,13 @@ struct Throughput {
     int failures = 0;
 };
 
-// clients threads exchange for a while, or until each has made limit exchanges.
+// clients threads exchange for a while, or until limit exchanges were made;
+// only exchanges that worked count for the rate.
 Throughput MeasureThroughput(const wchar_t* pipeName, const std::wstring& script, bool expectResult, int clients,
                              double seconds, long limit = 0)
 {
-    std::atomic<long> done = 0;
+    std::atomic<long> started = 0;
+    std::atomic<long> succeeded = 0;
     std::atomic<int> failures = 0;
     const auto begin = Clock::now();
     const auto end = begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
@@ -206,19 +216,18 @@ Throughput MeasureThroughput(const wchar_t* pipeName, const std::wstring& script
     for (int c = 0; c < clients; ++c)
         threads.emplace_back([&] {
             for (;;) {
-                if (limit > 0 ? done.fetch_add(1) >= limit : Clock::now() >= end)
+                if (limit > 0 ? started.fetch_add(1) >= limit : Clock::now() >= end)
                     return;
-                if (!Exchange(pipeName, script, expectResult))
+                if (Exchange(pipeName, script, expectResult))
+                    ++succeeded;
+                else
                     ++failures;
-                if (limit == 0)
-                    ++done;
             }
         });
     for (std::thread& thread : threads)
         thread.join();
     const double elapsed = std::chrono::duration<double>(Clock::now() - begin).count();
-    const long count = limit > 0 ? limit : done.load();
-    return Throughput{static_cast<double>(count) / elapsed, failures.load()};
+    return Throughput{static_cast<double>(succeeded.load()) / elapsed, failures.load()};
 }
 
 struct ProcessUse {

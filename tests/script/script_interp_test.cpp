@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <string>
+#include <thread>
 
 #include "common/ownership.h"
 
@@ -240,6 +241,19 @@ TEST_F(ScriptInterpreter, FirmwareNamesAreAllowedWithoutRegardToCase)
                                   L"[300=NotifycationParmeter,0,][105=$(__PATH),0,][301=NotifycationReturnValue,]");
     EXPECT_EQ(results[L"WMIS_HRESULT"], L"0");
     EXPECT_EQ(results[L"WMIS_ActionIndex"], L"9");
+}
+
+// The run's connection balances the run's own CoInitializeEx; on a thread in
+// another apartment that call fails, so nothing runs and the keys say why.
+TEST(ScriptInterpreterApartment, SingleThreadedApartmentRunsNothing)
+{
+    ScriptVariables results;
+    std::thread([&] {
+        ComInit apartment(COINIT_APARTMENTTHREADED);
+        ASSERT_EQ(apartment.result(), S_OK);
+        results = Execute(L"[0=a,1,]");
+    }).join();
+    EXPECT_EQ(FormatResults(results), L"WMIS_ActionIndex=0;WMIS_HRESULT=" + Hresult(RPC_E_CHANGED_MODE) + L";");
 }
 
 TEST_F(ScriptInterpreter, SwitcherScriptThroughThePipe)

@@ -361,6 +361,19 @@ TEST_F(ScriptClientTest, LongReplyIsParsedAcrossChunks)
     EXPECT_TRUE(results == sent) << results.size() << " of " << sent.size();
 }
 
+TEST_F(ScriptClientTest, PairLongerThanTheBufferEndsTheReceive)
+{
+    m_server.Stop();
+    const std::wstring reply = L"first=1;long=" + std::wstring(3000, L'v') + L";last=2;";
+    ASSERT_TRUE(m_server.Start([&](const ScriptActions&) { return reply; }, kTestPipe));
+    CScriptClient client;
+    ASSERT_TRUE(client.Connect(kTestPipe)) << GetLastError();
+    ASSERT_TRUE(client.Send(L"[0=,]"));
+    ScriptVariables results;
+    EXPECT_TRUE(client.Receive(results));
+    EXPECT_EQ(FormatResults(results), L"first=1;");
+}
+
 TEST_F(ScriptClientTest, EmptyReplyGivesEmptyMap)
 {
     CScriptClient client;

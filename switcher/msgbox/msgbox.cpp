@@ -218,6 +218,10 @@ void Paint(MsgBoxState& state, HWND window) noexcept
     if (bitmap) {
         ScopedSelection selectBitmap(memory.get(), bitmap.get());
         HDC mem = memory.get();
+        // A mirrored (right-to-left) window copies a bitmap from a DC of the
+        // other layout flipped, text included; drawn in the same layout, the
+        // band arrives as drawn.
+        SetLayout(mem, GetLayout(dc));
         FillOpaque(mem, band, state.BandColour);
         SetBkMode(mem, TRANSPARENT);
         SetTextColor(mem, state.TextColour);

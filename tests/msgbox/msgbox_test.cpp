@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <thread>
@@ -434,6 +435,113 @@ TEST_F(MsgBox, WindowsHaveTheirClassesStylesAndLayeredAlpha)
     EXPECT_EQ(static_cast<DWORD>(backgroundStyle) & 0x9C000000u, 0x9C000000u);
     EXPECT_EQ(static_cast<DWORD>(backgroundExStyle) & 0x00080088u, 0x00080088u);
     EXPECT_EQ(alpha.load(), 76);
+}
+
+// Columns of a white-on-dark text picture: how many light pixels each holds.
+using InkProfile = std::vector<int>;
+
+InkProfile ReferenceInk(HFONT font, const wchar_t* text, int& height)
+{
+    HDC screen = GetDC(nullptr);
+    obrin::UniqueMemoryDc memory(CreateCompatibleDC(screen));
+    ReleaseDC(nullptr, screen);
+    HGDIOBJ previousFont = SelectObject(memory.get(), font);
+    RECT bounds = {0, 0, 0, 0};
+    DrawTextW(memory.get(), text, -1, &bounds, DT_SINGLELINE | DT_CALCRECT);
+    const int width = bounds.right;
+    height = bounds.bottom;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    obrin::UniqueBitmap bitmap(CreateDIBSection(memory.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    HGDIOBJ previousBitmap = SelectObject(memory.get(), bitmap.get());
+    const RECT all = {0, 0, width, height};
+    SetBkColor(memory.get(), BAND);
+    ExtTextOutW(memory.get(), 0, 0, ETO_OPAQUE, &all, nullptr, 0, nullptr);
+    SetBkMode(memory.get(), TRANSPARENT);
+    SetTextColor(memory.get(), WHITE);
+    RECT place = all;
+    DrawTextW(memory.get(), text, -1, &place, DT_SINGLELINE);
+    GdiFlush();
+    InkProfile profile(static_cast<size_t>(width), 0);
+    const auto* pixels = static_cast<const DWORD*>(bits);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            profile[static_cast<size_t>(x)] += ((pixels[y * width + x] >> 16) & 0xFF) > 128 ? 1 : 0;
+    SelectObject(memory.get(), previousBitmap);
+    SelectObject(memory.get(), previousFont);
+    return profile;
+}
+
+bool ProfileOccurs(const InkProfile& needle, const InkProfile& haystack)
+{
+    if (needle.empty() || needle.size() > haystack.size())
+        return false;
+    for (size_t start = 0; start + needle.size() <= haystack.size(); ++start) {
+        if (std::equal(needle.begin(), needle.end(), haystack.begin() + static_cast<std::ptrdiff_t>(start)))
+            return true;
+    }
+    return false;
+}
+
+// The caption must read as written in both layouts: a mirrored window must
+// not show mirror-written text.
+TEST_F(MsgBox, CaptionReadsAsWrittenOnScreen)
+{
+    constexpr wchar_t caption[] = L"Obrin Fk 27";
+    MsgBoxState state;
+    InkProfile reference;
+    InkProfile onScreen;
+    const int result = Show(
+        state, 0x1,
+        [&](HWND) {
+            int height = 0;
+            reference = ReferenceInk(state.CaptionFont.get(), caption, height);
+            const Screenshot shot;
+            int bandTop = 0;
+            while (bandTop < ScreenHeight() && shot.At(2, bandTop) != BAND)
+                ++bandTop;
+            const int top = bandTop + 15;
+            onScreen.assign(static_cast<size_t>(ScreenWidth()), 0);
+            for (int y = top; y < top + height && y < ScreenHeight(); ++y)
+                for (int x = 0; x < ScreenWidth(); ++x)
+                    onScreen[static_cast<size_t>(x)] += GetRValue(shot.At(x, y)) > 128 ? 1 : 0;
+            TapKey(VK_ESCAPE);
+        },
+        -1, L"", caption);
+    EXPECT_EQ(result, IDCANCEL);
+    InkProfile mirrored(reference.rbegin(), reference.rend());
+    ASSERT_NE(reference, mirrored) << "the caption must look different in a mirror";
+    EXPECT_TRUE(ProfileOccurs(reference, onScreen)) << "the caption is not on screen as written";
+    EXPECT_FALSE(ProfileOccurs(mirrored, onScreen)) << "the caption is mirror-written";
+}
+
+// Run by ctest a second time with a Hebrew user interface (msgbox_rtl_test);
+// under any other language only the left-to-right half applies.
+TEST_F(MsgBox, RightToLeftLanguageMirrorsBothWindows)
+{
+    const bool rightToLeft = IsRightToLeftLanguage(GetThreadUILanguage());
+    MsgBoxState state;
+    std::atomic<LONG> boxExStyle{0}, backgroundExStyle{0};
+    const int result = Show(state, 0x1, [&](HWND box) {
+        boxExStyle = GetWindowLongW(box, GWL_EXSTYLE);
+        backgroundExStyle = GetWindowLongW(GetWindow(box, GW_OWNER), GWL_EXSTYLE);
+        TapKey(VK_ESCAPE);
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_FALSE(m_forced);
+    EXPECT_EQ(state.RightToLeft != FALSE, rightToLeft);
+    const LONG mirrored = rightToLeft ? WS_EX_LAYOUTRTL : 0;
+    EXPECT_EQ(boxExStyle & WS_EX_LAYOUTRTL, mirrored);
+    EXPECT_EQ(backgroundExStyle & WS_EX_LAYOUTRTL, mirrored);
+    EXPECT_EQ(backgroundExStyle & WS_EX_RTLREADING, rightToLeft ? WS_EX_RTLREADING : 0);
+    if (!rightToLeft)
+        GTEST_SKIP() << "the user interface language 0x" << std::hex << GetThreadUILanguage()
+                     << " is left to right; msgbox_rtl_test runs this under Hebrew";
 }
 
 TEST_F(MsgBox, QuitMessageForAnOuterLoopEndsTheBoxAndIsHandedOn)

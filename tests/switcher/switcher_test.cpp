@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <shellapi.h>
 
 #include <atomic>
 #include <cstring>
@@ -138,6 +139,18 @@ TEST(SwitcherFlowProgram, WithoutServiceSwitchStartsTheToolAndNowExitsOne)
     Sleep(1000);
     EXPECT_EQ(ConfigToolStarts(), before + 1);
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, OBRIN_REGISTRY_KEY, OBRIN_SHOWMSG_VALUE);
+}
+
+TEST(SwitcherShell, ProgramCarriesTheIconItsShortcutPointsAt)
+{
+    const std::wstring program = ProgramDirectory() + L"ObrinSwitcher.exe";
+    HICON large = nullptr;
+    ASSERT_EQ(ExtractIconExW(program.c_str(), 0, &large, nullptr, 1), 1u);
+    ICONINFO info = {};
+    EXPECT_TRUE(GetIconInfo(large, &info));
+    const obrin::UniqueBitmap colour(info.hbmColor);
+    const obrin::UniqueBitmap mask(info.hbmMask);
+    DestroyIcon(large);
 }
 
 TEST(SwitcherEntry, ShowMsgReadsTheDwordOrZero)

@@ -61,6 +61,8 @@ struct StopObservation {
 StopObservation StopAndWatch(DWORD timeoutMs)
 {
     StopObservation seen;
+    if (const std::optional<DWORD> before = RawServiceState())
+        seen.states.push_back(*before);
     std::thread stopper([] {
         UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
         UniqueServiceHandle service(OpenServiceW(manager.get(), L"OBRINSERVICE", SERVICE_ALL_ACCESS));

@@ -52,8 +52,9 @@ protected:
         windowClass.hInstance = GetModuleHandleW(nullptr);
         windowClass.lpszClassName = L"InstallerProgressProbe";
         RegisterClassW(&windowClass);
-        if (FirmsimAvailable())
+        if (FirmsimAvailable()) {
             ASSERT_EQ(Firmsim(L"install"), std::optional<DWORD>(0));
+        }
     }
 
     void SetUp() override
@@ -63,8 +64,9 @@ protected:
         m_window = CreateWindowW(L"InstallerProgressProbe", L"probe", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
                                  GetModuleHandleW(nullptr), nullptr);
         ASSERT_NE(m_window, nullptr);
-        if (FirmsimAvailable())
+        if (FirmsimAvailable()) {
             ASSERT_EQ(Firmsim(L"reset"), std::optional<DWORD>(0));
+        }
     }
     void TearDown() override { DestroyWindow(m_window); }
 
@@ -102,8 +104,9 @@ void ExpectPayloadCopied(const disksim::Partition& efi, const disksim::Partition
             ++efiImages;
         }
         if (EndsWith(name, ".img") || EndsWith(name, ".efi") || EndsWith(name, ".ini") || EndsWith(name, ".conf") ||
-            disksim::EqualsNoCase(name, "system_md5sum.txt"))
+            disksim::EqualsNoCase(name, "system_md5sum.txt")) {
             EXPECT_TRUE(FileExists(asosRoot + wideName));
+        }
     }
     EXPECT_GT(efiImages, 0);
     EXPECT_TRUE(FileExists(efiRoot + L"loader\\loader.conf"));

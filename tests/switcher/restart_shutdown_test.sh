@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# The restart half of an OS switch, watched from outside Wine: ExitWindowsEx
-# with EWX_REBOOT ends every process of the prefix (a test program too) and
-# Wine then starts the auto-start services again. So a restart shows as
-# OBRINSERVICE starting anew and telling the firmware stand-in it is ready
-# (code 17) once more.
+# The restart half of an OS switch and the shutdown, watched from outside
+# Wine: ExitWindowsEx ends every process of the prefix (a test program too).
+# After EWX_REBOOT Wine starts the auto-start services again, so a restart
+# shows as OBRINSERVICE starting anew and telling the firmware stand-in it is
+# ready (code 17) once more.
 #
-#   reboot_test.sh BIN_DIR     (run under xvfb-run: the notice is a window)
+#   restart_shutdown_test.sh BIN_DIR     (run under xvfb-run: the notice is a window)
 #
 # Checks, each a line "ok ..." or "FAIL ...":
 #   1. firmsim raise 0xD2: the service starts the switcher with -reboot, which
@@ -13,10 +13,12 @@
 #   2. ShowMsg 1 with "-reboot -nomsg" and "-nomsg -reboot": a restart
 #      without the 5-second notice.
 #   3. ShowMsg 1 with "-reboot": the restart comes after the notice closed.
+#   4. "-shutdown" with ShowMsg 2 (no notice) and 1 (after the notice) ends
+#      every process of the prefix.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
-bin=${1:?usage: reboot_test.sh BIN_DIR}
+bin=${1:?usage: restart_shutdown_test.sh BIN_DIR}
 template=${OBRIN_WINE_TEMPLATE:-$root/build/wine-template}
 
 export WINEARCH=win32 WINEDEBUG=-all
@@ -126,8 +128,47 @@ restart_with no -reboot -nomsg
 restart_with no -nomsg -reboot
 restart_with yes -reboot
 
-if log_has "Fail to enter Reboot" || log_has "priviledge"; then
-  fail "the log has a failed restart"
+# 4. "-shutdown" ends every process of the prefix (Wine starts nothing again
+# afterwards): a waiting "cmd /c pause" ends with it. ShowMsg 2 shuts down at
+# once, ShowMsg 1 after the notice.
+holder_fifo=$prefix/holder.fifo
+mkfifo "$holder_fifo"
+shutdown_with() {
+  local level=$1 expect_notice=$2
+  set_showmsg "$level"
+  timeout -k 5 120 wine cmd.exe /c pause <"$holder_fifo" >/dev/null 2>&1 &
+  local holder=$!
+  exec 8>"$holder_fifo"
+  sleep 3
+  local start=$SECONDS
+  win ObrinSwitcher.exe -shutdown
+  local took=$((SECONDS - start))
+  local waited=0
+  while kill -0 "$holder" 2>/dev/null && [ "$waited" -lt 30 ]; do
+    sleep 1
+    waited=$((waited + 1))
+  done
+  if kill -0 "$holder" 2>/dev/null; then
+    fail "ShowMsg $level -shutdown: the prefix's processes still run"
+    kill "$holder" 2>/dev/null
+  else
+    ok "ShowMsg $level -shutdown: the prefix's processes ended"
+  fi
+  exec 8>&-
+  wait "$holder" 2>/dev/null
+  if [ "$expect_notice" = yes ] && [ "$took" -ge 5 ]; then
+    ok "ShowMsg $level -shutdown: after the notice (${took} s)"
+  elif [ "$expect_notice" = no ] && [ "$took" -lt 5 ]; then
+    ok "ShowMsg $level -shutdown: without a notice (${took} s)"
+  else
+    fail "ShowMsg $level -shutdown: notice expected: $expect_notice, the switcher ran ${took} s"
+  fi
+}
+shutdown_with 2 no
+shutdown_with 1 yes
+
+if log_has "Fail to enter Reboot" || log_has "Fail to enter Shutdown" || log_has "priviledge"; then
+  fail "the log has a failed restart or shutdown"
 fi
 echo "$failures failure(s)"
 [ "$failures" = 0 ]

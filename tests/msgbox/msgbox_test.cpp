@@ -587,6 +587,34 @@ TEST_F(MsgBox, WithoutLanguageTableOkShowsUser32String905)
     EXPECT_STREQ(state.Buttons[0].Text, expected);
 }
 
+LRESULT CALLBACK PlainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// A class name already taken makes the box fail with -1 without showing
+// anything, and leaves none of its own classes behind.
+TEST(MsgBoxFailure, ClassAlreadyRegisteredReturnsMinusOne)
+{
+    for (const wchar_t* taken : {L"DualOSBkgnd_Class", L"DualOSMsgBox_Class"}) {
+        SCOPED_TRACE(testing::Message() << (taken[6] == L'B' ? "background class" : "message-box class"));
+        WNDCLASSEXW windowClass = {};
+        windowClass.cbSize = sizeof(windowClass);
+        windowClass.lpfnWndProc = PlainProc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = taken;
+        ASSERT_NE(RegisterClassExW(&windowClass), 0) << GetLastError();
+        MsgBoxState state;
+        EXPECT_EQ(ShowMsgBox(state, L"text", L"caption", 0x1, 0), -1);
+        EXPECT_EQ(FindWindowW(MSGBOX_CLASS, nullptr), nullptr);
+        EXPECT_TRUE(UnregisterClassW(taken, GetModuleHandleW(nullptr))) << GetLastError();
+        WNDCLASSEXW probe = {};
+        probe.cbSize = sizeof(probe);
+        EXPECT_FALSE(GetClassInfoExW(GetModuleHandleW(nullptr), L"DualOSBkgnd_Class", &probe));
+        EXPECT_FALSE(GetClassInfoExW(GetModuleHandleW(nullptr), MSGBOX_CLASS, &probe));
+    }
+}
+
 TEST(MsgBoxLanguage, RightToLeftFollowsTheLanguagesFontSignature)
 {
     EXPECT_TRUE(IsRightToLeftLanguage(MAKELANGID(LANG_HEBREW, SUBLANG_DEFAULT)));

@@ -15,11 +15,9 @@ demo_installer() {
   # A setup tool puts the service program where the installer registers it from.
   mkdir -p "$prefix/drive_c/Program Files/Vantrel/VantrelObrin"
   cp "$prefix/drive_c/obrin/ObrinService.exe" "$prefix/drive_c/Program Files/Vantrel/VantrelObrin/"
-  # Without the firmware stand-in the installer's two firmware calls fail and
-  # take their safe presets: the install goes on, the uninstall counts as
-  # accepted. (A service started while the installer holds the stand-in's
-  # locator cannot subscribe to firmware events under Wine.)
-  [ -x "$prefix/drive_c/obrin/firmsim.exe" ] && run_expect 0 firmsim.exe uninstall
+  # The firmware stand-in answers the installer's two firmware calls; the
+  # service needs it to start.
+  [ -x "$prefix/drive_c/obrin/firmsim.exe" ] && run_expect 0 firmsim.exe install
   show_layout
   run_expect 19 ObrinInstallerSimDisk.exe -check-dualos
 

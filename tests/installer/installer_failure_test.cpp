@@ -52,12 +52,16 @@ struct InjectedStep {
     DWORD exitCode;
 };
 
-// Without the firmware stand-in the firmware calls fail and take their
-// presets: the install goes on and the uninstall counts as accepted. The
-// firmware's own answers are tested in installer_flow_test.
+// The service needs the firmware stand-in to start.
 class InstallerFailures : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { PlaceServiceImage(); }
+    static void SetUpTestSuite()
+    {
+        if (FirmsimAvailable()) {
+            ASSERT_EQ(Firmsim(L"install"), std::optional<DWORD>(0));
+        }
+        PlaceServiceImage();
+    }
 };
 
 TEST_F(InstallerFailures, EachFailingInstallStepGivesItsCodeAndIsRolledBack)

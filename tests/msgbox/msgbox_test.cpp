@@ -17,6 +17,7 @@ namespace {
 constexpr wchar_t MSGBOX_CLASS[] = L"DualOSMsgBox_Class";
 constexpr COLORREF BAND = RGB(31, 0, 104);
 constexpr COLORREF BUTTON = RGB(70, 23, 180);
+constexpr COLORREF HOVER = RGB(95, 55, 190);
 constexpr COLORREF WHITE = RGB(255, 255, 255);
 constexpr DWORD BOX_WAIT_MS = 10000;
 
@@ -270,22 +271,30 @@ TEST_F(MsgBox, PressOnButtonAndReleaseOutsideLeavesItOpenAndUnpressed)
 {
     MsgBoxState state;
     std::atomic<bool> openAfterRelease{false};
-    std::atomic<COLORREF> okAfterRelease{0};
+    std::atomic<COLORREF> okHovered{0}, okPressed{0}, okAfterRelease{0};
     const int result = Show(state, 0x1, [&](HWND) {
         const POINT ok = Centre(state.Buttons[0].Rect);
+        const int probeX = state.Buttons[0].Rect.left + 4;
+        const int probeY = state.Buttons[0].Rect.top + 4;
         SendMouse(ok.x, ok.y, 0);
+        Sleep(300);
+        okHovered = Screenshot().At(probeX, probeY);
         SendMouse(ok.x, ok.y, MOUSEEVENTF_LEFTDOWN);
+        Sleep(300);
+        okPressed = Screenshot().At(probeX, probeY);
         SendMouse(10, 10, 0);
         SendMouse(10, 10, MOUSEEVENTF_LEFTUP);
         Sleep(500);
         openAfterRelease = FindWindowW(MSGBOX_CLASS, nullptr) != nullptr;
-        okAfterRelease = Screenshot().At(state.Buttons[0].Rect.left + 4, state.Buttons[0].Rect.top + 4);
+        okAfterRelease = Screenshot().At(probeX, probeY);
         const POINT cancel = Centre(state.Buttons[1].Rect);
         SendMouse(cancel.x, cancel.y, 0);
         SendMouse(cancel.x, cancel.y, MOUSEEVENTF_LEFTDOWN);
         SendMouse(cancel.x, cancel.y, MOUSEEVENTF_LEFTUP);
     });
     EXPECT_TRUE(openAfterRelease);
+    EXPECT_EQ(okHovered.load(), HOVER) << Colour(okHovered);
+    EXPECT_EQ(okPressed.load(), WHITE) << Colour(okPressed);
     EXPECT_EQ(okAfterRelease.load(), BUTTON) << Colour(okAfterRelease);
     EXPECT_FALSE(m_forced);
     EXPECT_EQ(result, IDCANCEL);

@@ -46,8 +46,16 @@ function(obrin_native_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
-  add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES LABELS native TIMEOUT 300)
+  if(WIN32)
+    # The same tests once more as a Windows program: 16-bit wchar_t and msvcrt.
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${OBRIN_TEST_DIR})
+    add_test(NAME ${name} COMMAND ${OBRIN_WINE_RUN} $<TARGET_FILE:${name}>)
+    set_tests_properties(${name} PROPERTIES LABELS wine TIMEOUT 300
+      ENVIRONMENT "OBRIN_BIN_DIR=${OBRIN_BIN_DIR};OBRIN_BUILD_DIR=${CMAKE_BINARY_DIR}")
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES LABELS native TIMEOUT 300)
+  endif()
 endfunction()
 
 # obrin_fuzzer(NAME SOURCES ... [LIBS ...] [SECONDS n])

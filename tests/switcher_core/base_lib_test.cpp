@@ -39,7 +39,8 @@ protected:
 
     static std::string ReadFile(const std::string& path)
     {
-        std::ifstream in(path, std::ios::binary);
+        // Text mode: the platform's own line ends, "\n" on Linux, CR LF on Windows.
+        std::ifstream in(path);
         std::stringstream text;
         text << in.rdbuf();
         return text.str();

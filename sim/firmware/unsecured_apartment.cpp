@@ -61,23 +61,21 @@ public:
 
 // The registration lives in the multithreaded apartment of a thread that never
 // leaves it: registrations end with their apartment, and the callers' own
-// CoUninitialize must not take this one with them.
+// CoUninitialize must not take this one with them. Every process registers its
+// own: Wine also hands out another live process's registration, and that one
+// comes back through a cross-process proxy that cannot make stubs for a sink
+// living here.
 DWORD WINAPI RegistrationKeeper(void* ready)
 {
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
         SetEvent(ready);
         return 1;
     }
-    obrin::ComPtr<IClassFactory> existing;
-    if (FAILED(CoGetClassObject(CLSID_UnsecuredApartment, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
-                                existing.put_void()))) {
-        auto factory = ApartmentFactory::Make();
-        DWORD cookie = 0;
-        if (factory)
-            static_cast<void>(CoRegisterClassObject(CLSID_UnsecuredApartment, factory.get(), CLSCTX_LOCAL_SERVER,
-                                                    REGCLS_MULTIPLEUSE, &cookie));
-    }
-    existing.reset();
+    auto factory = ApartmentFactory::Make();
+    DWORD cookie = 0;
+    if (factory)
+        static_cast<void>(CoRegisterClassObject(CLSID_UnsecuredApartment, factory.get(), CLSCTX_LOCAL_SERVER,
+                                                REGCLS_MULTIPLEUSE, &cookie));
     SetEvent(ready);
     for (;;)
         Sleep(INFINITE);

@@ -23,8 +23,9 @@ TEST(FirmwareEvents, EachCodeGetsItsReaction)
         SCOPED_TRACE(c.code);
         const FirmwareEventReaction reaction = ReactionToFirmwareEvent(c.code);
         EXPECT_EQ(reaction.action, c.action);
-        if (c.word)
+        if (c.word) {
             EXPECT_EQ(std::wstring(reaction.actionWord), c.word);
+        }
     }
 }
 

@@ -162,8 +162,9 @@ TEST_F(LanguageChoiceTest, EmbeddedTextLayout)
         }
         ASSERT_GE(line.size(), 41u) << line;
         EXPECT_EQ('=', line[40]) << line;
-        if (line.size() > 41)
+        if (line.size() > 41) {
             EXPECT_NE(' ', line[41]) << "the value follows \"=\" directly: " << line;
+        }
         EXPECT_EQ(std::string::npos, line.find_first_of(";#", 41)) << line;
     }
     const std::vector<std::string> expected = {

@@ -1,6 +1,7 @@
 // ObrinService.exe as a whole, under Wine's real Service Control Manager and
 // registry: its options, exit codes and log lines.
 #include "common/ownership.h"
+#include "tests/support/firmware_fixture.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -29,26 +30,19 @@ void ExpectExit(const ProcessResult& result, DWORD exitCode)
 
 // The service needs a firmware to start: the stand-in, installed once for
 // this program's prefix, and the switcher recorder for its taskbar launches.
-class ServiceProgram : public testing::Test {
+class ServiceProgram : public FirmwareStandInTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (FirmwareStandInPresent())
-            s_firmwareInstalled = Firmsim(L"install");
-    }
     void SetUp() override
     {
-        if (!FirmwareStandInPresent())
-            GTEST_SKIP() << "the firmware stand-in (firmsim.exe, firmwmi.dll) is not built";
-        ASSERT_TRUE(s_firmwareInstalled) << "firmsim install failed";
+        FirmwareStandInTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         ASSERT_TRUE(Firmsim(L"reset"));
         ASSERT_TRUE(PlaceSwitcherRecorder());
         ASSERT_TRUE(RemoveServiceIfPresent());
         DeleteShowMsg();
     }
     void TearDown() override { EXPECT_TRUE(RemoveServiceIfPresent()); }
-
-    static inline bool s_firmwareInstalled = false;
 };
 
 TEST_F(ServiceProgram, InstallTwiceThenUninstallTwice)

@@ -4,6 +4,7 @@
 #include "common/ownership.h"
 #include "common/registry_names.h"
 #include "switcher/client/dualos_client.h"
+#include "tests/support/firmware_fixture.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -90,18 +91,13 @@ StopObservation StopAndWatch(DWORD timeoutMs)
     return seen;
 }
 
-class ServiceRun : public testing::Test {
+class ServiceRun : public FirmwareStandInTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (FirmwareStandInPresent())
-            s_firmwareInstalled = Firmsim(L"install");
-    }
     void SetUp() override
     {
-        if (!FirmwareStandInPresent())
-            GTEST_SKIP() << "the firmware stand-in (firmsim.exe, firmwmi.dll) is not built";
-        ASSERT_TRUE(s_firmwareInstalled) << "firmsim install failed";
+        FirmwareStandInTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         ASSERT_TRUE(RemoveServiceIfPresent());
         ASSERT_TRUE(Firmsim(L"reset"));
         ASSERT_TRUE(PlaceSwitcherRecorder());
@@ -113,8 +109,6 @@ protected:
         SetSwitcherStayAlive(0);
         EXPECT_TRUE(RemoveServiceIfPresent());
     }
-
-    static inline bool s_firmwareInstalled = false;
 };
 
 TEST_F(ServiceRun, StartNotifiesReadyQueriesTwiceAndPinsBeforeRunning)

@@ -2,6 +2,7 @@
 // stand-in: what the stop sequence takes down is checked from outside.
 #include "common/ownership.h"
 #include "service/service_init.h"
+#include "tests/support/firmware_fixture.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -28,18 +29,13 @@ bool PipeAvailable()
     return WaitNamedPipeW(PIPE_NAME, 200) != FALSE;
 }
 
-class ServiceWork : public testing::Test {
+class ServiceWork : public FirmwareStandInTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (FirmwareStandInPresent())
-            s_firmwareInstalled = Firmsim(L"install");
-    }
     void SetUp() override
     {
-        if (!FirmwareStandInPresent())
-            GTEST_SKIP() << "the firmware stand-in (firmsim.exe, firmwmi.dll) is not built";
-        ASSERT_TRUE(s_firmwareInstalled) << "firmsim install failed";
+        FirmwareStandInTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         ASSERT_TRUE(Firmsim(L"reset"));
         ASSERT_TRUE(PlaceSwitcherRecorder());
         m_stopEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
@@ -47,7 +43,6 @@ protected:
     }
 
     UniqueHandle m_stopEvent;
-    static inline bool s_firmwareInstalled = false;
 };
 
 TEST_F(ServiceWork, StopSequenceTakesDownWhatInitSetUp)

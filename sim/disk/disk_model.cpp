@@ -7,35 +7,9 @@
 
 namespace obrin::disksim {
 
-namespace {
-
 char ToLowerAscii(char c) noexcept { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 char ToUpperAscii(char c) noexcept { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
-template <typename T>
-bool ParseNumber(std::string_view text, T& value) noexcept
-{
-    int base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        text.remove_prefix(2);
-        base = 16;
-    }
-    if (text.empty())
-        return false;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    return ec == std::errc() && end == text.data() + text.size();
-}
-
-std::string Hex64(uint64_t value)
-{
-    char buffer[24];
-    std::snprintf(buffer, sizeof buffer, "0x%016llx", static_cast<unsigned long long>(value));
-    return buffer;
-}
-
-// Splits a line into words at spaces; a double-quoted stretch (also after
-// "key=") belongs to its word and loses its quotes. An unterminated quote
-// makes the line invalid.
 bool SplitWords(std::string_view line, std::vector<std::string>& words)
 {
     words.clear();
@@ -60,6 +34,29 @@ bool SplitWords(std::string_view line, std::vector<std::string>& words)
         words.push_back(std::move(word));
     }
     return true;
+}
+
+namespace {
+
+template <typename T>
+bool ParseNumber(std::string_view text, T& value) noexcept
+{
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        text.remove_prefix(2);
+        base = 16;
+    }
+    if (text.empty())
+        return false;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    return ec == std::errc() && end == text.data() + text.size();
+}
+
+std::string Hex64(uint64_t value)
+{
+    char buffer[24];
+    std::snprintf(buffer, sizeof buffer, "0x%016llx", static_cast<unsigned long long>(value));
+    return buffer;
 }
 
 using Fields = std::map<std::string, std::string>;

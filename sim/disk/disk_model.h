@@ -152,5 +152,12 @@ struct PayloadFile {
 
 // Case-insensitive ASCII comparison, used for labels, letters and commands.
 [[nodiscard]] bool EqualsNoCase(std::string_view a, std::string_view b) noexcept;
+[[nodiscard]] char ToLowerAscii(char c) noexcept;
+[[nodiscard]] char ToUpperAscii(char c) noexcept;
+
+// Splits a line of a model or of a diskpart script into words at spaces; a
+// double-quoted stretch (also after "key=") belongs to its word and loses its
+// quotes. An unterminated quote makes the line invalid.
+[[nodiscard]] bool SplitWords(std::string_view line, std::vector<std::string>& words);
 
 }  // namespace obrin::disksim

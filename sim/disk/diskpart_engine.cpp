@@ -10,13 +10,10 @@ namespace obrin::disksim {
 
 namespace {
 
-char Lower(char c) noexcept { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-char Upper(char c) noexcept { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
 std::string Lowered(std::string_view text)
 {
     std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), Lower);
+    std::transform(out.begin(), out.end(), out.begin(), ToLowerAscii);
     return out;
 }
 
@@ -60,26 +57,12 @@ struct Command {
 Command ParseLine(std::string_view line)
 {
     Command command;
-    size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
-            ++i;
-        if (i >= line.size())
-            break;
-        std::string word;
-        while (i < line.size() && line[i] != ' ' && line[i] != '\t') {
-            if (line[i] == '"') {
-                size_t close = line.find('"', i + 1);
-                if (close == std::string_view::npos) {
-                    command.syntaxOk = false;
-                    return command;
-                }
-                word.append(line.substr(i + 1, close - i - 1));
-                i = close + 1;
-            } else {
-                word.push_back(line[i++]);
-            }
-        }
+    std::vector<std::string> words;
+    if (!SplitWords(line, words)) {
+        command.syntaxOk = false;
+        return command;
+    }
+    for (const std::string& word : words) {
         size_t eq = word.find('=');
         if (eq == std::string::npos)
             command.words.push_back(Lowered(word));
@@ -96,7 +79,7 @@ std::optional<char> ParseLetter(std::string_view text) noexcept
         text.remove_suffix(1);
     if (text.size() != 1)
         return std::nullopt;
-    char letter = Upper(text[0]);
+    char letter = ToUpperAscii(text[0]);
     if (letter < 'A' || letter > 'Z')
         return std::nullopt;
     return letter;
@@ -217,6 +200,28 @@ private:
             if (p.volumeId == m_volume)
                 return &p;
         return nullptr;
+    }
+
+    // The partition in focus where it has a volume, else nullptr.
+    Partition* FocusVolume()
+    {
+        Partition* p = FocusPartition();
+        return p && HasVolume(*p) ? p : nullptr;
+    }
+
+    // The optional "letter=X" of assign and remove, and the volume they act
+    // on. Anything but Done is the command's outcome.
+    Outcome LetterAndVolume(const Command& c, std::optional<char>& letter, Partition*& volume)
+    {
+        if (const std::string* text = c.Param("letter")) {
+            letter = ParseLetter(*text);
+            if (!letter)
+                return Syntax("drive letter \"" + *text + "\"");
+        }
+        volume = FocusVolume();
+        if (!volume)
+            return BadObject("There is no volume selected.");
+        return Outcome::Done;
     }
 
     Outcome Execute(const Command& c)
@@ -404,8 +409,8 @@ private:
             else
                 return Syntax("file system " + *fsText);
         }
-        Partition* p = FocusPartition();
-        if (!p || !HasVolume(*p))
+        Partition* p = FocusVolume();
+        if (!p)
             return BadObject("There is no volume selected.");
         if (InjectedFailureDue("format"))
             return Fail("the volume could not be formatted (injected)");
@@ -439,8 +444,8 @@ private:
         const std::string* minimumText = c.Param("minimum");
         if ((desiredText && !ParseUnsigned(*desiredText, desired)) || (minimumText && !ParseUnsigned(*minimumText, minimum)))
             return Syntax("desired and minimum are megabytes");
-        Partition* p = FocusPartition();
-        if (!p || !HasVolume(*p))
+        Partition* p = FocusVolume();
+        if (!p)
             return BadObject("There is no volume selected.");
         if (InjectedFailureDue("shrink"))
             return Fail("the volume could not be shrunk (injected)");
@@ -465,8 +470,8 @@ private:
         const std::string* sizeText = c.Param("size");
         if (sizeText && (!ParseUnsigned(*sizeText, size) || size == 0))
             return Syntax("size is megabytes");
-        Partition* p = FocusPartition();
-        if (!p || !HasVolume(*p))
+        Partition* p = FocusVolume();
+        if (!p)
             return BadObject("There is no volume selected.");
         if (InjectedFailureDue("extend"))
             return Fail("the volume could not be extended (injected)");
@@ -517,14 +522,9 @@ private:
         if (!OnlyKnown(c, 1, {}, {"letter"}))
             return Syntax("assign [letter=X]");
         std::optional<char> letter;
-        if (const std::string* text = c.Param("letter")) {
-            letter = ParseLetter(*text);
-            if (!letter)
-                return Syntax("drive letter \"" + *text + "\"");
-        }
-        Partition* p = FocusPartition();
-        if (!p || !HasVolume(*p))
-            return BadObject("There is no volume selected.");
+        Partition* p = nullptr;
+        if (Outcome outcome = LetterAndVolume(c, letter, p); outcome != Outcome::Done)
+            return outcome;
         if (InjectedFailureDue("assign"))
             return Fail("the drive letter could not be assigned (injected)");
         if (!letter) {
@@ -557,14 +557,9 @@ private:
         if (!OnlyKnown(c, 1, {}, {"letter"}))
             return Syntax("remove [letter=X]");
         std::optional<char> letter;
-        if (const std::string* text = c.Param("letter")) {
-            letter = ParseLetter(*text);
-            if (!letter)
-                return Syntax("drive letter \"" + *text + "\"");
-        }
-        Partition* p = FocusPartition();
-        if (!p || !HasVolume(*p))
-            return BadObject("There is no volume selected.");
+        Partition* p = nullptr;
+        if (Outcome outcome = LetterAndVolume(c, letter, p); outcome != Outcome::Done)
+            return outcome;
         if (InjectedFailureDue("remove"))
             return Fail("the drive letter could not be removed (injected)");
         if (!p->letter || (letter && *letter != p->letter))

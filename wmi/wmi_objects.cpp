@@ -57,6 +57,19 @@ namespace {
     return S_OK;
 }
 
+// Reads an integer property of a CIM type that must be requiredType.
+[[nodiscard]] HRESULT GetTypedInteger(CWMIObject& object, const wchar_t* name, CIMTYPE requiredType,
+                                      DWORD& integer) noexcept
+{
+    UniqueVariant variant;
+    const HRESULT hr = GetTyped(object, name, requiredType, variant);
+    if (FAILED(hr))
+        return hr;
+    if (!VariantInteger(*variant.get(), integer))
+        return WBEM_E_TYPE_MISMATCH;
+    return S_OK;
+}
+
 }  // namespace
 
 CWMIServices::~CWMIServices()
@@ -274,30 +287,18 @@ HRESULT CWMIObject::GetUInt16(const wchar_t* name, WORD* value) noexcept
 {
     if (!value)
         return WBEM_E_INVALID_PARAMETER;
-    UniqueVariant variant;
-    const HRESULT hr = GetTyped(*this, name, CIM_UINT16, variant);
-    if (FAILED(hr))
-        return hr;
     DWORD integer = 0;
-    if (!VariantInteger(*variant.get(), integer))
-        return WBEM_E_TYPE_MISMATCH;
-    *value = LOWORD(integer);
-    return S_OK;
+    const HRESULT hr = GetTypedInteger(*this, name, CIM_UINT16, integer);
+    if (SUCCEEDED(hr))
+        *value = LOWORD(integer);
+    return hr;
 }
 
 HRESULT CWMIObject::GetUInt32(const wchar_t* name, DWORD* value) noexcept
 {
     if (!value)
         return WBEM_E_INVALID_PARAMETER;
-    UniqueVariant variant;
-    const HRESULT hr = GetTyped(*this, name, CIM_UINT32, variant);
-    if (FAILED(hr))
-        return hr;
-    DWORD integer = 0;
-    if (!VariantInteger(*variant.get(), integer))
-        return WBEM_E_TYPE_MISMATCH;
-    *value = integer;
-    return S_OK;
+    return GetTypedInteger(*this, name, CIM_UINT32, *value);
 }
 
 HRESULT CWMIMethod::Init(CWMIObject& classObject, const wchar_t* methodName) noexcept

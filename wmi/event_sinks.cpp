@@ -7,6 +7,21 @@ namespace {
 std::atomic<CDualOSEventSink::Handler> g_dualOSEventHandler{nullptr};
 std::atomic<CPowerEventSink::Handler> g_powerEventHandler{nullptr};
 
+// Hands the event's integer property to the handler set, if any. An event
+// without it is passed over; WMI hears success either way, so the
+// subscription stays.
+template <typename Value>
+[[nodiscard]] HRESULT DeliverProperty(CWMIObject& event, HRESULT (CWMIObject::*get)(const wchar_t*, Value*) noexcept,
+                        const wchar_t* name, const std::atomic<void (*)(Value)>& handlerSlot) noexcept
+{
+    Value value = 0;
+    if (FAILED((event.*get)(name, &value)))
+        return WBEM_S_NO_ERROR;
+    if (const auto handler = handlerSlot.load())
+        handler(value);
+    return WBEM_S_NO_ERROR;
+}
+
 }  // namespace
 
 CWMIEventSink::~CWMIEventSink()
@@ -71,12 +86,7 @@ void CDualOSEventSink::SetHandler(Handler handler) noexcept
 
 HRESULT CDualOSEventSink::EventHandler(CWMIObject& event) noexcept
 {
-    DWORD eventCode = 0;
-    if (FAILED(event.GetUInt32(L"EventCode", &eventCode)))
-        return WBEM_S_NO_ERROR;
-    if (const Handler handler = g_dualOSEventHandler.load())
-        handler(eventCode);
-    return WBEM_S_NO_ERROR;
+    return DeliverProperty(event, &CWMIObject::GetUInt32, L"EventCode", g_dualOSEventHandler);
 }
 
 void CPowerEventSink::SetHandler(Handler handler) noexcept
@@ -86,10 +96,5 @@ void CPowerEventSink::SetHandler(Handler handler) noexcept
 
 HRESULT CPowerEventSink::EventHandler(CWMIObject& event) noexcept
 {
-    WORD eventType = 0;
-    if (FAILED(event.GetUInt16(L"EventType", &eventType)))
-        return WBEM_S_NO_ERROR;
-    if (const Handler handler = g_powerEventHandler.load())
-        handler(eventType);
-    return WBEM_S_NO_ERROR;
+    return DeliverProperty(event, &CWMIObject::GetUInt16, L"EventType", g_powerEventHandler);
 }

@@ -58,6 +58,25 @@ private:
     LONG m_refs = 0;
 };
 
+// The class object of Made: every instance it creates is a new Made.
+template <typename Made>
+class ClassFactory final : public ComClass<ClassFactory<Made>, IClassFactory> {
+public:
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override
+    {
+        if (!object)
+            return E_POINTER;
+        *object = nullptr;
+        if (outer)
+            return CLASS_E_NOAGGREGATION;
+        auto made = Made::Make();
+        if (!made)
+            return E_OUTOFMEMORY;
+        return made->QueryInterface(iid, object);
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+};
+
 // Hands one new reference of `object` to a COM out-parameter.
 template <typename Interface, typename T>
 void CopyOut(const obrin::ComPtr<T>& object, Interface** out) noexcept

@@ -44,6 +44,9 @@ HRESULT WineLocatorFactory(obrin::ComPtr<IClassFactory>& factory) noexcept
 
 class Locator final : public ComClass<Locator, IWbemLocator> {
 public:
+    // Event clients create the unsecured apartment after the locator.
+    Locator() { EnsureUnsecuredApartment(); }
+
     HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR resource, const BSTR user, const BSTR password,
                                             const BSTR locale, LONG securityFlags, const BSTR authority,
                                             IWbemContext* context, IWbemServices** services) override
@@ -79,25 +82,6 @@ public:
     }
 };
 
-class LocatorFactory final : public ComClass<LocatorFactory, IClassFactory> {
-public:
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override
-    {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (outer)
-            return CLASS_E_NOAGGREGATION;
-        // Event clients create the unsecured apartment after the locator.
-        EnsureUnsecuredApartment();
-        auto locator = Locator::Make();
-        if (!locator)
-            return E_OUTOFMEMORY;
-        return locator->QueryInterface(iid, object);
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-};
-
 }  // namespace
 }  // namespace firmsim
 
@@ -108,7 +92,7 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
     *object = nullptr;
     if (clsid != CLSID_WbemLocator)
         return CLASS_E_CLASSNOTAVAILABLE;
-    auto factory = firmsim::LocatorFactory::Make();
+    auto factory = firmsim::ClassFactory<firmsim::Locator>::Make();
     if (!factory)
         return E_OUTOFMEMORY;
     return factory->QueryInterface(iid, object);

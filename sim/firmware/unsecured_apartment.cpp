@@ -42,23 +42,6 @@ public:
     }
 };
 
-class ApartmentFactory final : public ComClass<ApartmentFactory, IClassFactory> {
-public:
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override
-    {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (outer)
-            return CLASS_E_NOAGGREGATION;
-        auto apartment = UnsecuredApartment::Make();
-        if (!apartment)
-            return E_OUTOFMEMORY;
-        return apartment->QueryInterface(iid, object);
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-};
-
 // The registration lives in the multithreaded apartment of a thread that never
 // leaves it: registrations end with their apartment, and the callers' own
 // CoUninitialize must not take this one with them. Every process registers its
@@ -71,7 +54,7 @@ DWORD WINAPI RegistrationKeeper(void* ready)
         SetEvent(ready);
         return 1;
     }
-    auto factory = ApartmentFactory::Make();
+    auto factory = ClassFactory<UnsecuredApartment>::Make();
     DWORD cookie = 0;
     if (factory)
         static_cast<void>(CoRegisterClassObject(CLSID_UnsecuredApartment, factory.get(), CLSCTX_LOCAL_SERVER,

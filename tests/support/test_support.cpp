@@ -17,30 +17,53 @@ std::wstring ProgramDirectory()
     return directory.substr(0, directory.find_last_of(L'\\') + 1);
 }
 
-ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs)
+namespace {
+
+// A job whose processes die when its handle closes, so that a child the time
+// limit gave up on goes with the test. Empty where no job could be made.
+UniqueHandle KillOnCloseJob()
 {
-    ProcessResult result;
     UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     if (job)
         SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+    return job;
+}
 
+// Starts the command line in ProgramDirectory(), suspended until it is in the
+// job so that nothing it starts escapes it. Sets result.started, or
+// result.startError.
+UniqueHandle StartInJob(const std::wstring& commandLine, BOOL inheritHandles, STARTUPINFOW& startup, HANDLE job,
+                        ProcessResult& result)
+{
     std::wstring mutableLine = commandLine;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+    if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, inheritHandles, CREATE_SUSPENDED, nullptr,
                         ProgramDirectory().c_str(), &startup, &info)) {
         result.startError = GetLastError();
-        return result;
+        return UniqueHandle();
     }
     UniqueHandle process(info.hProcess);
     UniqueHandle thread(info.hThread);
     if (job)
-        AssignProcessToJobObject(job.get(), process.get());
+        AssignProcessToJobObject(job, process.get());
     ResumeThread(thread.get());
     result.started = true;
+    return process;
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs)
+{
+    ProcessResult result;
+    const UniqueHandle job = KillOnCloseJob();
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    const UniqueHandle process = StartInJob(commandLine, FALSE, startup, job.get(), result);
+    if (!process)
+        return result;
     if (WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
         TerminateProcess(process.get(), 0xDEAD);
         WaitForSingleObject(process.get(), 5000);
@@ -62,32 +85,17 @@ ProcessResult RunProcessCapturingOutput(const std::wstring& commandLine, DWORD t
         return result;
     }
     SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
-    UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (job)
-        SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
-
-    std::wstring mutableLine = commandLine;
+    const UniqueHandle job = KillOnCloseJob();
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = writeEnd.get();
     startup.hStdError = writeEnd.get();
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
-                        ProgramDirectory().c_str(), &startup, &info)) {
-        result.startError = GetLastError();
+    const UniqueHandle process = StartInJob(commandLine, TRUE, startup, job.get(), result);
+    if (!process)
         return result;
-    }
-    UniqueHandle process(info.hProcess);
-    UniqueHandle thread(info.hThread);
-    if (job)
-        AssignProcessToJobObject(job.get(), process.get());
-    ResumeThread(thread.get());
     writeEnd.reset();
-    result.started = true;
 
     // The output is small; read it to the end (the child's exit closes the pipe).
     const DWORD start = GetTickCount();

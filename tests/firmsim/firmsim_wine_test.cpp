@@ -13,24 +13,18 @@
 #include <vector>
 
 #include "common/ownership.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
 using obrin::ComPtr;
+using obrin::test::ProgramDirectory;
 using obrin::UniqueBstr;
 using obrin::UniqueVariant;
 
 constexpr wchar_t kLocatorServerKey[] =
     L"Software\\Classes\\CLSID\\{4590F811-1D3A-11D0-891F-00AA004B2E24}\\InprocServer32";
 constexpr wchar_t kInstanceKey[] = L"DualOsMethod.InstanceName=\"ACPI\\\\PNP0C14\\\\0_0\"";
-
-std::wstring ProgramFolder()
-{
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1);
-}
 
 struct ProgramRun {
     DWORD exitCode = 0xFFFFFFFF;
@@ -76,7 +70,7 @@ ProgramRun RunFirmsim(const std::wstring& arguments)
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = outWrite.get();
     startup.hStdError = errWrite.get();
-    std::wstring commandLine = L"\"" + ProgramFolder() + L"firmsim.exe\" " + arguments;
+    std::wstring commandLine = L"\"" + ProgramDirectory() + L"firmsim.exe\" " + arguments;
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
         return run;
@@ -709,7 +703,7 @@ TEST_F(FirmwareEvents, NotificationQueriesForOtherClassesAreRefused)
 
 std::string ReadStateFile()
 {
-    obrin::UniqueFileHandle file(CreateFileW((ProgramFolder() + L"firmsim.state").c_str(), GENERIC_READ,
+    obrin::UniqueFileHandle file(CreateFileW((ProgramDirectory() + L"firmsim.state").c_str(), GENERIC_READ,
                                              FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     return file ? ReadAll(file.get()) : std::string("<missing>");
 }
@@ -736,7 +730,7 @@ TEST(FirmsimControl, BadInputGivesOneLineErrorExitTwoAndKeepsTheState)
 
 TEST(FirmsimControl, DamagedStateIsReportedAndOnlyResetReplacesIt)
 {
-    const std::wstring path = ProgramFolder() + L"firmsim.state";
+    const std::wstring path = ProgramDirectory() + L"firmsim.state";
     {
         obrin::UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         ASSERT_TRUE(file);
@@ -769,7 +763,7 @@ std::wstring LocatorServer()
 
 TEST(FirmsimControl, UninstallRestoresTheOriginalLocatorAndInstallIsRepeatable)
 {
-    const std::wstring ours = ProgramFolder() + L"firmwmi.dll";
+    const std::wstring ours = ProgramDirectory() + L"firmwmi.dll";
     ASSERT_TRUE(EqualsIgnoringCase(LocatorServer(), ours)) << testing::PrintToString(LocatorServer());
     Firmsim(L"install");
     Firmsim(L"uninstall");

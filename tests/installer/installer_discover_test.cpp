@@ -151,7 +151,7 @@ TEST_F(Discovery, FreeLettersComeFromMToZInOrder)
     EXPECT_EQ(GetFreeDriveLetters(letters, 3), 3u);
     EXPECT_EQ(std::wstring(letters, 3), L"MNO");
 
-    const std::wstring folder = ProgramFolder() + L"letter-filler";
+    const std::wstring folder = ProgramDirectory() + L"letter-filler";
     CreateDirectoryW(folder.c_str(), nullptr);
     ASSERT_TRUE(disksim::DefineDriveLetter('N', folder));
     wchar_t many[16] = {};

@@ -145,7 +145,7 @@ TEST_F(InstallerFailures, LabelsOnARemovableDiskAreNotTheInstallation)
 TEST_F(InstallerFailures, TooFewFreeLettersChangeNothing)
 {
     ResetMachine("standard");
-    const std::wstring folder = ProgramFolder() + L"letter-filler";
+    const std::wstring folder = ProgramDirectory() + L"letter-filler";
     CreateDirectoryW(folder.c_str(), nullptr);
     std::vector<char> taken;
     // Z: is Wine's own root; M to W leaves X and Y, one short of three.

@@ -42,7 +42,7 @@ TEST(ScriptRunners, FileThatCannotBeCreatedFailsAtOnceWithTheWindowsError)
 
 TEST(ScriptRunners, TextOf2047CharactersIsWrittenWholeWithoutTerminator)
 {
-    const std::wstring copy = ProgramFolder() + L"copy-of-batch.bat";
+    const std::wstring copy = ProgramDirectory() + L"copy-of-batch.bat";
     DeleteFileW(copy.c_str());
     std::wstring text = L"@copy /y \"%~f0\" \"" + copy + L"\" >nul\r\nrem ";
     text.append(kMaxScriptCharacters - text.size(), L'x');
@@ -66,7 +66,7 @@ TEST(ScriptRunners, LongerTextIsRefusedRatherThanCutOff)
 
 TEST(ScriptRunners, BatchRunsInTheTemporaryFolder)
 {
-    const std::wstring record = ProgramFolder() + L"batch-cwd.txt";
+    const std::wstring record = ProgramDirectory() + L"batch-cwd.txt";
     DeleteFileW(record.c_str());
     ASSERT_TRUE(RunBatchFile(L"where-am-i.bat", (L"@cd > \"" + record + L"\"\r\n").c_str()));
     std::wstring folder = TempFolder();

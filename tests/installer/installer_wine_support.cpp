@@ -14,14 +14,6 @@ using obrin::UniqueServiceHandle;
 
 namespace installer_test {
 
-std::wstring ProgramFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder = path;
-    return folder.substr(0, folder.rfind(L'\\') + 1);
-}
-
 std::optional<DWORD> RunBounded(const std::wstring& commandLine, DWORD timeoutMs)
 {
     UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
@@ -36,7 +28,7 @@ std::optional<DWORD> RunBounded(const std::wstring& commandLine, DWORD timeoutMs
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                        ProgramFolder().c_str(), &startup, &info))
+                        ProgramDirectory().c_str(), &startup, &info))
         return std::nullopt;
     UniqueHandle process(info.hProcess);
     UniqueHandle thread(info.hThread);
@@ -72,22 +64,22 @@ std::optional<DWORD> RunBounded(const std::wstring& commandLine, DWORD timeoutMs
 
 std::optional<DWORD> RunInstaller(const std::wstring& arguments)
 {
-    return RunBounded(L"\"" + ProgramFolder() + L"ObrinInstallerSimDisk.exe\" " + arguments);
+    return RunBounded(L"\"" + ProgramDirectory() + L"ObrinInstallerSimDisk.exe\" " + arguments);
 }
 
 std::optional<DWORD> Disksim(const std::wstring& arguments)
 {
-    return RunBounded(L"\"" + ProgramFolder() + L"disksim.exe\" " + arguments, 60000);
+    return RunBounded(L"\"" + ProgramDirectory() + L"disksim.exe\" " + arguments, 60000);
 }
 
 bool FirmsimAvailable()
 {
-    return FileExists(ProgramFolder() + L"firmsim.exe");
+    return FileExists(ProgramDirectory() + L"firmsim.exe");
 }
 
 std::optional<DWORD> Firmsim(const std::wstring& arguments)
 {
-    return RunBounded(L"\"" + ProgramFolder() + L"firmsim.exe\" " + arguments, 60000);
+    return RunBounded(L"\"" + ProgramDirectory() + L"firmsim.exe\" " + arguments, 60000);
 }
 
 void ResetMachine(const char* variant)
@@ -147,7 +139,7 @@ void PlaceServiceImage()
     const std::wstring image = InstallDirectoryImage();
     const std::wstring folder = image.substr(0, image.rfind(L'\\'));
     SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-    ASSERT_TRUE(CopyFileW((ProgramFolder() + L"ObrinService.exe").c_str(), image.c_str(), FALSE)) << GetLastError();
+    ASSERT_TRUE(CopyFileW((ProgramDirectory() + L"ObrinService.exe").c_str(), image.c_str(), FALSE)) << GetLastError();
 }
 
 std::wstring RegisteredServicePath()

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "sim/disk/disk_model.h"
+#include "tests/support/test_support.h"
 
 #include <windows.h>
 
@@ -15,7 +16,7 @@
 namespace installer_test {
 
 // C:\obrin\ (the folder of the test program), with the backslash.
-std::wstring ProgramFolder();
+using obrin::test::ProgramDirectory;
 
 // Runs a command line in a job that is killed at the time limit, pumping this
 // thread's messages meanwhile. The exit code, or nothing when it did not

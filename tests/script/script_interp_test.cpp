@@ -12,37 +12,16 @@
 #include <thread>
 
 #include "common/ownership.h"
+#include "tests/support/test_support.h"
 
 namespace obrin::script {
 namespace {
 
-std::wstring ProgramFolder()
-{
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1);
-}
-
 // Runs firmsim.exe with arguments, bounded to 60 s; its exit code, or ~0u.
 DWORD RunFirmsim(const std::wstring& arguments)
 {
-    const std::wstring program = ProgramFolder() + L"firmsim.exe";
-    if (GetFileAttributesW(program.c_str()) == INVALID_FILE_ATTRIBUTES)
-        return ~0u;
-    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return ~0u;
-    UniqueHandle processHandle(process.hProcess);
-    UniqueHandle threadHandle(process.hThread);
-    if (WaitForSingleObject(processHandle.get(), 60000) != WAIT_OBJECT_0)
-        TerminateProcess(processHandle.get(), ~0u);
-    DWORD exitCode = ~0u;
-    GetExitCodeProcess(processHandle.get(), &exitCode);
-    return exitCode;
+    const test::ProcessResult result = test::RunProgram(L"firmsim.exe", arguments, 60000);
+    return result.finished ? result.exitCode : ~0u;
 }
 
 bool g_firmwareInstalled = false;

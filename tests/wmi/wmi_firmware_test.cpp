@@ -9,6 +9,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "tests/support/test_support.h"
 #include "tests/wmi/wmi_test_support.h"
 #include "wmi/dualos_notify.h"
 #include "wmi/event_sinks.h"
@@ -31,7 +32,7 @@ class StandInEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        const std::wstring firmsim = wmitest::ProgramFolder() + L"firmsim.exe";
+        const std::wstring firmsim = obrin::test::ProgramDirectory() + L"firmsim.exe";
         if (GetFileAttributesW(firmsim.c_str()) == INVALID_FILE_ATTRIBUTES)
             return;
         g_standInInstalled = Firmsim(L"install") == 0;

@@ -7,6 +7,7 @@
 
 #include "common/log.h"
 #include "common/ownership.h"
+#include "tests/support/test_support.h"
 
 namespace wmitest {
 
@@ -52,17 +53,9 @@ std::string Format(const char* format, ...)
     return buffer;
 }
 
-std::wstring ProgramFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1);
-}
-
 int RunProgram(const wchar_t* program, const std::wstring& arguments, std::string* output, DWORD timeoutMs)
 {
-    const std::wstring folder = ProgramFolder();
+    const std::wstring folder = obrin::test::ProgramDirectory();
     // Output goes to a file: a pipe would need a reader that a hung child
     // could block forever.
     wchar_t outputPath[MAX_PATH] = {};

@@ -21,11 +21,7 @@ std::string LevelAndText(const std::string& line);
 // printf into a std::string.
 std::string Format(const char* format, ...);
 
-// The folder of the running test program (with a trailing backslash), where
-// the programs of the build's bin folder lie beside it.
-std::wstring ProgramFolder();
-
-// Runs program (a file in ProgramFolder()) with arguments, hidden, and waits
+// Runs program (a file of obrin::test::ProgramDirectory()) with arguments, hidden, and waits
 // at most timeoutMs; output receives what it wrote to stdout. Returns the exit
 // code, or -1 when it could not be started or did not end in time.
 int RunProgram(const wchar_t* program, const std::wstring& arguments, std::string* output = nullptr,

@@ -16,6 +16,13 @@ namespace {
     return bstr ? S_OK : E_OUTOFMEMORY;
 }
 
+// The query language and the query text as the WMI query calls take them.
+[[nodiscard]] HRESULT MakeWqlQuery(const wchar_t* query, UniqueBstr& language, UniqueBstr& bstrQuery) noexcept
+{
+    const HRESULT hr = MakeBstr(L"WQL", language);
+    return SUCCEEDED(hr) ? MakeBstr(query, bstrQuery) : hr;
+}
+
 [[nodiscard]] HRESULT CopyText(const wchar_t* source, std::wstring& text) noexcept
 {
     try {
@@ -130,9 +137,7 @@ HRESULT CWMIServices::ExecQuery(const wchar_t* query, LONG flags, CWMIEnumObject
 
     UniqueBstr language;
     UniqueBstr bstrQuery;
-    HRESULT hr = MakeBstr(L"WQL", language);
-    if (SUCCEEDED(hr))
-        hr = MakeBstr(query, bstrQuery);
+    const HRESULT hr = MakeWqlQuery(query, language, bstrQuery);
     if (FAILED(hr))
         return hr;
     return m_pInterface->ExecQuery(language.get(), bstrQuery.get(), flags, nullptr, result.Put());
@@ -147,9 +152,7 @@ HRESULT CWMIServices::ExecNotificationQueryAsync(const wchar_t* query, CWMIEvent
 
     UniqueBstr language;
     UniqueBstr bstrQuery;
-    HRESULT hr = MakeBstr(L"WQL", language);
-    if (SUCCEEDED(hr))
-        hr = MakeBstr(query, bstrQuery);
+    HRESULT hr = MakeWqlQuery(query, language, bstrQuery);
     if (FAILED(hr))
         return hr;
 

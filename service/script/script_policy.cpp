@@ -6,11 +6,6 @@ namespace obrin::script {
 
 namespace {
 
-constexpr wchar_t FoldCase(wchar_t c) noexcept
-{
-    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
-
 constexpr bool IsBlank(wchar_t c) noexcept
 {
     return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n';
@@ -38,16 +33,6 @@ bool IsNamespaceWithEitherSeparator(std::wstring_view text) noexcept
 }
 
 }  // namespace
-
-bool EqualsNoCase(std::wstring_view left, std::wstring_view right) noexcept
-{
-    if (left.size() != right.size())
-        return false;
-    for (std::size_t i = 0; i < left.size(); ++i)
-        if (FoldCase(left[i]) != FoldCase(right[i]))
-            return false;
-    return true;
-}
 
 bool IsFirmwareNamespace(std::wstring_view wmiNamespace) noexcept
 {

@@ -6,13 +6,13 @@
 #include <string>
 #include <string_view>
 
+#include "service/script/script_text.h"
+
 namespace obrin::script {
 
 inline constexpr std::wstring_view kFirmwareNamespace = L"root\\wmi";
 inline constexpr std::wstring_view kFirmwareClass = L"DualOsMethod";
 inline constexpr std::wstring_view kFirmwareMethod = L"DualOSNotify";
-
-[[nodiscard]] bool EqualsNoCase(std::wstring_view left, std::wstring_view right) noexcept;
 
 [[nodiscard]] bool IsFirmwareNamespace(std::wstring_view wmiNamespace) noexcept;
 // "select <properties> from DualOsMethod", optionally followed by a clause.

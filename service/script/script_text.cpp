@@ -58,6 +58,16 @@ bool CaseInsensitiveLess::operator()(std::wstring_view left, std::wstring_view r
     return left.size() < right.size();
 }
 
+bool EqualsNoCase(std::wstring_view left, std::wstring_view right) noexcept
+{
+    if (left.size() != right.size())
+        return false;
+    for (std::size_t i = 0; i < left.size(); ++i)
+        if (FoldCase(left[i]) != FoldCase(right[i]))
+            return false;
+    return true;
+}
+
 bool ReadLong(std::wstring_view text, std::int32_t& value) noexcept
 {
     bool negative = false;

@@ -36,6 +36,9 @@ struct CaseInsensitiveLess {
 // operator[] keeps the spelling of the key that was stored first.
 using ScriptVariables = std::map<std::wstring, std::wstring, CaseInsensitiveLess>;
 
+// Equality under the same folding as CaseInsensitiveLess.
+[[nodiscard]] bool EqualsNoCase(std::wstring_view left, std::wstring_view right) noexcept;
+
 // Decimal stream-style number reading: leading white space skipped, an
 // optional sign, at least one digit, anything after the digits ignored.
 // False (value untouched) when the text does not read as a number in range.

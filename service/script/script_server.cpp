@@ -240,20 +240,16 @@ bool CScriptServer::Start(ScriptRunner runner, const wchar_t* pipeName) noexcept
     // The first instance exists before Start returns, so clients can connect
     // at once and a pipe that cannot be created is reported here.
     m_firstInstance = CreateServerInstance(m_pipeName.c_str());
-    if (!m_stopEvent || !m_firstInstance) {
-        m_stopEvent.reset();
-        m_firstInstance.reset();
-        return false;
-    }
-    m_listener.reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ListenerThread, this, 0, nullptr)));
-    if (!m_listener) {
-        m_stopEvent.reset();
-        m_firstInstance.reset();
-        m_pipeName.clear();
-        m_runner = nullptr;
-        return false;
-    }
-    return true;
+    if (m_stopEvent && m_firstInstance)
+        m_listener.reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ListenerThread, this, 0, nullptr)));
+    if (m_listener)
+        return true;
+    // The owners keep the last error of the failed step while they close.
+    m_stopEvent.reset();
+    m_firstInstance.reset();
+    m_pipeName.clear();
+    m_runner = nullptr;
+    return false;
 }
 
 void CScriptServer::Stop() noexcept

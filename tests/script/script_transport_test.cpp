@@ -314,6 +314,19 @@ TEST_F(ScriptTransport, StartWhileRunningRestarts)
     EXPECT_EQ(Exchange(L"[0=again,]", error), L"[0=again,]");
 }
 
+TEST_F(ScriptTransport, FailedStartReportsItsErrorAndLeavesTheServerStartable)
+{
+    // Start stops the running server first, then fails on a name that is no pipe.
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_FALSE(m_server.Start(EchoRunner, L"\\\\.\\not-a-pipe-name"));
+    EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_FALSE(m_server.Running());
+
+    ASSERT_TRUE(m_server.Start(EchoRunner, kTestPipe)) << GetLastError();
+    DWORD error = 1;
+    EXPECT_EQ(Exchange(L"[0=back,]", error), L"[0=back,]");
+}
+
 TEST(ScriptServerProcess, ServesTheServicePipeName)
 {
     ASSERT_EQ(StartScriptServer(EchoRunner), 1);

@@ -14,6 +14,7 @@
 #include "wmi/dualos_notify.h"
 #include "wmi/event_sinks.h"
 
+using obrin::test::Firmsim;
 using wmitest::LevelAndText;
 using wmitest::LogLinesOf;
 
@@ -21,21 +22,13 @@ namespace {
 
 bool g_standInInstalled = false;
 
-int Firmsim(const std::wstring& arguments, std::string* output = nullptr)
-{
-    return wmitest::RunProgram(L"firmsim.exe", arguments, output);
-}
-
 // The stand-in replaces the WMI locator of this prefix; it must be in place
 // before this process loads any locator.
 class StandInEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        const std::wstring firmsim = obrin::test::ProgramDirectory() + L"firmsim.exe";
-        if (GetFileAttributesW(firmsim.c_str()) == INVALID_FILE_ATTRIBUTES)
-            return;
-        g_standInInstalled = Firmsim(L"install") == 0;
+        g_standInInstalled = obrin::test::FirmwareStandInPresent() && Firmsim(L"install");
     }
 };
 
@@ -44,7 +37,9 @@ public:
 std::vector<std::string> RecordedCalls()
 {
     std::string output;
-    EXPECT_EQ(0, Firmsim(L"calls", &output));
+    const obrin::test::ProcessResult run = obrin::test::RunProcessCapturingOutput(
+        L"\"" + obrin::test::ProgramDirectory() + L"firmsim.exe\" calls", 30000, output);
+    EXPECT_TRUE(run.finished && run.exitCode == 0) << "firmsim calls: exit code " << run.exitCode;
     std::vector<std::string> calls;
     std::istringstream lines(output);
     std::string line;
@@ -63,7 +58,7 @@ protected:
     {
         if (!g_standInInstalled)
             GTEST_SKIP() << "the firmware stand-in (firmsim.exe) is not built or did not install";
-        ASSERT_EQ(0, Firmsim(L"reset"));
+        ASSERT_TRUE(Firmsim(L"reset"));
         wmitest::DeleteLog();
     }
 };
@@ -87,7 +82,7 @@ TEST_F(FirmwareCall, PassesCodeAndParameterAndReturnsTheFirmwaresWord)
     DWORD removal = 1;
     EXPECT_EQ(S_OK, DualOS_SendCommand(0x13, 0x40000320, removal));
     EXPECT_EQ(1u, removal);
-    ASSERT_EQ(0, Firmsim(L"answer 0x18 5"));
+    ASSERT_TRUE(Firmsim(L"answer 0x18 5"));
     DWORD mode = 0x40000000;
     EXPECT_EQ(S_OK, DualOS_SendCommand(24, mode));
     EXPECT_EQ(5u, mode);
@@ -103,7 +98,7 @@ TEST_F(FirmwareCall, PassesCodeAndParameterAndReturnsTheFirmwaresWord)
 
 TEST_F(FirmwareCall, FirmwareWithoutTheMethodClassLeavesThePreset)
 {
-    ASSERT_EQ(0, Firmsim(L"absent"));
+    ASSERT_TRUE(Firmsim(L"absent"));
     DWORD value = 0x40000000;
     EXPECT_EQ(WBEM_E_FAILED, DualOS_SendCommand(0x18, value));
     EXPECT_EQ(0x40000000u, value);
@@ -116,7 +111,7 @@ TEST_F(FirmwareCall, FirmwareWithoutTheMethodClassLeavesThePreset)
 
 TEST_F(FirmwareCall, FailingMethodNamesTheExecMethodStep)
 {
-    ASSERT_EQ(0, Firmsim(L"fail 17 0x8004100C"));
+    ASSERT_TRUE(Firmsim(L"fail 17 0x8004100C"));
     DWORD value = 1;
     EXPECT_EQ(static_cast<HRESULT>(WBEM_E_NOT_SUPPORTED), DualOS_SendCommand(17, value));
     EXPECT_EQ(1u, value);
@@ -136,7 +131,7 @@ TEST_F(FirmwareCall, MistypedReturnValueIsNotStored)
     for (const std::string type : {"sint32", "string"}) {
         SCOPED_TRACE("rettype " + type);
         wmitest::DeleteLog();
-        ASSERT_EQ(0, Firmsim(L"rettype " + std::wstring(type.begin(), type.end())));
+        ASSERT_TRUE(Firmsim(L"rettype " + std::wstring(type.begin(), type.end())));
         DWORD value = 1;
         EXPECT_EQ(WBEM_E_TYPE_MISMATCH, DualOS_SendCommand(0x11, value));
         EXPECT_EQ(1u, value);
@@ -212,13 +207,13 @@ TEST_F(EventSubscriptions, FirmwareEventReachesTheHandlerUntilUnregistered)
     EXPECT_NE(nullptr, g_DualOSEventSubscription.Sink()->StubSink());
     EXPECT_FALSE(g_DualOSEventSubscription.Connection().IsEmpty());
 
-    ASSERT_EQ(0, Firmsim(L"raise 0xD2"));
+    ASSERT_TRUE(Firmsim(L"raise 0xD2"));
     EXPECT_EQ(std::vector<DWORD>{0xD2}, g_firmwareEvents.WaitFor(1, kDeliveryLimit));
 
     EXPECT_EQ(S_OK, UnregisterDualOSEvent());
     EXPECT_EQ(nullptr, g_DualOSEventSubscription.Sink());
     EXPECT_TRUE(g_DualOSEventSubscription.Connection().IsEmpty());
-    ASSERT_EQ(0, Firmsim(L"raise 0xD5"));
+    ASSERT_TRUE(Firmsim(L"raise 0xD5"));
     EXPECT_EQ(std::vector<DWORD>{0xD2}, g_firmwareEvents.WaitFor(2, kQuietTime));
     EXPECT_TRUE(g_powerEvents.WaitFor(1, std::chrono::milliseconds(0)).empty());
 }
@@ -227,7 +222,7 @@ TEST_F(EventSubscriptions, RegisteringAgainCancelsTheFirstSubscription)
 {
     ASSERT_EQ(S_OK, RegisterDualOSEvent());
     ASSERT_EQ(S_OK, RegisterDualOSEvent());
-    ASSERT_EQ(0, Firmsim(L"raise 0xD6"));
+    ASSERT_TRUE(Firmsim(L"raise 0xD6"));
     EXPECT_EQ(std::vector<DWORD>{0xD6}, g_firmwareEvents.WaitFor(1, kDeliveryLimit));
     // A second delivery would come from a first subscription left active.
     EXPECT_EQ(std::vector<DWORD>{0xD6}, g_firmwareEvents.WaitFor(2, kQuietTime));
@@ -239,9 +234,9 @@ TEST_F(EventSubscriptions, ResumeReachesThePowerHandler)
     ASSERT_EQ(S_OK, RegisterPowerEvent());
     ASSERT_NE(nullptr, g_PowerEventSubscription.Sink());
 
-    ASSERT_EQ(0, Firmsim(L"resume 7"));
+    ASSERT_TRUE(Firmsim(L"resume 7"));
     EXPECT_EQ(std::vector<WORD>{7}, g_powerEvents.WaitFor(1, kDeliveryLimit));
-    ASSERT_EQ(0, Firmsim(L"resume 18"));
+    ASSERT_TRUE(Firmsim(L"resume 18"));
     EXPECT_EQ((std::vector<WORD>{7, 18}), g_powerEvents.WaitFor(2, kDeliveryLimit));
     // Power events are not firmware events.
     EXPECT_TRUE(g_firmwareEvents.WaitFor(1, std::chrono::milliseconds(0)).empty());

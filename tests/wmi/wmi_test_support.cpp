@@ -3,11 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 
 #include "common/log.h"
-#include "common/ownership.h"
-#include "tests/support/test_support.h"
 
 namespace wmitest {
 
@@ -51,52 +48,6 @@ std::string Format(const char* format, ...)
     vsnprintf(buffer, sizeof buffer, format, args);
     va_end(args);
     return buffer;
-}
-
-int RunProgram(const wchar_t* program, const std::wstring& arguments, std::string* output, DWORD timeoutMs)
-{
-    const std::wstring folder = obrin::test::ProgramDirectory();
-    // Output goes to a file: a pipe would need a reader that a hung child
-    // could block forever.
-    wchar_t outputPath[MAX_PATH] = {};
-    if (!GetTempFileNameW(folder.c_str(), L"out", 0, outputPath))
-        return -1;
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    obrin::UniqueFileHandle outputFile(CreateFileW(outputPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                                   &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!outputFile)
-        return -1;
-
-    std::wstring commandLine = L"\"" + folder + program + L"\" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    startup.hStdInput = nullptr;
-    startup.hStdOutput = outputFile.get();
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION process = {};
-    int exitCode = -1;
-    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &startup,
-                       &process)) {
-        obrin::UniqueHandle processHandle(process.hProcess);
-        obrin::UniqueHandle threadHandle(process.hThread);
-        DWORD code = 0;
-        if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0 &&
-            GetExitCodeProcess(process.hProcess, &code))
-            exitCode = static_cast<int>(code);
-        else
-            TerminateProcess(process.hProcess, 1);
-    }
-    outputFile.reset();
-    if (output) {
-        std::ifstream in(outputPath, std::ios::binary);
-        std::stringstream all;
-        all << in.rdbuf();
-        *output = all.str();
-    }
-    DeleteFileW(outputPath);
-    return exitCode;
 }
 
 FakeEventObject::FakeEventObject(const wchar_t* name, CIMTYPE cimType, VARIANT value)

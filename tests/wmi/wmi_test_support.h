@@ -1,5 +1,5 @@
-// Helpers shared by the WMI layer's tests: the log lines of one function tag,
-// a scripted IWbemClassObject for feeding sinks, and a program runner.
+// Helpers shared by the WMI layer's tests: the log lines of one function tag
+// and a scripted IWbemClassObject for feeding sinks.
 #pragma once
 
 #include <windows.h>
@@ -20,12 +20,6 @@ std::string LevelAndText(const std::string& line);
 
 // printf into a std::string.
 std::string Format(const char* format, ...);
-
-// Runs program (a file of obrin::test::ProgramDirectory()) with arguments, hidden, and waits
-// at most timeoutMs; output receives what it wrote to stdout. Returns the exit
-// code, or -1 when it could not be started or did not end in time.
-int RunProgram(const wchar_t* program, const std::wstring& arguments, std::string* output = nullptr,
-               DWORD timeoutMs = 30000);
 
 // An event object whose one property has the given CIM type and variant;
 // every other property is WBEM_E_NOT_FOUND. It counts its references so a

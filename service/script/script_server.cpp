@@ -126,14 +126,13 @@ TrackedConnection StartConnectionThread(UniqueFileHandle& instance, const Script
     connection->runner = &runner;
     connection->stopEvent = stopEvent;
     connection->flushing = tracked.flushing;
-    connection->instance.reset(instance.get());
+    connection->instance = std::move(instance);
     tracked.thread.reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ConnectionThread, connection.get(), 0, nullptr)));
     if (!tracked.thread) {
-        (void)connection->instance.release();
+        instance = std::move(connection->instance);
         return tracked;
     }
     (void)connection.release();
-    (void)instance.release();
     return tracked;
 }
 

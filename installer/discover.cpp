@@ -9,7 +9,6 @@
 #include <winioctl.h>
 
 #include <cwchar>
-#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -29,41 +28,40 @@ constexpr DWORD kMaxLayoutEntries =
 
 enum class Read { Value, Null, Failed };
 
-Read ReadString(IDiskQueryObject& object, const wchar_t* property, std::wstring& value) noexcept
+// The property converted to `type`; null and empty read as absent.
+Read ReadAs(IDiskQueryObject& object, const wchar_t* property, VARTYPE type, UniqueVariant& variant) noexcept
 {
-    UniqueVariant variant;
     if (FAILED(object.Get(property, variant.put())))
         return Read::Failed;
     if (variant->vt == VT_NULL || variant->vt == VT_EMPTY)
         return Read::Null;
-    if (FAILED(VariantChangeType(variant.get(), variant.get(), 0, VT_BSTR)))
+    if (FAILED(VariantChangeType(variant.get(), variant.get(), 0, type)))
         return Read::Failed;
-    value.assign(variant->bstrVal, SysStringLen(variant->bstrVal));
     return Read::Value;
+}
+
+Read ReadString(IDiskQueryObject& object, const wchar_t* property, std::wstring& value) noexcept
+{
+    UniqueVariant variant;
+    const Read read = ReadAs(object, property, VT_BSTR, variant);
+    if (read == Read::Value)
+        value.assign(variant->bstrVal, SysStringLen(variant->bstrVal));
+    return read;
 }
 
 Read ReadUInt32(IDiskQueryObject& object, const wchar_t* property, uint32_t& value) noexcept
 {
     UniqueVariant variant;
-    if (FAILED(object.Get(property, variant.put())))
-        return Read::Failed;
-    if (variant->vt == VT_NULL || variant->vt == VT_EMPTY)
-        return Read::Null;
-    if (FAILED(VariantChangeType(variant.get(), variant.get(), 0, VT_UI4)))
-        return Read::Failed;
-    value = variant->ulVal;
-    return Read::Value;
+    const Read read = ReadAs(object, property, VT_UI4, variant);
+    if (read == Read::Value)
+        value = variant->ulVal;
+    return read;
 }
 
 bool IsNull(IDiskQueryObject& object, const wchar_t* property) noexcept
 {
     UniqueVariant variant;
     return SUCCEEDED(object.Get(property, variant.put())) && variant->vt == VT_NULL;
-}
-
-bool EqualsIgnoringCase(const std::wstring& a, const wchar_t* b) noexcept
-{
-    return _wcsicmp(a.c_str(), b) == 0;
 }
 
 void CopyTruncated(wchar_t* target, size_t capacity, const std::wstring& source) noexcept
@@ -214,11 +212,11 @@ void WalkVolumes(IDiskQueries& queries, CDiskInfo& info) noexcept
         if (!onSystemDisk || ReadString(*volume, L"Label", label) != Read::Value)
             continue;
         uint32_t partition = 0;
-        if (EqualsIgnoringCase(label, L"ANDROID")) {
+        if (_wcsicmp(label.c_str(), L"ANDROID") == 0) {
             info.androidPresent = 1;
             if (ReadPartitionNumber(queries, volumePath.c_str(), partition))
                 info.androidPartition = partition;
-        } else if (EqualsIgnoringCase(label, L"ASOS")) {
+        } else if (_wcsicmp(label.c_str(), L"ASOS") == 0) {
             info.asosPresent = 1;
             if (ReadPartitionNumber(queries, volumePath.c_str(), partition))
                 info.asosPartition = partition;

@@ -57,7 +57,7 @@ class InstallerFailures : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        if (FirmsimAvailable()) {
+        if (FirmwareStandInPresent()) {
             ASSERT_EQ(Firmsim(L"install"), std::optional<DWORD>(0));
         }
         PlaceServiceImage();

@@ -52,7 +52,7 @@ protected:
         windowClass.hInstance = GetModuleHandleW(nullptr);
         windowClass.lpszClassName = L"InstallerProgressProbe";
         RegisterClassW(&windowClass);
-        if (FirmsimAvailable()) {
+        if (FirmwareStandInPresent()) {
             ASSERT_EQ(Firmsim(L"install"), std::optional<DWORD>(0));
         }
     }
@@ -64,7 +64,7 @@ protected:
         m_window = CreateWindowW(L"InstallerProgressProbe", L"probe", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
                                  GetModuleHandleW(nullptr), nullptr);
         ASSERT_NE(m_window, nullptr);
-        if (FirmsimAvailable()) {
+        if (FirmwareStandInPresent()) {
             ASSERT_EQ(Firmsim(L"reset"), std::optional<DWORD>(0));
         }
     }
@@ -164,7 +164,7 @@ TEST_F(InstallerFlow, InstallCheckUninstallOnTheStandardDisk)
     EXPECT_EQ(installed.powerLog, (std::vector<std::string>{"off", "on"}));
     EXPECT_TRUE(installed.hibernation);
 
-    const std::wstring registered = RegisteredServicePath();
+    const std::wstring registered = RawServiceBinaryPath();
     EXPECT_NE(registered.find(InstallDirectoryImage()), std::wstring::npos) << Wide(disksim::Narrow(registered));
     EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
 
@@ -189,18 +189,18 @@ TEST_F(InstallerFlow, InstallCheckUninstallOnTheStandardDisk)
 
 TEST_F(InstallerFlow, FirmwareRefusalLeavesDiskAndServiceAlone)
 {
-    if (!FirmsimAvailable())
+    if (!FirmwareStandInPresent())
         GTEST_SKIP() << "firmsim.exe (firmware stand-in) is not in the bin folder";
     ResetMachine("standard");
     ASSERT_EQ(RunInstaller(L"-startservice"), std::optional<DWORD>(0));
-    const std::wstring serviceBefore = RegisteredServicePath();
+    const std::wstring serviceBefore = RawServiceBinaryPath();
     const disksim::Model before = LoadModel();
     ASSERT_EQ(Firmsim(L"answer 0x18 1"), std::optional<DWORD>(0));
 
     EXPECT_EQ(RunInstaller(L"-install-dualos " + WindowOption(L"-win:0x%x")), std::optional<DWORD>(4));
     EXPECT_EQ(g_positions, (std::vector<unsigned>{5}));
     EXPECT_EQ(ShapeOf(LoadModel().disks[0]), ShapeOf(before.disks[0]));
-    EXPECT_EQ(RegisteredServicePath(), serviceBefore);
+    EXPECT_EQ(RawServiceBinaryPath(), serviceBefore);
     EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(RunInstaller(L"-removeservice"), std::optional<DWORD>(0));
     EXPECT_EQ(ServiceState(), 0u);

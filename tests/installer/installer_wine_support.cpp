@@ -10,7 +10,6 @@
 #include <vector>
 
 using obrin::UniqueHandle;
-using obrin::UniqueServiceHandle;
 
 namespace installer_test {
 
@@ -70,11 +69,6 @@ std::optional<DWORD> RunInstaller(const std::wstring& arguments)
 std::optional<DWORD> Disksim(const std::wstring& arguments)
 {
     return RunBounded(L"\"" + ProgramDirectory() + L"disksim.exe\" " + arguments, 60000);
-}
-
-bool FirmsimAvailable()
-{
-    return FileExists(ProgramDirectory() + L"firmsim.exe");
 }
 
 std::optional<DWORD> Firmsim(const std::wstring& arguments)
@@ -140,20 +134,6 @@ void PlaceServiceImage()
     const std::wstring folder = image.substr(0, image.rfind(L'\\'));
     SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
     ASSERT_TRUE(CopyFileW((ProgramDirectory() + L"ObrinService.exe").c_str(), image.c_str(), FALSE)) << GetLastError();
-}
-
-std::wstring RegisteredServicePath()
-{
-    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    UniqueServiceHandle service(OpenServiceW(manager.get(), OBRIN_SERVICE_NAME, SERVICE_QUERY_CONFIG));
-    if (!service)
-        return {};
-    std::vector<BYTE> buffer(8192);
-    DWORD needed = 0;
-    if (!QueryServiceConfigW(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
-                             static_cast<DWORD>(buffer.size()), &needed))
-        return {};
-    return reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data())->lpBinaryPathName;
 }
 
 DWORD ServiceState()

@@ -17,6 +17,10 @@ namespace installer_test {
 
 // C:\obrin\ (the folder of the test program), with the backslash.
 using obrin::test::ProgramDirectory;
+// Whether firmsim.exe and its WMI provider are in the bin folder.
+using obrin::test::FirmwareStandInPresent;
+// The service's registered image path, "" when it is not registered.
+using obrin::test::RawServiceBinaryPath;
 
 // Runs a command line in a job that is killed at the time limit, pumping this
 // thread's messages meanwhile. The exit code, or nothing when it did not
@@ -26,7 +30,6 @@ std::optional<DWORD> RunBounded(const std::wstring& commandLine, DWORD timeoutMs
 std::optional<DWORD> RunInstaller(const std::wstring& arguments);
 std::optional<DWORD> Disksim(const std::wstring& arguments);
 std::optional<DWORD> Firmsim(const std::wstring& arguments);
-bool FirmsimAvailable();
 
 // A fresh machine of the named variant with the stand-in tools in place.
 void ResetMachine(const char* variant);
@@ -53,7 +56,6 @@ void PrintTo(const PartitionShape& shape, std::ostream* out);
 // first, as a setup tool does.
 std::wstring InstallDirectoryImage();
 void PlaceServiceImage();
-std::wstring RegisteredServicePath();
 DWORD ServiceState();
 
 }  // namespace installer_test

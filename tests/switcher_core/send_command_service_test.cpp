@@ -18,6 +18,7 @@ namespace {
 
 using obrin::UniqueServiceHandle;
 using obrin::test::CountLinesWith;
+using obrin::test::Firmsim;
 using obrin::test::LogTail;
 using obrin::test::RemoveServiceIfPresent;
 using obrin::test::RunProgram;
@@ -27,11 +28,6 @@ bool RunBounded(const wchar_t* program, const std::wstring& arguments)
 {
     const auto result = RunProgram(program, arguments);
     return result.finished && result.exitCode == 0;
-}
-
-bool Firmsim(const std::wstring& arguments)
-{
-    return RunBounded(L"firmsim.exe", arguments);
 }
 
 // The calls the stand-in has answered so far, oldest first.

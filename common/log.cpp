@@ -25,7 +25,6 @@ CLogFile::CLogFile() noexcept
     // Call sites pass GetLastError() as an argument, evaluated after GetLog():
     // setting up the log on that first call must not change it.
     obrin::PreserveLastError keep;
-    m_threshold = 0;
     wcsncpy(m_stem, L"DUALOSLOG", kStemCapacity - 1);
 
     wchar_t program[kPathCapacity] = {};

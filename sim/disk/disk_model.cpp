@@ -542,7 +542,8 @@ Disk StandardDisk(uint32_t index, uint32_t& nextVolume)
 
 std::vector<std::string_view> MachineVariantNames()
 {
-    return {"standard", "free-behind-windows", "system-disk-1", "removable-asos", "removable-android"};
+    return {"standard",      "free-behind-windows", "gap-before-windows", "larger-free-elsewhere",
+            "system-disk-1", "removable-asos",      "removable-android"};
 }
 
 std::optional<Model> MachineVariant(std::string_view name)
@@ -554,6 +555,29 @@ std::optional<Model> MachineVariant(std::string_view name)
     } else if (name == "free-behind-windows") {
         model.disks.push_back(StandardDisk(0, next));
         model.disks[0].partitions.back().sizeMb -= 4096;
+    } else if (name == "gap-before-windows") {
+        model.disks.push_back(StandardDisk(0, next));
+        Partition& windows = model.disks[0].partitions.back();
+        windows.offsetMb += 200;
+        windows.sizeMb -= 200;
+    } else if (name == "larger-free-elsewhere") {
+        // Recovery behind Windows and more free space at the end of the disk
+        // than an install's shrink frees.
+        Disk disk;
+        disk.index = 0;
+        disk.devicePath = "\\\\.\\PHYSICALDRIVE0";
+        disk.sizeMb = 61440;
+        disk.partitions.push_back(
+            MakePartition(1, 100, kTypeEfi, kAttrNoDriveLetter, "FAT32", "SYSTEM", 0, 30, next++));
+        disk.partitions.push_back(MakePartition(101, 16, kTypeMsr, 0, "", "", 0, 0, next++));
+        const uint64_t windowsSize = disk.sizeMb - 117 - 500 - 20480;
+        disk.partitions.push_back(MakePartition(117, windowsSize, kTypeBasicData, 0, "NTFS", "Windows", 'C', 24576,
+                                                next++, std::string(kSystemFolder)));
+        disk.partitions.push_back(MakePartition(117 + windowsSize, 500, kTypeRecovery,
+                                                kAttrPlatformRequired | kAttrNoDriveLetter, "NTFS", "Recovery", 0, 320,
+                                                next++));
+        NumberInOrder(disk);
+        model.disks.push_back(std::move(disk));
     } else if (name == "system-disk-1") {
         Disk data;
         data.index = 0;

@@ -127,6 +127,10 @@ void SortByOffset(Disk& disk);
 // Machines disksim can create.
 //   "standard"        disk 0: recovery, EFI, MSR and Windows (C:), no free space
 //   "free-behind-windows" the same with 4096 MB free behind Windows
+//   "gap-before-windows" the standard disk with 200 MB free between the MSR
+//                     and Windows
+//   "larger-free-elsewhere" EFI, MSR, Windows (C:) and Recovery, then 20 GB
+//                     free at the end of the disk: more than a shrink frees
 //   "system-disk-1"   a data disk 0 (EFI with letter, data partition), the
 //                     standard disk as disk 1
 //   "removable-asos"  the standard disk plus a removable disk 1 whose volume

@@ -340,12 +340,12 @@ private:
         if (!OnlyKnown(c, 3, {}, {"size", "offset"}))
             return Syntax("create partition primary [size=N] [offset=N]");
         uint64_t size = 0;
-        uint64_t offset = 0;
+        uint64_t offsetKb = 0;
         const std::string* sizeText = c.Param("size");
         const std::string* offsetText = c.Param("offset");
         if ((sizeText && (!ParseUnsigned(*sizeText, size) || size == 0)) ||
-            (offsetText && !ParseUnsigned(*offsetText, offset)))
-            return Syntax("size and offset are megabytes");
+            (offsetText && !ParseUnsigned(*offsetText, offsetKb)))
+            return Syntax("size is megabytes, offset kilobytes");
         Disk* disk = FocusDisk();
         if (!disk)
             return BadObject("There is no disk selected.");
@@ -354,22 +354,24 @@ private:
         if (disk->partitions.size() >= 128)
             return Fail("no more partitions can be created on this disk");
 
-        // Without an offset, the first extent large enough; without a size,
-        // the partition takes the whole extent from its start.
+        // An offset is rounded up to the next megabyte, as new partitions are
+        // aligned; the partition then starts there and, without a size, runs to
+        // the end of that free extent. Without an offset it starts at the
+        // beginning of the largest free extent that is large enough.
+        const uint64_t offset = offsetKb / 1024 + (offsetKb % 1024 != 0 ? 1 : 0);
+        const uint64_t needed = std::max<uint64_t>(size, 1);
         std::optional<FreeExtent> chosen;
         for (const FreeExtent& e : FreeExtents(*disk)) {
             if (offsetText) {
                 if (offset < e.offsetMb || offset >= e.offsetMb + e.sizeMb)
                     continue;
                 FreeExtent tail{offset, e.offsetMb + e.sizeMb - offset};
-                if (tail.sizeMb >= std::max<uint64_t>(size, 1))
+                if (tail.sizeMb >= needed)
                     chosen = tail;
                 break;
             }
-            if (e.sizeMb >= std::max<uint64_t>(size, 1)) {
+            if (e.sizeMb >= needed && (!chosen || e.sizeMb > chosen->sizeMb))
                 chosen = e;
-                break;
-            }
         }
         if (!chosen)
             return Fail("there is not enough usable space for this operation");

@@ -194,6 +194,37 @@ TEST_F(DiskpartScripts, AFailureStopsTheScriptUnlessNoerrIsGiven)
     EXPECT_EQ(Run("select disk 5 noerr\r\nselect disk 0\r\n").exitCode, kDiskpartOk);
 }
 
+// Without an offset a partition starts in the largest free extent that is
+// large enough, not the first; an offset (kilobytes, rounded up to a
+// megabyte) puts it exactly there or fails when that place is not free.
+TEST_F(DiskpartScripts, CreateTakesTheLargestExtentOrTheGivenOffset)
+{
+    model = *MachineVariant("larger-free-elsewhere");
+    const Partition windows = Part(3);
+    ASSERT_EQ(Run("select disk 0\r\nselect par 3\r\nshrink minimum=12288\r\n").exitCode, kDiskpartOk);
+    ASSERT_EQ(FreeExtents(model.disks[0]).size(), 2u);
+
+    ASSERT_EQ(Run("select disk 0\r\ncreate partition primary\r\n").exitCode, kDiskpartOk);
+    EXPECT_EQ(Part(5).offsetMb, model.disks[0].sizeMb - 20480) << LayoutTable(model);
+    ASSERT_EQ(Run("select disk 0\r\nselect par 5\r\ndelete par\r\n").exitCode, kDiskpartOk);
+    EXPECT_EQ(Run("select disk 0\r\ncreate partition primary size=20481\r\n").exitCode, kDiskpartServiceFailure);
+
+    const uint64_t behindWindowsKb = (windows.EndMb() - 12288) * 1024;
+    EXPECT_EQ(Run("select disk 0\r\ncreate partition primary offset=" + std::to_string(behindWindowsKb - 1024) +
+                  "\r\n")
+                  .exitCode,
+              kDiskpartServiceFailure)
+        << "inside Windows";
+    ASSERT_EQ(Run("select disk 0\r\ncreate partition primary offset=" + std::to_string(behindWindowsKb - 100) +
+                  "\r\n")
+                  .exitCode,
+              kDiskpartOk);
+    EXPECT_EQ(Part(5).offsetMb, windows.EndMb() - 12288);
+    EXPECT_EQ(Part(5).sizeMb, 12288u) << "the rest of that extent, not the larger one";
+    EXPECT_EQ(Run("select disk 0\r\ncreate partition primary offset=99999999999999999999\r\n").exitCode,
+              kDiskpartSyntaxError);
+}
+
 TEST_F(DiskpartScripts, InjectedFailuresHitTheChosenRunAndAreUsedUp)
 {
     model.failures.push_back({"create", 1});

@@ -3,7 +3,8 @@
 //   disksim show                         the layout table
 //   disksim files                        every file in the partitions' folders
 //   disksim fail COMMAND [SKIP]          the (SKIP+1)-th run of a diskpart command fails
-//   disksim install-tools                diskpart.exe and powercfg.exe into system32
+//   disksim install-tools                diskpart.exe, powercfg.exe and powrprof.dll into system32
+//                                        (the installer loads that powrprof.dll)
 //   disksim occupy LETTERS               make drives the model does not know (e.g. "MNOPQ"),
 //   disksim release LETTERS              so that few letters stay free, and take them back
 #include "sim/disk/disk_files.h"
@@ -26,6 +27,8 @@ using namespace obrin::disksim;
 constexpr int kDone = 0;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
+
+constexpr const wchar_t* kPowrprofUsers[] = {L"ObrinInstaller.exe", L"ObrinInstallerSimDisk.exe"};
 
 int Usage()
 {
@@ -216,7 +219,7 @@ int InstallTools()
     UINT systemLength = GetSystemDirectoryW(system, MAX_PATH);
     if (systemLength == 0 || systemLength >= MAX_PATH)
         return kFailed;
-    for (const wchar_t* tool : {L"diskpart.exe", L"powercfg.exe"}) {
+    for (const wchar_t* tool : {L"diskpart.exe", L"powercfg.exe", L"powrprof.dll"}) {
         std::wstring target = std::wstring(system) + L"\\" + tool;
         // Files in a test prefix may be hard links shared with the template:
         // unlink first, never write through them.
@@ -226,6 +229,19 @@ int InstallTools()
         }
         if (!CopyFileW((here + tool).c_str(), target.c_str(), FALSE)) {
             std::fprintf(stderr, "disksim: cannot copy %s (error %lu)\n", Narrow(here + tool).c_str(), GetLastError());
+            return kFailed;
+        }
+    }
+    // Only the installer loads the stand-in powrprof.dll; every other program
+    // keeps Wine's.
+    for (const wchar_t* program : kPowrprofUsers) {
+        const std::wstring key = std::wstring(L"Software\\Wine\\AppDefaults\\") + program + L"\\DllOverrides";
+        const wchar_t order[] = L"native,builtin";
+        const LSTATUS status = RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"powrprof", REG_SZ, order,
+                                               sizeof(order));
+        if (status != ERROR_SUCCESS) {
+            std::fprintf(stderr, "disksim: cannot set the powrprof override for %s (error %ld)\n",
+                         Narrow(program).c_str(), static_cast<long>(status));
             return kFailed;
         }
     }

@@ -257,6 +257,49 @@ int Discover(CDiskInfo& info) noexcept
     return 1;
 }
 
+bool ReadPartitionPlaces(const CDiskInfo& info, std::vector<PartitionPlace>& places) noexcept
+{
+    try {
+        places.clear();
+        std::unique_ptr<IDiskQueries> queries = CreateDiskQueries();
+        std::vector<unsigned char> buffer(kLayoutBufferSize, 0);
+        if (!queries ||
+            !queries->DeviceControl(info.diskDevicePath, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, buffer.data(), kLayoutBufferSize))
+            return false;
+        const auto* layout = reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(buffer.data());
+        const DWORD count = layout->PartitionCount < kMaxLayoutEntries ? layout->PartitionCount : kMaxLayoutEntries;
+        for (DWORD i = 0; i < count; ++i) {
+            const PARTITION_INFORMATION_EX& entry = layout->PartitionEntry[i];
+            // Entries of an MBR layout may be unused slots.
+            if (entry.PartitionNumber == 0)
+                continue;
+            places.push_back({entry.PartitionNumber, static_cast<uint64_t>(entry.StartingOffset.QuadPart),
+                              static_cast<uint64_t>(entry.PartitionLength.QuadPart)});
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+const PartitionPlace* FindPlace(const std::vector<PartitionPlace>& places, uint32_t number) noexcept
+{
+    for (const PartitionPlace& place : places) {
+        if (place.number == number)
+            return &place;
+    }
+    return nullptr;
+}
+
+const PartitionPlace* FindPlaceAt(const std::vector<PartitionPlace>& places, uint64_t offset) noexcept
+{
+    for (const PartitionPlace& place : places) {
+        if (place.offset == offset)
+            return &place;
+    }
+    return nullptr;
+}
+
 size_t GetFreeDriveLetters(wchar_t* letters, size_t count) noexcept
 {
     size_t found = 0;

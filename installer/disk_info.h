@@ -20,6 +20,11 @@ struct CDiskInfo {
     wchar_t efiLetter[4];
     wchar_t androidLetter[4];
     wchar_t asosLetter[4];
+    // Where the partitions that the install's create script made start, in
+    // bytes: a rollback removes them even when discovery cannot tell what
+    // they are (a format that failed leaves no label). Discovery keeps them.
+    uint64_t createdOffsets[2];
+    uint32_t createdCount;
 };
 
 // An Android installation counts only when ASOS lies directly behind ANDROID.

@@ -26,7 +26,6 @@ namespace {
 constexpr wchar_t kServiceImage[] = L"ObrinService.exe";
 constexpr wchar_t kPolicyKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
 constexpr wchar_t kAutoRunValue[] = L"NoDriveTypeAutoRun";
-constexpr DWORD kAutoRunAbsent = 0xFFFFFFFF;
 constexpr DWORD kAutoRunAllDrivesOff = 0xFF;
 
 constexpr DWORD kInstallQueryCode = 0x18;
@@ -77,12 +76,25 @@ bool EnoughFreeDriveLetters(size_t needed, const char* function) noexcept
     return false;
 }
 
+AutoRunValue AllDrivesOff()
+{
+    const DWORD value = kAutoRunAllDrivesOff;
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(&value);
+    return {true, REG_DWORD, std::vector<BYTE>(bytes, bytes + sizeof(value))};
+}
+
 template <typename Flow>
 int WithAutoRunDisabled(Flow flow) noexcept
 {
-    const DWORD previous = SetAutoRunPolicy(kAutoRunAllDrivesOff);
+    std::optional<AutoRunValue> previous;
+    try {
+        previous = SetAutoRunPolicy(AllDrivesOff());
+    } catch (...) {
+        previous.reset();
+    }
     const int result = flow();
-    SetAutoRunPolicy(previous);
+    if (previous)
+        (void)SetAutoRunPolicy(*previous);
     return result;
 }
 
@@ -134,23 +146,31 @@ InstallerPaths ComputeInstallerPaths() noexcept
     return paths;
 }
 
-DWORD SetAutoRunPolicy(DWORD value) noexcept
+std::optional<AutoRunValue> SetAutoRunPolicy(const AutoRunValue& value) noexcept
 {
-    UniqueRegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS)
-        return kAutoRunAbsent;
-    DWORD previous = kAutoRunAbsent;
-    DWORD size = sizeof(previous);
-    DWORD type = 0;
-    if (RegQueryValueExW(key.get(), kAutoRunValue, nullptr, &type, reinterpret_cast<BYTE*>(&previous), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_DWORD)
-        previous = kAutoRunAbsent;
-    if (value == kAutoRunAbsent)
-        RegDeleteValueW(key.get(), kAutoRunValue);
-    else
-        RegSetValueExW(key.get(), kAutoRunValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-    return previous;
+    try {
+        UniqueRegKey key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS)
+            return std::nullopt;
+        AutoRunValue previous;
+        DWORD size = 0;
+        if (RegQueryValueExW(key.get(), kAutoRunValue, nullptr, &previous.type, nullptr, &size) == ERROR_SUCCESS) {
+            previous.data.resize(size);
+            if (RegQueryValueExW(key.get(), kAutoRunValue, nullptr, &previous.type, previous.data.data(), &size) !=
+                ERROR_SUCCESS)
+                return std::nullopt;
+            previous.data.resize(size);
+            previous.present = true;
+        }
+        if (!value.present)
+            RegDeleteValueW(key.get(), kAutoRunValue);
+        else
+            RegSetValueExW(key.get(), kAutoRunValue, 0, value.type, value.data.data(),
+                           static_cast<DWORD>(value.data.size()));
+        return previous;
+    } catch (...) {
+        return std::nullopt;
+    }
 }
 
 int DoInstall(const InstallerPaths& paths) noexcept
@@ -166,11 +186,15 @@ int DoInstall(const InstallerPaths& paths) noexcept
         return INSTALLER_RET_FIRMWARE_REFUSED;
     if (!EnoughFreeDriveLetters(3, "DoInstall"))
         return INSTALLER_RET_INIT_PARTITION_FAIL;
+    // An install without its payload would boot nothing: refused before
+    // anything is changed.
+    const std::wstring payload = std::wstring(info.systemDrive) + L"\\OEMSetup\\Vantrel\\Android\\";
+    if (!PayloadIsComplete(payload))
+        return INSTALLER_RET_COPY_FILES_FAIL;
 
     if (const int removed = RemoveExistingService(); removed != INSTALLER_RET_SUCCESS)
         return removed;
 
-    const std::wstring payload = std::wstring(info.systemDrive) + L"\\OEMSetup\\Vantrel\\Android\\";
     int result = DoCreatePartition(info, payload);
     if (result == INSTALLER_RET_SUCCESS) {
         CWinService& service = GetWinService();

@@ -6,7 +6,9 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 struct InstallerPaths {
     std::wstring moduleDirectory;   // ends with a backslash
@@ -16,9 +18,18 @@ struct InstallerPaths {
 
 [[nodiscard]] InstallerPaths ComputeInstallerPaths() noexcept;
 
-// Sets the value "NoDriveTypeAutoRun" (0xFFFFFFFF deletes it) and returns
-// the value found before, 0xFFFFFFFF when absent or when the key cannot be opened.
-DWORD SetAutoRunPolicy(DWORD value) noexcept;
+// "NoDriveTypeAutoRun" as found: absent, or its registry type and bytes, so
+// that whatever was there is put back as it was.
+struct AutoRunValue {
+    bool present = false;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    bool operator==(const AutoRunValue&) const = default;
+};
+
+// Writes value (absent: deletes it) and returns what was there before;
+// nothing, and nothing changed, when the policy key cannot be opened.
+[[nodiscard]] std::optional<AutoRunValue> SetAutoRunPolicy(const AutoRunValue& value) noexcept;
 
 [[nodiscard]] int DoInstall(const InstallerPaths& paths) noexcept;
 [[nodiscard]] int DoUninstall() noexcept;

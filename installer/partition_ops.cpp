@@ -7,8 +7,13 @@
 #include "installer/scripts.h"
 
 #include "common/log.h"
+#include "common/ownership.h"
 
 #include <windows.h>
+
+#include <algorithm>
+#include <iterator>
+#include <vector>
 
 namespace {
 
@@ -48,7 +53,166 @@ bool RunSetScript(const std::wstring& text) noexcept
     return true;
 }
 
+// The payload's files that match pattern (never folders).
+template <typename Visit>
+bool ForEachPayloadFile(const std::wstring& payload, const wchar_t* pattern, Visit visit) noexcept
+{
+    WIN32_FIND_DATAW found = {};
+    obrin::UniqueFindHandle search(FindFirstFileW((payload + pattern).c_str(), &found));
+    if (!search)
+        return true;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && !visit(found))
+            return false;
+    } while (FindNextFileW(search.get(), &found));
+    return true;
+}
+
+uint64_t FileSize(DWORD high, DWORD low) noexcept
+{
+    return (static_cast<uint64_t>(high) << 32) | low;
+}
+
+// Every payload file the batch copies is at its place, whole.
+bool CopiesArePresent(const CDiskInfo& info, const std::wstring& payload) noexcept
+{
+    for (const scripts::PayloadCopy& copy : scripts::kPayloadCopies) {
+        const std::wstring root =
+            std::wstring(copy.target == scripts::CopyTarget::Efi ? info.efiLetter : info.asosLetter) + L"\\" +
+            copy.folder;
+        const bool whole = ForEachPayloadFile(payload, copy.pattern, [&](const WIN32_FIND_DATAW& source) noexcept {
+            const std::wstring target = root + source.cFileName;
+            WIN32_FILE_ATTRIBUTE_DATA copied = {};
+            if (GetFileAttributesExW(target.c_str(), GetFileExInfoStandard, &copied) &&
+                (copied.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+                FileSize(copied.nFileSizeHigh, copied.nFileSizeLow) ==
+                    FileSize(source.nFileSizeHigh, source.nFileSizeLow))
+                return true;
+            GetLog().Print(LOG_ERROR, "DoCreatePartition", __LINE__, L"INSTALLER_RET_COPY_FILES_FAIL %s not copied\n",
+                           target.c_str());
+            return false;
+        });
+        if (!whole)
+            return false;
+    }
+    return true;
+}
+
+// Notes where the partitions that were not there before start.
+void NoteCreatedPartitions(CDiskInfo& info, const std::vector<PartitionPlace>& before) noexcept
+{
+    std::vector<PartitionPlace> after;
+    info.createdCount = 0;
+    if (!ReadPartitionPlaces(info, after))
+        return;
+    for (const PartitionPlace& place : after) {
+        if (FindPlaceAt(before, place.offset) == nullptr && info.createdCount < std::size(info.createdOffsets))
+            info.createdOffsets[info.createdCount++] = place.offset;
+    }
+}
+
+// The two new partitions lie one behind the other directly behind Windows,
+// and the second is the ASOS volume: a create that took free space anywhere
+// else, or whose ASOS could not be formatted, is undone, never kept. (An
+// unformatted ANDROID is kept: it is found by its type and holds nothing.)
+bool AndroidPartitionsInPlace(const CDiskInfo& info) noexcept
+{
+    std::vector<PartitionPlace> places;
+    if (!ReadPartitionPlaces(info, places) || info.createdCount != 2)
+        return false;
+    const PartitionPlace* windows = FindPlace(places, info.windowsPartition);
+    if (windows == nullptr)
+        return false;
+    // The first starts where Windows ends, the second where the first ends.
+    const PartitionPlace* first = FindPlaceAt(places, windows->End());
+    const PartitionPlace* second = first != nullptr ? FindPlaceAt(places, first->End()) : nullptr;
+    const uint64_t created[2] = {info.createdOffsets[0], info.createdOffsets[1]};
+    if (second == nullptr || std::find(std::begin(created), std::end(created), first->offset) == std::end(created) ||
+        std::find(std::begin(created), std::end(created), second->offset) == std::end(created))
+        return false;
+    return info.asosPresent == 1 && info.asosPartition == second->number;
+}
+
+// What the delete script must remove: what discovery recognised and what this
+// run's create made, each once.
+std::vector<uint32_t> PartitionsToDelete(const CDiskInfo& info)
+{
+    std::vector<uint32_t> partitions;
+    if (info.androidFound == 1)
+        partitions.push_back(info.androidPartition);
+    if (info.asosPresent == 1 && (partitions.empty() || partitions[0] != info.asosPartition))
+        partitions.push_back(info.asosPartition);
+    std::vector<PartitionPlace> places;
+    if (info.createdCount == 0 || !ReadPartitionPlaces(info, places))
+        return partitions;
+    for (uint32_t i = 0; i < info.createdCount; ++i) {
+        const PartitionPlace* created = FindPlaceAt(places, info.createdOffsets[i]);
+        if (created != nullptr && std::find(partitions.begin(), partitions.end(), created->number) == partitions.end())
+            partitions.push_back(created->number);
+    }
+    return partitions;
+}
+
+// After the delete script: nothing of the installation may be left.
+bool AndroidPartitionsGone(CDiskInfo& info) noexcept
+{
+    if (!Discover(info) || info.androidFound == 1 || info.asosPresent == 1)
+        return false;
+    std::vector<PartitionPlace> places;
+    if (info.createdCount == 0)
+        return true;
+    if (!ReadPartitionPlaces(info, places))
+        return false;
+    for (uint32_t i = 0; i < info.createdCount; ++i) {
+        if (FindPlaceAt(places, info.createdOffsets[i]) != nullptr)
+            return false;
+    }
+    info.createdCount = 0;
+    return true;
+}
+
+// The space behind Windows that the extend could not take becomes a USER
+// partition; it is placed there explicitly, so that free space elsewhere on
+// the disk is never touched. Without free space there nothing is made.
+void CreateUserPartitionBehindWindows(const CDiskInfo& info) noexcept
+{
+    std::vector<PartitionPlace> places;
+    const PartitionPlace* windows = nullptr;
+    if (ReadPartitionPlaces(info, places))
+        windows = FindPlace(places, info.windowsPartition);
+    if (windows == nullptr) {
+        GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__, L"no USER partition: Windows partition not found\n");
+        return;
+    }
+    DWORD exitCode = kExitCodePreset;
+    (void)RunScript(scripts::CreateUserPartition(info.diskIndex, windows->End() / 1024), scripts::kUninstallAndroidFile,
+                    &exitCode);
+}
+
 }  // namespace
+
+bool PayloadIsComplete(const std::wstring& payload) noexcept
+{
+    const DWORD attributes = GetFileAttributesW(payload.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        GetLog().Print(LOG_ERROR, "DoInstall", __LINE__, L"INSTALLER_RET_COPY_FILES_FAIL no payload folder %s\n",
+                       payload.c_str());
+        return false;
+    }
+    for (const scripts::PayloadCopy& copy : scripts::kPayloadCopies) {
+        bool found = false;
+        (void)ForEachPayloadFile(payload, copy.pattern, [&found](const WIN32_FIND_DATAW&) noexcept {
+            found = true;
+            return false;
+        });
+        if (!found) {
+            GetLog().Print(LOG_ERROR, "DoInstall", __LINE__, L"INSTALLER_RET_COPY_FILES_FAIL no payload file %s%s\n",
+                           payload.c_str(), copy.pattern);
+            return false;
+        }
+    }
+    return true;
+}
 
 int DoCreatePartition(CDiskInfo& info, const std::wstring& payload) noexcept
 {
@@ -89,9 +253,20 @@ int DoCreatePartition(CDiskInfo& info, const std::wstring& payload) noexcept
         return INSTALLER_RET_SHRINK_PARTITION_FAIL;
     }
 
+    // What the create script makes is told apart from what was there by the
+    // layout before and after it, so that a rollback can remove exactly that.
+    std::vector<PartitionPlace> before;
+    if (!ReadPartitionPlaces(info, before)) {
+        GetLog().Print(LOG_ERROR, "DoCreatePartition", __LINE__,
+                       L"INSTALLER_RET_INIT_PARTITION_FAIL disk layout unreadable\n");
+        return INSTALLER_RET_INIT_PARTITION_FAIL;
+    }
     exitCode = kExitCodePreset;
-    if (!RunScript(scripts::CreateAndroidPartitions(disk, efi, info.efiLetter, info.androidLetter, info.asosLetter),
-                   scripts::kInstallAndroidFile, &exitCode)) {
+    const bool created =
+        RunScript(scripts::CreateAndroidPartitions(disk, efi, info.efiLetter, info.androidLetter, info.asosLetter),
+                  scripts::kInstallAndroidFile, &exitCode);
+    NoteCreatedPartitions(info, before);
+    if (!created) {
         GetLog().Print(LOG_ERROR, "DoCreatePartition", __LINE__, L"INSTALLER_RET_INIT_PARTITION_FAIL diskpart error\n");
         return INSTALLER_RET_INIT_PARTITION_FAIL;
     }
@@ -104,6 +279,11 @@ int DoCreatePartition(CDiskInfo& info, const std::wstring& payload) noexcept
     SetProgress(30);
     (void)Discover(info);
     SetProgress(35);
+    if (!AndroidPartitionsInPlace(info)) {
+        GetLog().Print(LOG_ERROR, "DoCreatePartition", __LINE__,
+                       L"INSTALLER_RET_INIT_PARTITION_FAIL ANDROID and ASOS not in place behind Windows\n");
+        return INSTALLER_RET_INIT_PARTITION_FAIL;
+    }
 
     if (DriveExists(info.efiLetter)) {
         (void)RunBatchFile(scripts::kRemoveDirBatch, scripts::RemoveEfiAndroidFolder(info.efiLetter).c_str());
@@ -119,6 +299,9 @@ int DoCreatePartition(CDiskInfo& info, const std::wstring& payload) noexcept
     }
     if (!RunBatchFile(scripts::kInstallAndroidBatch,
                       scripts::CopyBootFiles(info.efiLetter, info.asosLetter, payload).c_str()))
+        return INSTALLER_RET_COPY_FILES_FAIL;
+    // cmd reports nothing of the copies: they are checked where they landed.
+    if (!CopiesArePresent(info, payload))
         return INSTALLER_RET_COPY_FILES_FAIL;
     SetProgress(85);
 
@@ -157,19 +340,25 @@ int DoDeletePartition(CDiskInfo& info) noexcept
 
     // An ANDROID partition without ASOS behind it is deleted too: it is what a
     // failed install leaves, and the rollback must not keep it.
-    if (!RunScript(scripts::DeleteAndroidPartitions(disk, info.androidFound == 1, info.androidPartition,
-                                                    info.asosPresent == 1, info.asosPartition),
-                   scripts::kUninstallAndroidFile))
-        return INSTALLER_RET_DELETE_PARTITION_FAIL;
-
     DWORD exitCode = kExitCodePreset;
+    if (!RunScript(scripts::DeleteAndroidPartitions(disk, PartitionsToDelete(info)), scripts::kUninstallAndroidFile,
+                   &exitCode))
+        return INSTALLER_RET_DELETE_PARTITION_FAIL;
+    // A partition left behind is still an installation: nothing further is
+    // changed, so that the next uninstall finds it and finishes.
+    if (exitCode != 0 || !AndroidPartitionsGone(info)) {
+        GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__,
+                       L"INSTALLER_RET_DELETE_PARTITION_FAIL error=%x, partitions left\n", exitCode);
+        return INSTALLER_RET_DELETE_PARTITION_FAIL;
+    }
+
+    exitCode = kExitCodePreset;
     if (!RunScript(scripts::ExtendPartition(disk, windows), scripts::kUninstallAndroidFile, &exitCode))
         GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__, L"INSTALLER_RET_EXTEND_PARTITION_FAIL\n");
     if (exitCode != 0) {
         GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__, L"INSTALLER_RET_EXTEND_PARTITION_FAIL [Err=%u].\n",
                        exitCode);
-        DWORD userExitCode = kExitCodePreset;
-        (void)RunScript(scripts::CreateUserPartition(disk), scripts::kUninstallAndroidFile, &userExitCode);
+        CreateUserPartitionBehindWindows(info);
     }
 
     if (!RunScript(scripts::AssignLetter(disk, efi, info.efiLetter), scripts::kUninstallAndroidFile))

@@ -6,6 +6,10 @@
 
 #include <string>
 
+// The payload folder holds a file for every copy the batch makes; logs the
+// first one missing.
+[[nodiscard]] bool PayloadIsComplete(const std::wstring& payload) noexcept;
+
 // Returns 0, 9, 11, 12, 13 or 14 (InstallerResult). payload ends with a backslash.
 [[nodiscard]] int DoCreatePartition(CDiskInfo& info, const std::wstring& payload) noexcept;
 

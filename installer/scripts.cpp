@@ -83,22 +83,19 @@ std::wstring HideAndroidWithType(uint32_t disk, const std::wstring& androidLette
            L"\"\r\ngpt attributes=0x4000000000000001\r\nset id=\"fe92a6a7-d642-4561-9f66-56cd28b8a049\"\r\nexit\r\n";
 }
 
-std::wstring DeleteAndroidPartitions(uint32_t disk, bool androidPresent, uint32_t androidPartition, bool asosPresent,
-                                     uint32_t asosPartition)
+std::wstring DeleteAndroidPartitions(uint32_t disk, const std::vector<uint32_t>& partitions)
 {
     std::wstring text = L"select disk " + Number(disk) + L"\r\n";
-    if (androidPresent)
-        text += L"select par " + Number(androidPartition) + L"\r\ndelete par override\r\n";
-    if (asosPresent)
-        text += L"select par " + Number(asosPartition) + L"\r\ndelete par override\r\n";
+    for (uint32_t partition : partitions)
+        text += L"select par " + Number(partition) + L"\r\ndelete par override\r\n";
     text += L"exit\r\n";
     return text;
 }
 
-std::wstring CreateUserPartition(uint32_t disk)
+std::wstring CreateUserPartition(uint32_t disk, uint64_t offsetKb)
 {
-    return L"select disk " + Number(disk) +
-           L"\r\ncreate partition primary\r\nformat quick fs=ntfs label=\"USER\" override noerr\r\nexit\r\n";
+    return L"select disk " + Number(disk) + L"\r\ncreate partition primary offset=" + std::to_wstring(offsetKb) +
+           L"\r\nformat quick fs=ntfs label=\"USER\" override noerr\r\nexit\r\n";
 }
 
 std::wstring AssignLetter(uint32_t disk, uint32_t partition, const std::wstring& letter)

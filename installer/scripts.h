@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace scripts {
 
@@ -30,13 +31,39 @@ std::wstring RemoveEfiAndroidFolder(const std::wstring& efiLetter);
 std::wstring RemoveLoaderFolder(const std::wstring& efiLetter);
 std::wstring CopyBootFiles(const std::wstring& efiLetter, const std::wstring& asosLetter,
                            const std::wstring& payload);
+// What the copy batch takes from the payload folder and where it puts it:
+// the EFI partition's or ASOS's root, then folder. The installer checks the
+// payload against this before it changes anything, and the copies after the
+// batch ran.
+enum class CopyTarget { Efi, Asos };
+struct PayloadCopy {
+    const wchar_t* pattern;
+    CopyTarget target;
+    const wchar_t* folder;
+};
+inline constexpr PayloadCopy kPayloadCopies[] = {
+    {L"*.efi", CopyTarget::Efi, L"efi\\Android\\"},
+    {L"loader.conf", CopyTarget::Efi, L"loader\\"},
+    {L"AndroidBoot.conf", CopyTarget::Efi, L"loader\\entries\\"},
+    {L"recovery.conf", CopyTarget::Efi, L"loader\\entries\\"},
+    {L"fastboot.conf", CopyTarget::Efi, L"loader\\entries\\"},
+    {L"tinyi.conf", CopyTarget::Efi, L"loader\\entries\\"},
+    {L"*.img", CopyTarget::Asos, L""},
+    {L"*.efi", CopyTarget::Asos, L""},
+    {L"*.ini", CopyTarget::Asos, L""},
+    {L"*.conf", CopyTarget::Asos, L""},
+    {L"system_md5sum.txt", CopyTarget::Asos, L""},
+};
+
 std::wstring RemoveLetter(uint32_t disk, uint32_t partition, const std::wstring& letter);
 std::wstring HideAsos(uint32_t disk, const std::wstring& asosLetter);
 std::wstring HideAndroidWithType(uint32_t disk, const std::wstring& androidLetter);
 
-std::wstring DeleteAndroidPartitions(uint32_t disk, bool androidPresent, uint32_t androidPartition,
-                                     bool asosPresent, uint32_t asosPartition);
-std::wstring CreateUserPartition(uint32_t disk);
+// Deletes the given partitions in order.
+std::wstring DeleteAndroidPartitions(uint32_t disk, const std::vector<uint32_t>& partitions);
+// The USER partition starts where the Windows partition ends (offsetKb), so it
+// can only ever take the space behind Windows.
+std::wstring CreateUserPartition(uint32_t disk, uint64_t offsetKb);
 std::wstring AssignLetter(uint32_t disk, uint32_t partition, const std::wstring& letter);
 std::wstring RemoveBootFolders(const std::wstring& efiLetter);
 

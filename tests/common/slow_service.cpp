@@ -14,6 +14,7 @@ constexpr wchar_t SETTINGS_KEY[] = L"SOFTWARE\\ObrinTest\\SlowService";
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
 HANDLE g_stopRequested = nullptr;
 DWORD g_checkpoint = 1;
+bool g_refuseStop = false;
 
 DWORD ReadSetting(const wchar_t* name, DWORD fallback)
 {
@@ -29,7 +30,7 @@ void Report(DWORD state, DWORD waitHint)
     SERVICE_STATUS status = {};
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status.dwCurrentState = state;
-    status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
+    status.dwControlsAccepted = state == SERVICE_RUNNING && !g_refuseStop ? SERVICE_ACCEPT_STOP : 0;
     status.dwWaitHint = waitHint;
     const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
     status.dwCheckPoint = pending ? g_checkpoint++ : 0;
@@ -38,7 +39,7 @@ void Report(DWORD state, DWORD waitHint)
 
 DWORD WINAPI Handler(DWORD control, DWORD, LPVOID, LPVOID)
 {
-    if (control != SERVICE_CONTROL_STOP)
+    if (control != SERVICE_CONTROL_STOP || g_refuseStop)
         return ERROR_CALL_NOT_IMPLEMENTED;
     Report(SERVICE_STOP_PENDING, 30000);
     SetEvent(g_stopRequested);
@@ -52,6 +53,7 @@ void WINAPI SlowServiceMain(DWORD, LPWSTR*)
         return;
     obrin::UniqueHandle stopRequested(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     g_stopRequested = stopRequested.get();
+    g_refuseStop = ReadSetting(L"RefuseStop", 0) != 0;
     Report(SERVICE_START_PENDING, ReadSetting(L"StartWaitHintMs", 30000));
     Sleep(ReadSetting(L"StartDelayMs", 0));
     Report(SERVICE_RUNNING, 0);

@@ -2,6 +2,8 @@
 // installer must not touch anything but the system disk.
 #include "tests/installer/installer_wine_support.h"
 
+#include "common/ownership.h"
+#include "common/winservice.h"
 #include "sim/disk/disk_files.h"
 
 #include <gtest/gtest.h>
@@ -30,14 +32,6 @@ const disksim::Disk& SystemDisk(const disksim::Model& model)
             return disk;
     }
     return model.disks.front();
-}
-
-// The disks alone: powercfg's record changes with every install.
-std::string DisksText(const disksim::Model& model)
-{
-    disksim::Model disks;
-    disks.disks = model.disks;
-    return disksim::FormatModel(disks);
 }
 
 std::string DiskText(const disksim::Disk& disk)
@@ -70,17 +64,23 @@ TEST_F(InstallerFailures, EachFailingInstallStepGivesItsCodeAndIsRolledBack)
         {L"shrink", 12}, {L"create", 9}, {L"remove", 11}, {L"gpt", 11}, {L"setid", 11},
         // ANDROID made, ASOS not: the rollback must still remove ANDROID.
         {L"create 1", 9},
+        // ASOS left unformatted, without its label: found only as what the
+        // create made, and removed all the same.
+        {L"format 1", 9},
     };
-    for (const InjectedStep& step : steps) {
-        SCOPED_TRACE(disksim::Narrow(step.failure));
-        ResetMachine("standard");
-        const disksim::Model original = LoadModel();
-        ASSERT_EQ(Disksim(std::wstring(L"fail ") + step.failure), std::optional<DWORD>(0));
-        EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(step.exitCode));
-        const disksim::Model after = LoadModel();
-        EXPECT_FALSE(HasAndroidPartition(after.disks[0])) << disksim::LayoutTable(after);
-        EXPECT_EQ(ShapeOf(after.disks[0]), ShapeOf(original.disks[0])) << disksim::LayoutTable(after);
-        EXPECT_EQ(ServiceState(), 0u);
+    // The rollback must not touch free space away from Windows either.
+    for (const char* machine : {"standard", "gap-before-windows"}) {
+        for (const InjectedStep& step : steps) {
+            SCOPED_TRACE(std::string(machine) + ", fail " + disksim::Narrow(step.failure));
+            ResetMachine(machine);
+            const disksim::Model original = LoadModel();
+            ASSERT_EQ(Disksim(std::wstring(L"fail ") + step.failure), std::optional<DWORD>(0));
+            EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(step.exitCode));
+            const disksim::Model after = LoadModel();
+            EXPECT_FALSE(HasAndroidPartition(after.disks[0])) << disksim::LayoutTable(after);
+            EXPECT_EQ(ShapeOf(after.disks[0]), ShapeOf(original.disks[0])) << disksim::LayoutTable(after);
+            EXPECT_EQ(ServiceState(), 0u);
+        }
     }
 }
 
@@ -184,6 +184,145 @@ TEST_F(InstallerFailures, BatchWithoutItsDriveDoesNotRunOnTheWindowsDrive)
     RemoveDirectoryW(L"C:\\loader");
     RemoveDirectoryW(L"C:\\efi\\Android");
     RemoveDirectoryW(L"C:\\efi");
+}
+
+// A delete that fails leaves an installation that the next uninstall
+// finishes: no success, no uninstall notice to the firmware, nothing else
+// changed. (An ANDROID left unformatted is still an installation: it is
+// found by its type.)
+TEST_F(InstallerFailures, DeleteThatFailsLeavesTheInstallationForTheNextUninstall)
+{
+    for (const wchar_t* failure : {L"delete", L"delete 1"}) {
+        SCOPED_TRACE(disksim::Narrow(failure));
+        ResetMachine("standard");
+        const disksim::Model original = LoadModel();
+        ASSERT_EQ(Disksim(L"fail format"), std::optional<DWORD>(0));
+        ASSERT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(0));
+        ASSERT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(0));
+        const disksim::Model installed = LoadModel();
+        const size_t notices = FirmwareCallsWithCode(0x13);
+
+        ASSERT_EQ(Disksim(std::wstring(L"fail ") + failure), std::optional<DWORD>(0));
+        EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(10));
+        EXPECT_EQ(FirmwareCallsWithCode(0x13), notices);
+        const disksim::Model failed = LoadModel();
+        EXPECT_TRUE(HasAndroidPartition(failed.disks[0])) << disksim::LayoutTable(failed);
+        if (std::wstring(failure) == L"delete") {
+            EXPECT_EQ(DiskText(failed.disks[0]), DiskText(installed.disks[0]));
+            EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(0));
+        }
+
+        EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+        EXPECT_EQ(FirmwareCallsWithCode(0x13), notices + 1);
+        const disksim::Model removed = LoadModel();
+        EXPECT_EQ(ShapeOf(removed.disks[0]), ShapeOf(original.disks[0])) << disksim::LayoutTable(removed);
+        EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(19));
+    }
+}
+
+// Free space that is not directly behind Windows is never taken: neither by
+// a USER partition after a failed extend, nor by ANDROID or ASOS.
+TEST_F(InstallerFailures, FreeSpaceAwayFromWindowsIsNeverTaken)
+{
+    ResetMachine("gap-before-windows");
+    const disksim::Model original = LoadModel();
+    ASSERT_EQ(Disksim(L"fail shrink"), std::optional<DWORD>(0));
+    EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(12));
+    EXPECT_EQ(DisksText(LoadModel()), DisksText(original));
+    EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0)) << "nothing installed";
+    EXPECT_EQ(DisksText(LoadModel()), DisksText(original));
+
+    ASSERT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(0));
+    const disksim::Model installed = LoadModel();
+    const disksim::Partition* windows = FindByLabel(installed.disks[0], "Windows");
+    const disksim::Partition* android = FindByLabel(installed.disks[0], "ANDROID");
+    ASSERT_TRUE(windows && android) << disksim::LayoutTable(installed);
+    EXPECT_EQ(android->offsetMb, windows->EndMb());
+    ASSERT_EQ(Disksim(L"fail extend"), std::optional<DWORD>(0));
+    EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+    const disksim::Model withUser = LoadModel();
+    const disksim::Partition* user = FindByLabel(withUser.disks[0], "USER");
+    ASSERT_NE(user, nullptr) << disksim::LayoutTable(withUser);
+    EXPECT_EQ(user->offsetMb, windows->EndMb());
+    EXPECT_EQ(withUser.disks[0].partitions.size(), original.disks[0].partitions.size() + 1);
+    EXPECT_EQ(disksim::FreeExtents(withUser.disks[0]).size(), 1u) << "the gap before Windows stays free";
+
+    // ANDROID would land in the larger free space at the end: noticed and
+    // undone, whatever the numbers say.
+    ResetMachine("larger-free-elsewhere");
+    const disksim::Model elsewhere = LoadModel();
+    EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(9));
+    EXPECT_EQ(ShapeOf(LoadModel().disks[0]), ShapeOf(elsewhere.disks[0])) << disksim::LayoutTable(LoadModel());
+    EXPECT_EQ(ServiceState(), 0u);
+    EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(19));
+
+    // A model that cannot be read is a machine whose disk cannot be found.
+    ASSERT_TRUE(DeleteFileW(disksim::ModelFilePath().c_str()));
+    EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(19));
+}
+
+// The service is replaced before the partitions are touched: a running one
+// is stopped and deleted; one that cannot be stopped (7) or deleted (8), or
+// a new one that cannot start (6), leaves no Android partition behind.
+TEST_F(InstallerFailures, ServiceThatCannotBeReplacedOrStartedLeavesNoPartitions)
+{
+    if (!FirmwareStandInPresent())
+        GTEST_SKIP() << "firmsim.exe (firmware stand-in) is not in the bin folder";
+    ResetMachine("standard");
+    const disksim::Model original = LoadModel();
+    CWinService& service = GetWinService();
+    const std::wstring slowService = ProgramDirectory() + L"slow_service.exe";
+    const wchar_t* settings = L"SOFTWARE\\ObrinTest\\SlowService";
+
+    // Running and accepting the stop: replaced by the installed service.
+    ASSERT_TRUE(service.Create(slowService.c_str()));
+    SERVICE_STATUS status = {};
+    ASSERT_TRUE(service.Start(&status));
+    ASSERT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(0));
+    EXPECT_NE(RawServiceBinaryPath().find(InstallDirectoryImage()), std::wstring::npos);
+    ASSERT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+
+    // The new service stops at once when the firmware is not ready.
+    ASSERT_EQ(Firmsim(L"answer 0x11 1"), std::optional<DWORD>(0));
+    EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(6));
+    EXPECT_EQ(ServiceState(), 0u);
+    EXPECT_EQ(ShapeOf(LoadModel().disks[0]), ShapeOf(original.disks[0]));
+    ASSERT_EQ(Firmsim(L"reset"), std::optional<DWORD>(0));
+
+    // Marked for deletion while a handle stays open: it cannot be deleted.
+    ASSERT_TRUE(service.Create(slowService.c_str()));
+    {
+        obrin::UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        obrin::UniqueServiceHandle marked(OpenServiceW(manager.get(), L"OBRINSERVICE", DELETE | SERVICE_QUERY_STATUS));
+        ASSERT_TRUE(marked) << GetLastError();
+        ASSERT_TRUE(DeleteService(marked.get())) << GetLastError();
+        EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(8));
+        EXPECT_EQ(DisksText(LoadModel()), DisksText(original));
+    }
+
+    // Running and refusing the stop.
+    const DWORD refuse = 1;
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, settings, L"RefuseStop", REG_DWORD, &refuse, sizeof(refuse)),
+              ERROR_SUCCESS);
+    ASSERT_TRUE(obrin::test::RemoveServiceIfPresent());
+    ASSERT_TRUE(service.Create(slowService.c_str()));
+    ASSERT_TRUE(service.Start(&status));
+    EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(7));
+    EXPECT_EQ(DisksText(LoadModel()), DisksText(original));
+    EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, settings, L"RefuseStop");
+    // Our own service process, ended by its id so that the entry can go.
+    obrin::UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    obrin::UniqueServiceHandle refusing(OpenServiceW(manager.get(), L"OBRINSERVICE", SERVICE_QUERY_STATUS));
+    SERVICE_STATUS_PROCESS process = {};
+    DWORD needed = 0;
+    ASSERT_TRUE(QueryServiceStatusEx(refusing.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&process),
+                                     sizeof(process), &needed));
+    refusing.reset();
+    obrin::UniqueHandle running(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, process.dwProcessId));
+    ASSERT_TRUE(running && TerminateProcess(running.get(), 1));
+    WaitForSingleObject(running.get(), 10000);
+    EXPECT_TRUE(obrin::test::RemoveServiceIfPresent());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // hibernation around the flow.
 #include "tests/installer/installer_wine_support.h"
 
+#include "common/ownership.h"
 #include "sim/disk/disk_files.h"
 
 #include <gtest/gtest.h>
@@ -204,6 +205,111 @@ TEST_F(InstallerFlow, FirmwareRefusalLeavesDiskAndServiceAlone)
     EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(RunInstaller(L"-removeservice"), std::optional<DWORD>(0));
     EXPECT_EQ(ServiceState(), 0u);
+}
+
+// The policy value of any type is back as it was after either flow; with
+// hibernation off no powercfg batch runs; a failed install query lets the
+// install go on; an uninstall notice answered 0 or 2 turns a finished
+// uninstall into 3.
+TEST_F(InstallerFlow, SettingsAsTheyWereAndTheFirmwareAnswers)
+{
+    if (!FirmwareStandInPresent())
+        GTEST_SKIP() << "firmsim.exe (firmware stand-in) is not in the bin folder";
+    struct Case {
+        const char* name;
+        RegistryValue autoRun;
+        bool hibernation;
+        const wchar_t* uninstallAnswer;
+    };
+    const Case cases[] = {
+        {"binary policy, hibernation off, answer 0", {REG_BINARY, {0x91, 0x00, 0x00, 0x00}}, false, L"0"},
+        {"policy 0xFFFFFFFF, answer 2", DwordValue(0xFFFFFFFF), true, L"2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetMachine("standard");
+        PlaceServiceImage();
+        ASSERT_EQ(Firmsim(L"reset"), std::optional<DWORD>(0));
+        WriteAutoRunValue(c.autoRun);
+        if (!c.hibernation) {
+            ASSERT_EQ(RunBounded(L"powercfg.exe -h off"), std::optional<DWORD>(0));
+        }
+        const disksim::Model original = LoadModel();
+        g_autoRunDuringFlow.clear();
+
+        ASSERT_EQ(Firmsim(L"fail 0x18 0x80041001"), std::optional<DWORD>(0));
+        ASSERT_EQ(RunInstaller(L"-install-dualos " + WindowOption(L"-win:0x%x")), std::optional<DWORD>(0));
+        EXPECT_EQ(FirmwareCallsWithCode(0x18), 1u);
+        EXPECT_FALSE(g_autoRunDuringFlow.empty());
+        for (DWORD value : g_autoRunDuringFlow)
+            EXPECT_EQ(value, 0xFFu);
+        EXPECT_EQ(ReadAutoRunValue(), std::optional<RegistryValue>(c.autoRun));
+        const disksim::Model installed = LoadModel();
+        EXPECT_EQ(installed.hibernation, c.hibernation);
+        const std::vector<std::string> powercfgRuns =
+            c.hibernation ? std::vector<std::string>{"off", "on"} : std::vector<std::string>{"off"};
+        EXPECT_EQ(installed.powerLog, powercfgRuns);
+
+        ASSERT_EQ(Firmsim(std::wstring(L"answer 0x13 ") + c.uninstallAnswer), std::optional<DWORD>(0));
+        EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(3));
+        EXPECT_EQ(FirmwareCallsWithCode(0x13), 1u);
+        EXPECT_EQ(ShapeOf(LoadModel().disks[0]), ShapeOf(original.disks[0])) << "the partitions went all the same";
+        EXPECT_EQ(ServiceState(), 0u);
+        EXPECT_EQ(ReadAutoRunValue(), std::optional<RegistryValue>(c.autoRun));
+    }
+}
+
+// A payload without a file the batch copies is refused before anything
+// changes; a copy that did not land fails the install after the batch, and
+// the rollback reports its own progress.
+TEST_F(InstallerFlow, PayloadCheckedBeforeTheInstallAndCopiesAfterTheBatch)
+{
+    ResetMachine("standard");
+    PlaceServiceImage();
+    ASSERT_EQ(RunInstaller(L"-startservice"), std::optional<DWORD>(0));
+    const std::wstring serviceBefore = RawServiceBinaryPath();
+    WriteAutoRunValue(DwordValue(0x91));
+    const disksim::Model original = LoadModel();
+    const std::wstring payload = L"C:\\OEMSetup\\Vantrel\\Android";
+
+    struct Move {
+        std::wstring from;
+        std::wstring to;
+    };
+    const Move missing[] = {{payload, payload + L".away"},
+                            {payload + L"\\tinyi.conf", L"C:\\OEMSetup\\tinyi.conf.away"}};
+    for (const Move& move : missing) {
+        SCOPED_TRACE(disksim::Narrow(move.from));
+        ASSERT_TRUE(MoveFileW(move.from.c_str(), move.to.c_str())) << GetLastError();
+        g_positions.clear();
+        EXPECT_EQ(RunInstaller(L"-install-dualos " + WindowOption(L"-win:0x%x")), std::optional<DWORD>(14));
+        EXPECT_EQ(g_positions, (std::vector<unsigned>{5}));
+        const disksim::Model after = LoadModel();
+        EXPECT_EQ(DisksText(after), DisksText(original));
+        EXPECT_TRUE(after.hibernation);
+        EXPECT_EQ(RawServiceBinaryPath(), serviceBefore);
+        EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+        EXPECT_EQ(ReadAutoRunValue(), std::optional<RegistryValue>(DwordValue(0x91)));
+        ASSERT_TRUE(MoveFileW(move.to.c_str(), move.from.c_str())) << GetLastError();
+    }
+
+    // Held without sharing, the image cannot be read by the copy.
+    obrin::UniqueFileHandle held(CreateFileW((payload + L"\\system.img").c_str(), GENERIC_READ, 0, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held) << GetLastError();
+    g_positions.clear();
+    EXPECT_EQ(RunInstaller(L"-install-dualos " + WindowOption(L"-win:0x%x")), std::optional<DWORD>(14));
+    EXPECT_EQ(g_positions, (std::vector<unsigned>{5, 10, 30, 35, 45, 10, 70, 90, 100}));
+    const disksim::Model rolledBack = LoadModel();
+    EXPECT_EQ(ShapeOf(rolledBack.disks[0]), ShapeOf(original.disks[0])) << disksim::LayoutTable(rolledBack);
+    for (const disksim::Partition& p : rolledBack.disks[0].partitions) {
+        if (p.type == disksim::kTypeEfi) {
+            EXPECT_EQ(GetFileAttributesW(Wide(p.folder + "\\loader").c_str()), INVALID_FILE_ATTRIBUTES);
+            EXPECT_EQ(GetFileAttributesW(Wide(p.folder + "\\efi\\Android").c_str()), INVALID_FILE_ATTRIBUTES);
+        }
+    }
+    EXPECT_EQ(ServiceState(), 0u) << "the old registration is not restored";
+    EXPECT_EQ(ReadAutoRunValue(), std::optional<RegistryValue>(DwordValue(0x91)));
 }
 
 }  // namespace

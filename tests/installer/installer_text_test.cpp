@@ -56,6 +56,29 @@ TEST(InstallScripts, CopyBatchSwitchesDriveBeforeEachBlock)
               L"O:\r\nxcopy.exe /y C:\\OEMSetup\\Vantrel\\Android\\system_md5sum.txt\r\n");
 }
 
+// The copy table the installer checks the payload and the copies against
+// names exactly the batch's copies, in the batch's order.
+TEST(InstallScripts, CopyTableMatchesTheBatch)
+{
+    const std::wstring p = L"C:\\P\\";
+    const std::wstring batch = scripts::CopyBootFiles(L"M:", L"O:", p);
+    size_t copies = 0;
+    for (size_t at = batch.find(L"xcopy.exe"); at != std::wstring::npos; at = batch.find(L"xcopy.exe", at + 1))
+        ++copies;
+    EXPECT_EQ(copies, std::size(scripts::kPayloadCopies));
+    size_t at = 0;
+    for (const scripts::PayloadCopy& copy : scripts::kPayloadCopies) {
+        const std::wstring line = L"xcopy.exe /y " + p + copy.pattern + L"\r\n";
+        at = batch.find(line, at);
+        ASSERT_NE(at, std::wstring::npos) << std::string(line.begin(), line.end());
+        // The block of this copy switched to the copy's drive last.
+        const size_t efi = batch.rfind(L"M:\r\n", at);
+        const size_t asos = batch.rfind(L"O:\r\n", at);
+        const bool onEfi = efi != std::wstring::npos && (asos == std::wstring::npos || efi > asos);
+        EXPECT_EQ(onEfi, copy.target == scripts::CopyTarget::Efi) << std::string(line.begin(), line.end());
+    }
+}
+
 TEST(InstallScripts, LetterRemovalAndHiding)
 {
     EXPECT_EQ(scripts::RemoveLetter(0, 2, L"M:"), L"select disk 0\r\nselect par 2\r\nremove letter=\"M:\"\r\nexit\r\n");
@@ -68,17 +91,18 @@ TEST(InstallScripts, LetterRemovalAndHiding)
 
 TEST(UninstallScripts, DeleteNamesOnlyThePartitionsFound)
 {
-    EXPECT_EQ(scripts::DeleteAndroidPartitions(0, true, 5, true, 6),
+    EXPECT_EQ(scripts::DeleteAndroidPartitions(0, {5, 6}),
               L"select disk 0\r\nselect par 5\r\ndelete par override\r\nselect par 6\r\ndelete par override\r\nexit\r\n");
-    EXPECT_EQ(scripts::DeleteAndroidPartitions(1, false, 5, true, 6),
+    EXPECT_EQ(scripts::DeleteAndroidPartitions(1, {6}),
               L"select disk 1\r\nselect par 6\r\ndelete par override\r\nexit\r\n");
-    EXPECT_EQ(scripts::DeleteAndroidPartitions(2, false, 5, false, 6), L"select disk 2\r\nexit\r\n");
+    EXPECT_EQ(scripts::DeleteAndroidPartitions(2, {}), L"select disk 2\r\nexit\r\n");
 }
 
 TEST(UninstallScripts, UserPartitionAssignAndBatch)
 {
-    EXPECT_EQ(scripts::CreateUserPartition(0),
-              L"select disk 0\r\ncreate partition primary\r\nformat quick fs=ntfs label=\"USER\" override noerr\r\nexit\r\n");
+    EXPECT_EQ(scripts::CreateUserPartition(0, 47626240),
+              L"select disk 0\r\ncreate partition primary offset=47626240\r\n"
+              L"format quick fs=ntfs label=\"USER\" override noerr\r\nexit\r\n");
     EXPECT_EQ(scripts::AssignLetter(0, 2, L"M:"), L"select disk 0\r\nselect par 2\r\nassign letter=\"M:\"\r\nexit\r\n");
     EXPECT_EQ(scripts::RemoveBootFolders(L"M:"),
               L"M:\r\ncd\\efi\r\nrmdir /s /q Android\r\nM:\r\ncd\\\r\nrmdir /s /q loader\r\n");

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <cstdio>
 #include <vector>
 
 using obrin::UniqueHandle;
@@ -106,6 +107,13 @@ bool FileExists(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+std::string DisksText(const obrin::disksim::Model& model)
+{
+    obrin::disksim::Model disks;
+    disks.disks = model.disks;
+    return obrin::disksim::FormatModel(disks);
+}
+
 std::vector<PartitionShape> ShapeOf(const obrin::disksim::Disk& disk)
 {
     std::vector<PartitionShape> shape;
@@ -119,6 +127,60 @@ void PrintTo(const PartitionShape& shape, std::ostream* out)
     *out << "{par " << shape.number << " at " << shape.offsetMb << " MB, " << shape.sizeMb << " MB, "
          << obrin::disksim::TypeName(shape.type) << ", attributes 0x" << std::hex << shape.attributes << std::dec
          << ", \"" << shape.label << "\", letter " << (shape.letter ? shape.letter : '-') << "}";
+}
+
+namespace {
+constexpr wchar_t kPolicyKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
+constexpr wchar_t kAutoRunValue[] = L"NoDriveTypeAutoRun";
+}  // namespace
+
+RegistryValue DwordValue(DWORD value)
+{
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(&value);
+    return {REG_DWORD, std::vector<BYTE>(bytes, bytes + sizeof(value))};
+}
+
+std::optional<RegistryValue> ReadAutoRunValue()
+{
+    RegistryValue value{REG_NONE, std::vector<BYTE>(256)};
+    DWORD size = static_cast<DWORD>(value.data.size());
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kPolicyKey, kAutoRunValue, RRF_RT_ANY | RRF_NOEXPAND, &value.type,
+                     value.data.data(), &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    value.data.resize(size);
+    return value;
+}
+
+void WriteAutoRunValue(const std::optional<RegistryValue>& value)
+{
+    obrin::UniqueRegKey key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
+                              nullptr),
+              ERROR_SUCCESS);
+    if (value)
+        EXPECT_EQ(RegSetValueExW(key.get(), kAutoRunValue, 0, value->type, value->data.data(),
+                                 static_cast<DWORD>(value->data.size())),
+                  ERROR_SUCCESS);
+    else
+        RegDeleteValueW(key.get(), kAutoRunValue);
+}
+
+void PrintTo(const RegistryValue& value, std::ostream* out)
+{
+    *out << "{type " << value.type << ", bytes";
+    for (BYTE b : value.data)
+        *out << ' ' << std::hex << static_cast<unsigned>(b) << std::dec;
+    *out << '}';
+}
+
+size_t FirmwareCallsWithCode(DWORD code)
+{
+    char prefix[16];
+    snprintf(prefix, sizeof(prefix), "0x%08lx ", static_cast<unsigned long>(code));
+    size_t count = 0;
+    for (const std::string& call : obrin::test::FirmsimCalls())
+        count += call.rfind(prefix, 0) == 0 ? 1 : 0;
+    return count;
 }
 
 std::wstring InstallDirectoryImage()

@@ -49,8 +49,27 @@ struct PartitionShape {
     char letter;
     bool operator==(const PartitionShape&) const = default;
 };
+// The disks of a model as text, without powercfg's record (which changes with
+// every install) and pending failures.
+std::string DisksText(const obrin::disksim::Model& model);
+
 std::vector<PartitionShape> ShapeOf(const obrin::disksim::Disk& disk);
 void PrintTo(const PartitionShape& shape, std::ostream* out);
+
+// HKLM's NoDriveTypeAutoRun policy value: nothing when absent.
+struct RegistryValue {
+    DWORD type;
+    std::vector<BYTE> data;
+    bool operator==(const RegistryValue&) const = default;
+};
+RegistryValue DwordValue(DWORD value);
+std::optional<RegistryValue> ReadAutoRunValue();
+// Creates the policy key (a new prefix lacks it) and sets or deletes the value.
+void WriteAutoRunValue(const std::optional<RegistryValue>& value);
+void PrintTo(const RegistryValue& value, std::ostream* out);
+
+// Firmware calls so far that carry this code.
+size_t FirmwareCallsWithCode(DWORD code);
 
 // Where the installer registers the service from; the image is put there
 // first, as a setup tool does.

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -45,47 +46,28 @@ std::string Text(const std::wstring& wide)
     return std::string(wide.begin(), wide.end());
 }
 
-struct Value {
-    HRESULT hr = E_FAIL;
-    CIMTYPE type = 0;
-    UniqueVariant variant;
-};
-
-Value Get(const ComPtr<IWbemClassObject>& object, const wchar_t* name)
+bool WriteText(const std::wstring& path, std::string_view text)
 {
-    Value value;
-    value.hr = object->Get(name, 0, value.variant.put(), &value.type, nullptr);
-    return value;
+    obrin::UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
-// A string property, or "<null>" / "<vt N>" when it is no string.
-std::wstring String(const ComPtr<IWbemClassObject>& object, const wchar_t* name)
+// A property as text ("<null>" for VT_NULL), after checking that WMI types it
+// as `type` and carries it as it carries that type: a uint32 in VT_I4 (shown
+// in decimal), a uint64 and a string in VT_BSTR.
+std::wstring Prop(const ComPtr<IWbemClassObject>& object, const wchar_t* name, CIMTYPE type = CIM_STRING)
 {
-    const Value value = Get(object, name);
-    if (FAILED(value.hr))
-        return L"<missing>";
-    if (value.variant->vt == VT_NULL)
+    UniqueVariant value;
+    CIMTYPE actual = 0;
+    EXPECT_EQ(object->Get(name, 0, value.put(), &actual, nullptr), S_OK) << Text(name);
+    EXPECT_EQ(actual, type) << Text(name);
+    if (value->vt == VT_NULL)
         return L"<null>";
-    if (value.variant->vt != VT_BSTR)
-        return L"<vt " + std::to_wstring(value.variant->vt) + L">";
-    return value.variant->bstrVal;
-}
-
-// A uint32 as WMI hands it out: VT_I4 with the CIM type uint32.
-long UInt32(const ComPtr<IWbemClassObject>& object, const wchar_t* name)
-{
-    const Value value = Get(object, name);
-    EXPECT_EQ(value.hr, S_OK) << Text(name);
-    EXPECT_EQ(value.type, CIM_UINT32) << Text(name);
-    EXPECT_EQ(value.variant->vt, VT_I4) << Text(name);
-    return value.variant->vt == VT_I4 ? value.variant->lVal : -1;
-}
-
-// A uint64 as WMI hands it out: a decimal VT_BSTR with the CIM type uint64.
-std::wstring UInt64(const ComPtr<IWbemClassObject>& object, const wchar_t* name)
-{
-    EXPECT_EQ(Get(object, name).type, CIM_UINT64) << Text(name);
-    return String(object, name);
+    EXPECT_EQ(value->vt, type == CIM_UINT32 ? VT_I4 : VT_BSTR) << Text(name);
+    if (value->vt == VT_I4)
+        return std::to_wstring(value->lVal);
+    return value->vt == VT_BSTR ? value->bstrVal : L"<vt " + std::to_wstring(value->vt) + L">";
 }
 
 class DiskWmi : public obrin::test::FirmwareStandInTest {
@@ -155,10 +137,10 @@ protected:
     std::wstring SystemDisk()
     {
         for (const auto& disk : Query(L"Select * from Win32_DiskDrive")) {
-            for (const auto& partition : Partitions(String(disk, L"DeviceID"))) {
-                for (const auto& logical : LogicalDisks(String(partition, L"DeviceID"))) {
-                    if (String(logical, L"DeviceID") == L"C:")
-                        return String(disk, L"DeviceID");
+            for (const auto& partition : Partitions(Prop(disk, L"DeviceID"))) {
+                for (const auto& logical : LogicalDisks(Prop(partition, L"DeviceID"))) {
+                    if (Prop(logical, L"DeviceID") == L"C:")
+                        return Prop(disk, L"DeviceID");
                 }
             }
         }
@@ -172,28 +154,28 @@ TEST_F(DiskWmi, TheDiskItsPartitionsAndTheWindowsDriveAsDiscoveryReadsThem)
 {
     const Objects disks = Query(L"Select * from Win32_DiskDrive");
     ASSERT_EQ(disks.size(), 1u);
-    EXPECT_EQ(String(disks[0], L"DeviceID"), kDrive0);
-    EXPECT_EQ(UInt32(disks[0], L"Index"), 0);
-    EXPECT_EQ(UInt64(disks[0], L"Size"), std::to_wstring(61440 * kMb));
-    EXPECT_EQ(String(disks[0], L"MediaType"), L"Fixed hard disk media");
-    EXPECT_EQ(String(disks[0], L"__RELPATH"), L"Win32_DiskDrive.DeviceID=\"\\\\\\\\.\\\\PHYSICALDRIVE0\"");
+    EXPECT_EQ(Prop(disks[0], L"DeviceID"), kDrive0);
+    EXPECT_EQ(Prop(disks[0], L"Index", CIM_UINT32), L"0");
+    EXPECT_EQ(Prop(disks[0], L"Size", CIM_UINT64), std::to_wstring(61440 * kMb));
+    EXPECT_EQ(Prop(disks[0], L"MediaType"), L"Fixed hard disk media");
+    EXPECT_EQ(Prop(disks[0], L"__RELPATH"), L"Win32_DiskDrive.DeviceID=\"\\\\\\\\.\\\\PHYSICALDRIVE0\"");
 
     // The DeviceID pasted into the path as read, as discovery does; the MSR
     // has no Win32_DiskPartition.
     const Objects partitions = Partitions(kDrive0);
     ASSERT_EQ(partitions.size(), 3u);
     for (size_t i = 0; i < partitions.size(); ++i) {
-        EXPECT_EQ(String(partitions[i], L"__CLASS"), L"Win32_DiskPartition");
-        EXPECT_EQ(String(partitions[i], L"DeviceID"), L"Disk #0, Partition #" + std::to_wstring(i));
-        EXPECT_EQ(UInt32(partitions[i], L"Index"), static_cast<long>(i));
+        EXPECT_EQ(Prop(partitions[i], L"__CLASS"), L"Win32_DiskPartition");
+        EXPECT_EQ(Prop(partitions[i], L"DeviceID"), L"Disk #0, Partition #" + std::to_wstring(i));
+        EXPECT_EQ(Prop(partitions[i], L"Index", CIM_UINT32), std::to_wstring(i));
     }
-    EXPECT_EQ(String(partitions[1], L"Type"), L"GPT: System");
+    EXPECT_EQ(Prop(partitions[1], L"Type"), L"GPT: System");
     EXPECT_TRUE(LogicalDisks(L"Disk #0, Partition #1").empty());
     const Objects drives = LogicalDisks(L"Disk #0, Partition #2");
     ASSERT_EQ(drives.size(), 1u);
-    EXPECT_EQ(String(drives[0], L"DeviceID"), L"C:");
-    EXPECT_EQ(UInt32(drives[0], L"DriveType"), DRIVE_FIXED);
-    EXPECT_EQ(UInt64(drives[0], L"FreeSpace"), std::to_wstring((60823 - 24576) * kMb));
+    EXPECT_EQ(Prop(drives[0], L"DeviceID"), L"C:");
+    EXPECT_EQ(Prop(drives[0], L"DriveType", CIM_UINT32), L"3");  // DRIVE_FIXED
+    EXPECT_EQ(Prop(drives[0], L"FreeSpace", CIM_UINT64), std::to_wstring((60823 - 24576) * kMb));
     // The escaped form of the path finds the disk as well.
     EXPECT_EQ(Query(L"ASSOCIATORS OF {Win32_DiskDrive.DeviceID=\"\\\\\\\\.\\\\PHYSICALDRIVE0\"}").size(), 3u);
 }
@@ -206,33 +188,33 @@ TEST_F(DiskWmi, VolumesFollowTheModelBetweenQueries)
     const wchar_t* letters[] = {L"<null>", L"<null>", L"C:"};
     const unsigned long long free[] = {500 - 320, 100 - 30, 60823 - 24576};
     for (size_t i = 0; i < volumes.size(); ++i) {
-        EXPECT_EQ(String(volumes[i], L"Label"), labels[i]);
-        EXPECT_EQ(String(volumes[i], L"DriveLetter"), letters[i]);
-        EXPECT_EQ(UInt64(volumes[i], L"FreeSpace"), std::to_wstring(free[i] * kMb));
-        EXPECT_EQ(String(volumes[i], L"DeviceID").substr(0, 11), L"\\\\?\\Volume{");
-        EXPECT_EQ(String(volumes[i], L"DeviceID").back(), L'\\');
+        EXPECT_EQ(Prop(volumes[i], L"Label"), labels[i]);
+        EXPECT_EQ(Prop(volumes[i], L"DriveLetter"), letters[i]);
+        EXPECT_EQ(Prop(volumes[i], L"FreeSpace", CIM_UINT64), std::to_wstring(free[i] * kMb));
+        EXPECT_EQ(Prop(volumes[i], L"DeviceID").substr(0, 11), L"\\\\?\\Volume{");
+        EXPECT_EQ(Prop(volumes[i], L"DeviceID").back(), L'\\');
     }
 
     // The stand-in diskpart hides the recovery partition and makes a RAW one.
     Machine(L"free-behind-windows");
     ASSERT_EQ(obrin::test::RunProgram(L"disksim.exe", L"install-tools").exitCode, 0u);
-    const std::wstring script = obrin::test::ProgramDirectory() + L"disk-wmi-test.txt";
-    const char text[] = "select disk 0\r\nselect par 1\r\ngpt attributes=0x4000000000000001\r\n"
-                        "create partition primary size=1024\r\nexit\r\n";
-    {
-        obrin::UniqueFileHandle file(CreateFileW(script.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        DWORD written = 0;
-        ASSERT_TRUE(WriteFile(file.get(), text, sizeof text - 1, &written, nullptr));
-    }
+    const std::wstring script = ProgramDirectory() + L"disk-wmi-test.txt";
+    ASSERT_TRUE(WriteText(script, "select disk 0\r\nselect par 1\r\ngpt attributes=0x4000000000000001\r\n"
+                                  "create partition primary size=1024\r\nassign letter=M\r\nexit\r\n"));
     ASSERT_EQ(obrin::test::RunProcess(L"cmd /C diskpart.exe /s \"" + script + L"\"", 60000).exitCode, 0u);
     volumes = Query(L"SELECT * FROM Win32_Volume");
     ASSERT_EQ(volumes.size(), 3u);  // EFI, Windows, the new RAW volume
-    EXPECT_EQ(String(volumes[0], L"Label"), L"SYSTEM");
-    for (const wchar_t* name : {L"FreeSpace", L"Capacity", L"FileSystem", L"Label", L"DriveLetter"})
-        EXPECT_EQ(String(volumes[2], name), L"<null>") << Text(name);
-    EXPECT_EQ(Get(volumes[2], L"FreeSpace").type, CIM_UINT64);
-    // The hidden partition is still a partition of the disk.
+    EXPECT_EQ(Prop(volumes[0], L"Label"), L"SYSTEM");
+    EXPECT_EQ(Prop(volumes[2], L"DriveLetter"), L"M:");
+    EXPECT_EQ(Prop(volumes[2], L"FreeSpace", CIM_UINT64), L"<null>");
+    EXPECT_EQ(Prop(volumes[2], L"Capacity", CIM_UINT64), L"<null>");
+    EXPECT_EQ(Prop(volumes[2], L"FileSystem"), L"<null>");
+    EXPECT_EQ(Prop(volumes[2], L"Label"), L"<null>");
+    // The hidden partition is still a partition of the disk; M: has no space to tell.
     EXPECT_EQ(Partitions(kDrive0).size(), 4u);
+    const Objects raw = LogicalDisks(L"Disk #0, Partition #3");
+    ASSERT_EQ(raw.size(), 1u);
+    EXPECT_EQ(Prop(raw[0], L"FreeSpace", CIM_UINT64), L"<null>");
 }
 
 TEST_F(DiskWmi, EveryMachineOfTheDiskStandInHasItsSystemDisk)
@@ -242,24 +224,24 @@ TEST_F(DiskWmi, EveryMachineOfTheDiskStandInHasItsSystemDisk)
     EXPECT_EQ(SystemDisk(), L"\\\\.\\PHYSICALDRIVE1");
     const Objects second = Query(L"SELECT * FROM Win32_DiskDrive WHERE Index = 1");
     ASSERT_EQ(second.size(), 1u);
-    EXPECT_EQ(String(second[0], L"DeviceID"), L"\\\\.\\PHYSICALDRIVE1");
+    EXPECT_EQ(Prop(second[0], L"DeviceID"), L"\\\\.\\PHYSICALDRIVE1");
 
     for (const auto& [variant, label] : {std::pair{L"removable-asos", L"ASOS"}, {L"removable-android", L"ANDROID"}}) {
         Machine(variant);
         EXPECT_EQ(SystemDisk(), kDrive0);
         const Objects disks = Query(L"Select * from Win32_DiskDrive");
         ASSERT_EQ(disks.size(), 2u);
-        EXPECT_EQ(String(disks[1], L"MediaType"), L"Removable Media");
-        const Objects partitions = Partitions(String(disks[1], L"DeviceID"));
+        EXPECT_EQ(Prop(disks[1], L"MediaType"), L"Removable Media");
+        const Objects partitions = Partitions(Prop(disks[1], L"DeviceID"));
         ASSERT_EQ(partitions.size(), 1u);
-        EXPECT_EQ(String(partitions[0], L"DeviceID"), L"Disk #1, Partition #0");
+        EXPECT_EQ(Prop(partitions[0], L"DeviceID"), L"Disk #1, Partition #0");
         const Objects stick = LogicalDisks(L"Disk #1, Partition #0");
         ASSERT_EQ(stick.size(), 1u);
-        EXPECT_EQ(UInt32(stick[0], L"DriveType"), DRIVE_REMOVABLE);
+        EXPECT_EQ(Prop(stick[0], L"DriveType", CIM_UINT32), L"2");  // DRIVE_REMOVABLE
         const Objects volumes = Query(std::wstring(L"SELECT * FROM Win32_Volume WHERE Label = '") + label + L"'");
         ASSERT_EQ(volumes.size(), 1u);
-        EXPECT_EQ(String(volumes[0], L"DriveLetter"), L"R:");
-        EXPECT_EQ(UInt32(volumes[0], L"DriveType"), DRIVE_REMOVABLE);
+        EXPECT_EQ(Prop(volumes[0], L"DriveLetter"), L"R:");
+        EXPECT_EQ(Prop(volumes[0], L"DriveType", CIM_UINT32), L"2");
     }
 }
 
@@ -267,12 +249,7 @@ TEST_F(DiskWmi, ADamagedOrMissingModelIsAMachineWithoutDisksReportedOnce)
 {
     const std::wstring report = ProgramDirectory() + L"firmwmi.log";
     const std::wstring damaged = ProgramDirectory() + L"damaged-model.txt";
-    const char garbage[] = "disk index=zero\r\n\x01\x02";
-    {
-        obrin::UniqueFileHandle file(CreateFileW(damaged.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        DWORD written = 0;
-        ASSERT_TRUE(WriteFile(file.get(), garbage, sizeof garbage - 1, &written, nullptr));
-    }
+    ASSERT_TRUE(WriteText(damaged, "disk index=zero\r\n\x01\x02"));
     const auto reportText = [&] {
         std::string text;
         obrin::UniqueFileHandle file(CreateFileW(report.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -307,11 +284,11 @@ TEST_F(DiskWmi, OtherClassesAnswerFromWineAndDiskObjectPathsFromTheModel)
 {
     const Objects systems = Query(L"SELECT * FROM Win32_OperatingSystem");
     ASSERT_EQ(systems.size(), 1u);
-    EXPECT_NE(String(systems[0], L"Caption").find(L"Windows"), std::wstring::npos);
+    EXPECT_NE(Prop(systems[0], L"Caption").find(L"Windows"), std::wstring::npos);
     ComPtr<IWbemClassObject> disk;
     UniqueBstr path(SysAllocString(L"Win32_LogicalDisk.DeviceID=\"C:\""));
     ASSERT_EQ(m_services->GetObject(path.get(), 0, nullptr, disk.put(), nullptr), S_OK);
-    EXPECT_EQ(String(disk, L"VolumeName"), L"Windows");
+    EXPECT_EQ(Prop(disk, L"VolumeName"), L"Windows");
 }
 
 }  // namespace

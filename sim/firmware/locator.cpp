@@ -1,6 +1,7 @@
 // The stand-in's WMI locator and the DLL's exports. The locator serves
 // root\wmi itself and hands every other namespace to Wine's own locator
-// (wbemprox), wrapping root\cimv2 so that its power events can be delivered.
+// (wbemprox), wrapping root\cimv2 so that its power events can be delivered
+// and its disk classes answer from the disk stand-in.
 #include <windows.h>
 #include <wbemcli.h>
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "sim/firmware/com_class.h"
+#include "sim/firmware/disk_classes.h"
 #include "sim/firmware/event_delivery.h"
 #include "sim/firmware/firmware_model.h"
 #include "sim/firmware/shared_state.h"
@@ -323,6 +324,11 @@ public:
     HRESULT STDMETHODCALLTYPE GetObject(const BSTR path, LONG flags, IWbemContext* context, IWbemClassObject** object,
                                         IWbemCallResult** result) override
     {
+        if (const auto served = GetDiskObject(path, object)) {
+            if (result)
+                *result = nullptr;
+            return *served;
+        }
         return m_wine->GetObject(path, flags, context, object, result);
     }
     HRESULT STDMETHODCALLTYPE GetObjectAsync(const BSTR path, LONG flags, IWbemContext* context,
@@ -383,6 +389,8 @@ public:
     HRESULT STDMETHODCALLTYPE CreateInstanceEnum(const BSTR filter, LONG flags, IWbemContext* context,
                                                  IEnumWbemClassObject** enumerator) override
     {
+        if (const auto served = CreateDiskInstanceEnum(filter, enumerator))
+            return *served;
         return m_wine->CreateInstanceEnum(filter, flags, context, enumerator);
     }
     HRESULT STDMETHODCALLTYPE CreateInstanceEnumAsync(const BSTR filter, LONG flags, IWbemContext* context,
@@ -393,6 +401,8 @@ public:
     HRESULT STDMETHODCALLTYPE ExecQuery(const BSTR language, const BSTR query, LONG flags, IWbemContext* context,
                                         IEnumWbemClassObject** enumerator) override
     {
+        if (const auto served = ExecDiskQuery(language, query, enumerator))
+            return *served;
         return m_wine->ExecQuery(language, query, flags, context, enumerator);
     }
     HRESULT STDMETHODCALLTYPE ExecQueryAsync(const BSTR language, const BSTR query, LONG flags,

@@ -1,6 +1,7 @@
 // The IWbemServices objects the stand-in's locator hands out: root\wmi served
 // entirely here, and root\cimv2 as Wine's own with the power-event
-// subscription served here (Wine accepts that query but never delivers).
+// subscription (Wine accepts that query but never delivers) and the disk
+// classes of the disk stand-in (Wine has no partitions or volumes) served here.
 #pragma once
 
 #include <windows.h>

@@ -1,0 +1,294 @@
+// The disk classes of root\cimv2 through the real COM path, as the installer's
+// discovery reaches them: locator, ConnectServer, proxy blanket, ExecQuery,
+// Next, Get. firmsim installs the stand-in locator; disksim makes the machines.
+#include <windows.h>
+#include <wbemcli.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "common/ownership.h"
+#include "tests/support/firmware_fixture.h"
+
+namespace {
+
+using obrin::ComPtr;
+using obrin::UniqueBstr;
+using obrin::UniqueVariant;
+using obrin::test::ProgramDirectory;
+using Objects = std::vector<ComPtr<IWbemClassObject>>;
+
+constexpr wchar_t kDrive0[] = L"\\\\.\\PHYSICALDRIVE0";
+constexpr unsigned long long kMb = 1024ull * 1024ull;
+
+class ComEnvironment : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        ASSERT_EQ(m_com.result(), S_OK);
+        ASSERT_EQ(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY,
+                                       RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_SECURE_REFS, nullptr),
+                  S_OK);
+    }
+
+private:
+    obrin::ComInit m_com{COINIT_MULTITHREADED};
+};
+[[maybe_unused]] testing::Environment* const g_environment = testing::AddGlobalTestEnvironment(new ComEnvironment);
+
+std::string Text(const std::wstring& wide)
+{
+    return std::string(wide.begin(), wide.end());
+}
+
+bool WriteText(const std::wstring& path, std::string_view text)
+{
+    obrin::UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+// A property as text ("<null>" for VT_NULL), after checking that WMI types it
+// as `type` and carries it as it carries that type: a uint32 in VT_I4 (shown
+// in decimal), a uint64 and a string in VT_BSTR.
+std::wstring Prop(const ComPtr<IWbemClassObject>& object, const wchar_t* name, CIMTYPE type = CIM_STRING)
+{
+    UniqueVariant value;
+    CIMTYPE actual = 0;
+    EXPECT_EQ(object->Get(name, 0, value.put(), &actual, nullptr), S_OK) << Text(name);
+    EXPECT_EQ(actual, type) << Text(name);
+    if (value->vt == VT_NULL)
+        return L"<null>";
+    EXPECT_EQ(value->vt, type == CIM_UINT32 ? VT_I4 : VT_BSTR) << Text(name);
+    if (value->vt == VT_I4)
+        return std::to_wstring(value->lVal);
+    return value->vt == VT_BSTR ? value->bstrVal : L"<vt " + std::to_wstring(value->vt) + L">";
+}
+
+class DiskWmi : public obrin::test::FirmwareStandInTest {
+protected:
+    void SetUp() override
+    {
+        FirmwareStandInTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        if (GetFileAttributesW((ProgramDirectory() + L"disksim.exe").c_str()) == INVALID_FILE_ATTRIBUTES)
+            GTEST_SKIP() << "the disk stand-in (disksim.exe) is not built";
+        ComPtr<IWbemLocator> locator;
+        ASSERT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                                   locator.put_void()),
+                  S_OK);
+        UniqueBstr nameSpace(SysAllocString(L"root\\cimv2"));
+        ASSERT_EQ(locator->ConnectServer(nameSpace.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, m_services.put()),
+                  S_OK);
+        ASSERT_EQ(CoSetProxyBlanket(m_services.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_PKT,
+                                    RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE),
+                  S_OK);
+        Machine(L"standard");
+    }
+
+    void Machine(const std::wstring& variant)
+    {
+        const auto run = obrin::test::RunProgram(L"disksim.exe", L"init " + variant + L" --no-payload");
+        ASSERT_TRUE(run.finished && run.exitCode == 0) << "disksim init " << Text(variant);
+    }
+
+    // Every object of the query, fetched one at a time as discovery does.
+    Objects Query(const std::wstring& wql, HRESULT expected = S_OK)
+    {
+        SCOPED_TRACE(Text(wql));
+        Objects objects;
+        UniqueBstr language(SysAllocString(L"WQL")), query(SysAllocString(wql.c_str()));
+        ComPtr<IEnumWbemClassObject> enumerator;
+        EXPECT_EQ(m_services->ExecQuery(language.get(), query.get(),
+                                        WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
+                                        enumerator.put()),
+                  expected);
+        for (ULONG returned = 0; enumerator;) {
+            ComPtr<IWbemClassObject> object;
+            const HRESULT hr = enumerator->Next(static_cast<LONG>(WBEM_INFINITE), 1, object.put(), &returned);
+            if (hr != S_OK) {
+                EXPECT_EQ(hr, WBEM_S_FALSE);
+                break;
+            }
+            objects.push_back(object);
+        }
+        return objects;
+    }
+
+    Objects Partitions(const std::wstring& diskId)
+    {
+        return Query(L"Associators of {Win32_DiskDrive.DeviceID='" + diskId +
+                     L"'} where AssocClass=Win32_DiskDriveToDiskPartition");
+    }
+
+    Objects LogicalDisks(const std::wstring& partitionId)
+    {
+        return Query(L"Associators of {Win32_DiskPartition.DeviceID='" + partitionId +
+                     L"'} where AssocClass=Win32_LogicalDiskToPartition");
+    }
+
+    // Discovery's walk: the DeviceID of the disk whose partition carries C:.
+    std::wstring SystemDisk()
+    {
+        for (const auto& disk : Query(L"Select * from Win32_DiskDrive")) {
+            for (const auto& partition : Partitions(Prop(disk, L"DeviceID"))) {
+                for (const auto& logical : LogicalDisks(Prop(partition, L"DeviceID"))) {
+                    if (Prop(logical, L"DeviceID") == L"C:")
+                        return Prop(disk, L"DeviceID");
+                }
+            }
+        }
+        return L"<none>";
+    }
+
+    ComPtr<IWbemServices> m_services;
+};
+
+TEST_F(DiskWmi, TheDiskItsPartitionsAndTheWindowsDriveAsDiscoveryReadsThem)
+{
+    const Objects disks = Query(L"Select * from Win32_DiskDrive");
+    ASSERT_EQ(disks.size(), 1u);
+    EXPECT_EQ(Prop(disks[0], L"DeviceID"), kDrive0);
+    EXPECT_EQ(Prop(disks[0], L"Index", CIM_UINT32), L"0");
+    EXPECT_EQ(Prop(disks[0], L"Size", CIM_UINT64), std::to_wstring(61440 * kMb));
+    EXPECT_EQ(Prop(disks[0], L"MediaType"), L"Fixed hard disk media");
+    EXPECT_EQ(Prop(disks[0], L"__RELPATH"), L"Win32_DiskDrive.DeviceID=\"\\\\\\\\.\\\\PHYSICALDRIVE0\"");
+
+    // The DeviceID pasted into the path as read, as discovery does; the MSR
+    // has no Win32_DiskPartition.
+    const Objects partitions = Partitions(kDrive0);
+    ASSERT_EQ(partitions.size(), 3u);
+    for (size_t i = 0; i < partitions.size(); ++i) {
+        EXPECT_EQ(Prop(partitions[i], L"__CLASS"), L"Win32_DiskPartition");
+        EXPECT_EQ(Prop(partitions[i], L"DeviceID"), L"Disk #0, Partition #" + std::to_wstring(i));
+        EXPECT_EQ(Prop(partitions[i], L"Index", CIM_UINT32), std::to_wstring(i));
+    }
+    EXPECT_EQ(Prop(partitions[1], L"Type"), L"GPT: System");
+    EXPECT_TRUE(LogicalDisks(L"Disk #0, Partition #1").empty());
+    const Objects drives = LogicalDisks(L"Disk #0, Partition #2");
+    ASSERT_EQ(drives.size(), 1u);
+    EXPECT_EQ(Prop(drives[0], L"DeviceID"), L"C:");
+    EXPECT_EQ(Prop(drives[0], L"DriveType", CIM_UINT32), L"3");  // DRIVE_FIXED
+    EXPECT_EQ(Prop(drives[0], L"FreeSpace", CIM_UINT64), std::to_wstring((60823 - 24576) * kMb));
+    // The escaped form of the path finds the disk as well.
+    EXPECT_EQ(Query(L"ASSOCIATORS OF {Win32_DiskDrive.DeviceID=\"\\\\\\\\.\\\\PHYSICALDRIVE0\"}").size(), 3u);
+}
+
+TEST_F(DiskWmi, VolumesFollowTheModelBetweenQueries)
+{
+    Objects volumes = Query(L"SELECT * FROM Win32_Volume");
+    ASSERT_EQ(volumes.size(), 3u);  // recovery, EFI, Windows: no MSR
+    const wchar_t* labels[] = {L"Recovery", L"SYSTEM", L"Windows"};
+    const wchar_t* letters[] = {L"<null>", L"<null>", L"C:"};
+    const unsigned long long free[] = {500 - 320, 100 - 30, 60823 - 24576};
+    for (size_t i = 0; i < volumes.size(); ++i) {
+        EXPECT_EQ(Prop(volumes[i], L"Label"), labels[i]);
+        EXPECT_EQ(Prop(volumes[i], L"DriveLetter"), letters[i]);
+        EXPECT_EQ(Prop(volumes[i], L"FreeSpace", CIM_UINT64), std::to_wstring(free[i] * kMb));
+        EXPECT_EQ(Prop(volumes[i], L"DeviceID").substr(0, 11), L"\\\\?\\Volume{");
+        EXPECT_EQ(Prop(volumes[i], L"DeviceID").back(), L'\\');
+    }
+
+    // The stand-in diskpart hides the recovery partition and makes a RAW one.
+    Machine(L"free-behind-windows");
+    ASSERT_EQ(obrin::test::RunProgram(L"disksim.exe", L"install-tools").exitCode, 0u);
+    const std::wstring script = ProgramDirectory() + L"disk-wmi-test.txt";
+    ASSERT_TRUE(WriteText(script, "select disk 0\r\nselect par 1\r\ngpt attributes=0x4000000000000001\r\n"
+                                  "create partition primary size=1024\r\nassign letter=M\r\nexit\r\n"));
+    ASSERT_EQ(obrin::test::RunProcess(L"cmd /C diskpart.exe /s \"" + script + L"\"", 60000).exitCode, 0u);
+    volumes = Query(L"SELECT * FROM Win32_Volume");
+    ASSERT_EQ(volumes.size(), 3u);  // EFI, Windows, the new RAW volume
+    EXPECT_EQ(Prop(volumes[0], L"Label"), L"SYSTEM");
+    EXPECT_EQ(Prop(volumes[2], L"DriveLetter"), L"M:");
+    EXPECT_EQ(Prop(volumes[2], L"FreeSpace", CIM_UINT64), L"<null>");
+    EXPECT_EQ(Prop(volumes[2], L"Capacity", CIM_UINT64), L"<null>");
+    EXPECT_EQ(Prop(volumes[2], L"FileSystem"), L"<null>");
+    EXPECT_EQ(Prop(volumes[2], L"Label"), L"<null>");
+    // The hidden partition is still a partition of the disk; M: has no space to tell.
+    EXPECT_EQ(Partitions(kDrive0).size(), 4u);
+    const Objects raw = LogicalDisks(L"Disk #0, Partition #3");
+    ASSERT_EQ(raw.size(), 1u);
+    EXPECT_EQ(Prop(raw[0], L"FreeSpace", CIM_UINT64), L"<null>");
+}
+
+TEST_F(DiskWmi, EveryMachineOfTheDiskStandInHasItsSystemDisk)
+{
+    EXPECT_EQ(SystemDisk(), kDrive0);
+    Machine(L"system-disk-1");
+    EXPECT_EQ(SystemDisk(), L"\\\\.\\PHYSICALDRIVE1");
+    const Objects second = Query(L"SELECT * FROM Win32_DiskDrive WHERE Index = 1");
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_EQ(Prop(second[0], L"DeviceID"), L"\\\\.\\PHYSICALDRIVE1");
+
+    for (const auto& [variant, label] : {std::pair{L"removable-asos", L"ASOS"}, {L"removable-android", L"ANDROID"}}) {
+        Machine(variant);
+        EXPECT_EQ(SystemDisk(), kDrive0);
+        const Objects disks = Query(L"Select * from Win32_DiskDrive");
+        ASSERT_EQ(disks.size(), 2u);
+        EXPECT_EQ(Prop(disks[1], L"MediaType"), L"Removable Media");
+        const Objects partitions = Partitions(Prop(disks[1], L"DeviceID"));
+        ASSERT_EQ(partitions.size(), 1u);
+        EXPECT_EQ(Prop(partitions[0], L"DeviceID"), L"Disk #1, Partition #0");
+        const Objects stick = LogicalDisks(L"Disk #1, Partition #0");
+        ASSERT_EQ(stick.size(), 1u);
+        EXPECT_EQ(Prop(stick[0], L"DriveType", CIM_UINT32), L"2");  // DRIVE_REMOVABLE
+        const Objects volumes = Query(std::wstring(L"SELECT * FROM Win32_Volume WHERE Label = '") + label + L"'");
+        ASSERT_EQ(volumes.size(), 1u);
+        EXPECT_EQ(Prop(volumes[0], L"DriveLetter"), L"R:");
+        EXPECT_EQ(Prop(volumes[0], L"DriveType", CIM_UINT32), L"2");
+    }
+}
+
+TEST_F(DiskWmi, ADamagedOrMissingModelIsAMachineWithoutDisksReportedOnce)
+{
+    const std::wstring report = ProgramDirectory() + L"firmwmi.log";
+    const std::wstring damaged = ProgramDirectory() + L"damaged-model.txt";
+    ASSERT_TRUE(WriteText(damaged, "disk index=zero\r\n\x01\x02"));
+    const auto reportText = [&] {
+        std::string text;
+        obrin::UniqueFileHandle file(CreateFileW(report.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                 nullptr, OPEN_EXISTING, 0, nullptr));
+        char buffer[4096];
+        for (DWORD read = 0; file && ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0;)
+            text.append(buffer, read);
+        return text;
+    };
+    const size_t before = reportText().size();
+
+    for (const std::wstring& model : {damaged, ProgramDirectory() + L"no-such-model.txt"}) {
+        ASSERT_TRUE(SetEnvironmentVariableW(L"OBRIN_DISKSIM_MODEL", model.c_str()));
+        EXPECT_TRUE(Query(L"Select * from Win32_DiskDrive").empty());
+        EXPECT_TRUE(Partitions(kDrive0).empty());
+        EXPECT_TRUE(Query(L"SELECT * FROM Win32_Volume").empty());
+    }
+    SetEnvironmentVariableW(L"OBRIN_DISKSIM_MODEL", nullptr);
+    const std::string reported = reportText().substr(before);
+    EXPECT_EQ(std::count(reported.begin(), reported.end(), '\n'), 2) << "one line per problem, not per query:\n"
+                                                                      << reported;
+    EXPECT_NE(reported.find("damaged-model.txt: line 1"), std::string::npos) << reported;
+    EXPECT_NE(reported.find("no-such-model.txt (error 2)"), std::string::npos) << reported;
+    EXPECT_EQ(Query(L"Select * from Win32_DiskDrive").size(), 1u);
+
+    // Queries this stand-in does not answer are refused, not left to Wine's disks.
+    Query(L"SELECT * FROM Win32_DiskDrive WHERE Index = 0 OR Index = 1", WBEM_E_NOT_SUPPORTED);
+    Query(L"SELECT Bogus FROM Win32_Volume", WBEM_E_INVALID_QUERY);
+}
+
+TEST_F(DiskWmi, OtherClassesAnswerFromWineAndDiskObjectPathsFromTheModel)
+{
+    const Objects systems = Query(L"SELECT * FROM Win32_OperatingSystem");
+    ASSERT_EQ(systems.size(), 1u);
+    EXPECT_NE(Prop(systems[0], L"Caption").find(L"Windows"), std::wstring::npos);
+    ComPtr<IWbemClassObject> disk;
+    UniqueBstr path(SysAllocString(L"Win32_LogicalDisk.DeviceID=\"C:\""));
+    ASSERT_EQ(m_services->GetObject(path.get(), 0, nullptr, disk.put(), nullptr), S_OK);
+    EXPECT_EQ(Prop(disk, L"VolumeName"), L"Windows");
+}
+
+}  // namespace

@@ -98,7 +98,10 @@ DWORD CWinService::WaitForState(SC_HANDLE service, DWORD pendingState, SERVICE_S
             GetLog().Print(LOG_ERROR, "CWinService::WaitForState", __LINE__,
                            L"Fail to call QueryServiceStatusEx [Err=%u]\n", m_lastError);
         }
-        if (GetTickCount() - startTick > last.dwWaitHint)
+        const DWORD limit = last.dwCurrentState == SERVICE_START_PENDING && last.dwWaitHint == 0
+                                ? UNREPORTED_START_LIMIT_MS
+                                : last.dwWaitHint;
+        if (GetTickCount() - startTick > limit)
             break;
         Sleep(POLL_INTERVAL_MS);
     }
@@ -168,7 +171,9 @@ bool CWinService::Start(SERVICE_STATUS* status) noexcept
     if (state != SERVICE_RUNNING) {
         const bool requested = StartServiceW(service.get(), 0, nullptr) != FALSE;
         RecordLastError();
-        if (requested)
+        // A start already under way (an auto-start service at boot) is waited
+        // through as one of ours would be.
+        if (requested || m_lastError == ERROR_SERVICE_ALREADY_RUNNING)
             state = WaitForState(service.get(), SERVICE_START_PENDING, status);
     }
     const bool running = state == SERVICE_RUNNING;

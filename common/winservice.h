@@ -16,6 +16,10 @@ public:
     static constexpr DWORD DEFAULT_WAIT_LIMIT_MS = 5000;
     static constexpr DWORD POLL_INTERVAL_MS = 1000;
     static constexpr DWORD PAUSE_AFTER_DELETE_MS = 1000;
+    // A service that the manager has started but that has not reported yet
+    // shows START_PENDING without a hint (at boot, or right after a restart);
+    // it gets the time Windows gives a service to connect to its manager.
+    static constexpr DWORD UNREPORTED_START_LIMIT_MS = 30000;
 
     CWinService() noexcept = default;
     CWinService(const CWinService&) = delete;

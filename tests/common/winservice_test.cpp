@@ -160,6 +160,31 @@ TEST_F(WinServiceTest, StopOnStartingServiceWaitsForStartFirst)
     EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
 }
 
+// A start that has not reported a wait hint (as the manager shows a service
+// it has just launched, at boot or after a restart) is waited through by Stop
+// and Start alike: a stop sent then finds no control accepted.
+TEST_F(WinServiceTest, StopAndStartWaitThroughAStartWithoutHint)
+{
+    SetSlowServiceTimings(3000, 0, 0);
+    CreateSlowService();
+    {
+        RawService raw;
+        ASSERT_TRUE(StartServiceW(raw.service.get(), 0, nullptr)) << GetLastError();
+    }
+    SERVICE_STATUS status = {};
+    const DWORD start = GetTickCount();
+    EXPECT_TRUE(GetWinService().Stop(&status)) << GetWinService().LastError();
+    EXPECT_GE(GetTickCount() - start, 2000u);
+    EXPECT_EQ(RawServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
+
+    {
+        RawService raw;
+        ASSERT_TRUE(StartServiceW(raw.service.get(), 0, nullptr)) << GetLastError();
+    }
+    EXPECT_TRUE(GetWinService().Start(nullptr)) << GetWinService().LastError();
+    EXPECT_EQ(RawServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+}
+
 TEST_F(WinServiceTest, WaitForStateWithZeroRecordWaitsThroughPendingPhase)
 {
     SetSlowServiceTimings(2500, 30000, 0);

@@ -18,6 +18,8 @@
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
+# shellcheck source=../wine/prefix.sh
+. "$root/tests/wine/prefix.sh"
 bin=${1:?usage: restart_shutdown_test.sh BIN_DIR}
 template=${OBRIN_WINE_TEMPLATE:-$root/build/wine-template}
 
@@ -31,11 +33,7 @@ done
 "$root/tests/wine/template" "$template" || exit 1
 mkdir -p "$root/build/wine-prefixes"
 prefix=$(mktemp -d "$root/build/wine-prefixes/reboot.XXXXXX")
-cp -al "$template/." "$prefix/"
-(cd "$template" && find . -type f ! \( -iname '*.dll' -o -iname '*.exe' -o -iname '*.drv' -o -iname '*.sys' \
-  -o -iname '*.ocx' -o -iname '*.acm' -o -iname '*.tlb' -o -iname '*.cpl' -o -iname '*.nls' -o -iname '*.ttf' \
-  -o -iname '*.fon' -o -iname '*.ds' -o -iname '*.vxd' -o -iname '*.dll16' -o -iname '*.exe16' \) -print0 |
-  xargs -0 -r cp -a --parents --remove-destination -t "$prefix")
+obrin_copy_prefix "$template" "$prefix" || exit 1
 export WINEPREFIX=$prefix
 mkdir -p "$prefix/drive_c/obrin"
 cp "$bin"/* "$prefix/drive_c/obrin/"

@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-using namespace obrin::switcher;
-
 namespace {
 
 SwitcherOptions Parse(std::vector<const wchar_t*> words)

@@ -133,8 +133,8 @@ TEST(SwitcherShell, ConfigWithoutTheToolExitsOne)
 
 // The switcher's image in a folder whose path is longer than MAX_PATH, loaded
 // as a module so that its own path cannot be read whole. Wine differs:
-// CreateProcessW cannot start a program at such a path (it reports
-// ERROR_FILE_NOT_FOUND), so the run's steps are taken in this process.
+// CreateProcessW cannot start a program at such a path (docs/wine.md), so the
+// run's steps are taken in this process.
 class LongPathImage {
 public:
     LongPathImage()

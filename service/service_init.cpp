@@ -3,34 +3,17 @@
 #include "common/log.h"
 #include "common/ownership.h"
 #include "common/registry_names.h"
+#include "service/event_handlers.h"
+#include "service/firmware_requests.h"
 #include "service/script/script_interp.h"
 #include "service/script/script_server.h"
-#include "service/service_logic.h"
 #include "service/session_launcher.h"
-#include "wmi/dualos_notify.h"
+#include "service/taskbar_choice.h"
 #include "wmi/event_sinks.h"
 
 namespace {
 
-constexpr DWORD CODE_READY = 0x11;
-constexpr DWORD CODE_CAPABILITIES = 0x10;
 constexpr size_t CODE_NAME_CAPACITY = 1024;
-
-// Preset 1: a failed call reads as a refusal.
-DWORD NotifyReady() noexcept
-{
-    DWORD answer = 1;
-    static_cast<void>(DualOS_SendCommand(CODE_READY, answer));
-    return answer;
-}
-
-// Preset 0: a failed call reads as no capability.
-DWORD QueryCapabilities() noexcept
-{
-    DWORD flags = 0;
-    static_cast<void>(DualOS_SendCommand(CODE_CAPABILITIES, flags));
-    return flags;
-}
 
 }  // namespace
 
@@ -45,8 +28,8 @@ bool ReadCodeName(DWORD& size, wchar_t* buffer) noexcept
 
 bool ServiceInit() noexcept
 {
-    CDualOSEventSink::SetHandler(OnFirmwareEvent);
-    CPowerEventSink::SetHandler(OnPowerEvent);
+    CDualOSEventSink::SetHandler(HandleDualOSEvent);
+    CPowerEventSink::SetHandler(HandlePowerEvent);
 
     HRESULT hr = RegisterDualOSEvent();
     if (FAILED(hr)) {
@@ -94,26 +77,4 @@ void ServiceUninit(HANDLE stopEvent) noexcept
     obrin::script::StopScriptServer();
     static_cast<void>(SetPowerState(L"taskbarunpin", true));
     SetEvent(stopEvent);
-}
-
-void OnFirmwareEvent(DWORD eventCode) noexcept
-{
-    GetLog().Print(LOG_INFO, "CDualOSEventSink::EventHandler", __LINE__, L"WMI Event=%x.\n", eventCode);
-    const FirmwareEventReaction reaction = ReactionToFirmwareEvent(eventCode);
-    switch (reaction.action) {
-    case FirmwareEventAction::LaunchSwitcher:
-        static_cast<void>(SetPowerState(reaction.actionWord, false));
-        break;
-    case FirmwareEventAction::BootTypeError:
-        GetLog().Print(LOG_ERROR, "CDualOSEventSink::EventHandler", __LINE__, L"Notify Boot Type Error.\n");
-        break;
-    case FirmwareEventAction::None:
-        break;
-    }
-}
-
-void OnPowerEvent(WORD eventType) noexcept
-{
-    if (IsResumeEvent(eventType))
-        static_cast<void>(NotifyReady());
 }

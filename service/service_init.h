@@ -1,5 +1,5 @@
-// The service's work: what it sets up at start, what it does on each event,
-// and what it takes down at stop.
+// The service's work: what it sets up at start and what it takes down at
+// stop. What it does on each event in between is event_handlers.h.
 #pragma once
 
 #include <windows.h>
@@ -18,8 +18,3 @@ void ServiceUninit(HANDLE stopEvent) noexcept;
 // Reads CodeName into buffer (size in bytes, in and out). True only when the
 // value was read; when it does not fit, size receives the size needed.
 [[nodiscard]] bool ReadCodeName(DWORD& size, wchar_t* buffer) noexcept;
-
-// What the service does with one firmware event (DualOsEvent.EventCode).
-void OnFirmwareEvent(DWORD eventCode) noexcept;
-// What the service does with one power event (Win32_PowerManagementEvent.EventType).
-void OnPowerEvent(WORD eventType) noexcept;

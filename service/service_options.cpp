@@ -1,20 +1,9 @@
 #include "service/service_options.h"
 
+#include "common/case_fold.h"
+
 #include <climits>
 #include <cwctype>
-
-namespace {
-
-bool EqualsIgnoringCase(const wchar_t* text, const wchar_t* word) noexcept
-{
-    for (; *text && *word; ++text, ++word) {
-        if (std::towlower(static_cast<wint_t>(*text)) != std::towlower(static_cast<wint_t>(*word)))
-            return false;
-    }
-    return *text == *word;
-}
-
-}  // namespace
 
 ServiceOptions ParseServiceOptions(int argc, const wchar_t* const* argv) noexcept
 {
@@ -24,11 +13,11 @@ ServiceOptions ParseServiceOptions(int argc, const wchar_t* const* argv) noexcep
         return options;
     }
     const wchar_t* first = argv[1];
-    if (EqualsIgnoringCase(first, L"-install")) {
+    if (obrin::EqualsNoCase(first, L"-install")) {
         options.command = ServiceCommand::Install;
-    } else if (EqualsIgnoringCase(first, L"-uninstall")) {
+    } else if (obrin::EqualsNoCase(first, L"-uninstall")) {
         options.command = ServiceCommand::Uninstall;
-    } else if (EqualsIgnoringCase(first, L"-showmsg")) {
+    } else if (obrin::EqualsNoCase(first, L"-showmsg")) {
         if (argc < 3 || !argv[2]) {
             options.command = ServiceCommand::ShowMsgWithoutValue;
         } else {
@@ -43,6 +32,7 @@ int ReadDecimal(const wchar_t* text) noexcept
 {
     if (!text)
         return 0;
+    // The C runtime's white space, as atoi skips it.
     while (std::iswspace(static_cast<wint_t>(*text)))
         ++text;
     bool negative = false;

@@ -1,7 +1,7 @@
 #include "service/session_launcher.h"
 
 #include "common/log.h"
-#include "service/service_logic.h"
+#include "service/launch_decisions.h"
 
 #include <userenv.h>
 #include <wtsapi32.h>

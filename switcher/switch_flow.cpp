@@ -1,7 +1,5 @@
 #include "switcher/switch_flow.h"
 
-namespace obrin::switcher {
-
 bool ReadyCheckPasses(uint32_t value) noexcept
 {
     return value == 0;
@@ -77,5 +75,3 @@ int DoSwitchNow(SwitchEnvironment& environment, uint32_t showMsg, const LangStri
         return exitCode;
     return ConfirmAndRequest(environment, showMsg, strings);
 }
-
-}  // namespace obrin::switcher

@@ -8,8 +8,6 @@
 
 #include <cstdint>
 
-namespace obrin::switcher {
-
 // DualOSNotify codes and the preset each caller gives the answer, which stands
 // when the service or the firmware does not answer.
 constexpr uint32_t CODE_READY = 0x11;
@@ -47,5 +45,3 @@ protected:
 // Both return the process exit code. showMsg is the level after "-nomsg".
 [[nodiscard]] int DoSwitch(SwitchEnvironment& environment, uint32_t showMsg, const LangStrings& strings) noexcept;
 [[nodiscard]] int DoSwitchNow(SwitchEnvironment& environment, uint32_t showMsg, const LangStrings& strings) noexcept;
-
-}  // namespace obrin::switcher

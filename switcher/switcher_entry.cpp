@@ -4,13 +4,14 @@
 #include "common/ownership.h"
 #include "common/registry_names.h"
 #include "switcher/client/dualos_client.h"
+#include "switcher/config_tool.h"
+#include "switcher/lang/lang_loader.h"
+#include "switcher/msgbox/msgbox.h"
+#include "switcher/power_transitions.h"
 #include "switcher/switch_flow.h"
+#include "switcher/taskbar_shortcut.h"
 
 #include <shellapi.h>
-
-#include <cwchar>
-
-using namespace obrin::switcher;
 
 namespace {
 
@@ -34,37 +35,13 @@ public:
         return ShowMsgBox(state, text, caption, type, -1);
     }
 
-    int RunConfig() noexcept override { return DoConfig(m_context); }
+    int RunConfig() noexcept override { return DoConfig(m_context.Folder); }
 
 private:
     const SwitcherContext& m_context;
 };
 
-struct ButtonTextSource {
-    obrin::ButtonTextIndex Field;
-    LangStringSlot Slot;
-};
-
-constexpr ButtonTextSource BUTTON_TEXT_SOURCES[] = {
-    {obrin::BUTTON_TEXT_OK, BTN_TEXT_OK},         {obrin::BUTTON_TEXT_CANCEL, BTN_TEXT_CANCEL},
-    {obrin::BUTTON_TEXT_ABORT, BTN_TEXT_ABORT},   {obrin::BUTTON_TEXT_TRY, BTN_TEXT_TRY},
-    {obrin::BUTTON_TEXT_RETRY, BTN_TEXT_RETRY},   {obrin::BUTTON_TEXT_IGNORE, BTN_TEXT_IGNORE},
-    {obrin::BUTTON_TEXT_YES, BTN_TEXT_YES},       {obrin::BUTTON_TEXT_NO, BTN_TEXT_NO},
-    {obrin::BUTTON_TEXT_CONTINUE, BTN_TEXT_CONTINUE},
-};
-
 }  // namespace
-
-void FillButtonTextTable(const LangStrings& strings, ButtonTextTable& table) noexcept
-{
-    table = {};
-    table.Available = strings.Found ? 1 : 0;
-    for (const ButtonTextSource& source : BUTTON_TEXT_SOURCES) {
-        const wchar_t* text = strings.Strings[source.Slot];
-        if (text)
-            wcsncpy(table.Texts[source.Field], text, BUTTON_TEXT_CHARS - 1);
-    }
-}
 
 uint32_t ReadShowMsg() noexcept
 {
@@ -74,17 +51,6 @@ uint32_t ReadShowMsg() noexcept
                      &size) != ERROR_SUCCESS)
         return 0;
     return value;
-}
-
-void GetProgramDirectory(HINSTANCE instance, wchar_t (&directory)[MAX_PATH]) noexcept
-{
-    const DWORD length = GetModuleFileNameW(instance, directory, MAX_PATH);
-    // A path cut at the buffer's end would name some other folder.
-    wchar_t* lastSlash = (length == 0 || length >= MAX_PATH) ? nullptr : wcsrchr(directory, L'\\');
-    if (lastSlash)
-        lastSlash[1] = L'\0';
-    else
-        directory[0] = L'\0';
 }
 
 SwitcherOptions GetParameters() noexcept
@@ -111,17 +77,17 @@ int Dispatch(SwitcherAction action, const SwitcherContext& context) noexcept
     case ACTION_HYBRID:
         return DoHybridShutdown();
     case ACTION_SHUTDOWN:
-        return DoShutdown(context);
+        return DoShutdown(context.ShowMsg);
     case ACTION_REBOOT:
-        return DoReboot(context);
+        return DoReboot(context.ShowMsg);
     case ACTION_TASKBAR_PIN:
-        DoTaskbarPin(context);
+        DoTaskbarPin(context.Folder);
         return 1;
     case ACTION_TASKBAR_UNPIN:
-        DoTaskbarUnpin(context);
+        DoTaskbarUnpin(context.Folder);
         return 1;
     case ACTION_CONFIG:
-        return DoConfig(context);
+        return DoConfig(context.Folder);
     case ACTION_SWITCH: {
         SystemSwitchEnvironment environment(context);
         return DoSwitch(environment, context.ShowMsg, g_LangStrings);
@@ -142,7 +108,7 @@ int RunSwitcher(HINSTANCE instance) noexcept
     FillButtonTextTable(g_LangStrings, g_ButtonTextTable);
 
     SwitcherContext context = {};
-    GetProgramDirectory(instance, context.ProgramDirectory);
+    GetProgramDirectory(instance, context.Folder);
     context.ShowMsg = ReadShowMsg();
     const SwitcherOptions options = GetParameters();
     if (options.NoMsg)

@@ -1,8 +1,6 @@
 #include "switcher/switcher_options.h"
 
-#include <iterator>
-
-namespace obrin::switcher {
+#include "common/case_fold.h"
 
 namespace {
 
@@ -24,21 +22,6 @@ constexpr OptionWord OPTION_WORDS[] = {
     {L"-now", ACTION_SWITCH_NOW},
 };
 
-wchar_t FoldAscii(wchar_t c) noexcept
-{
-    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
-
-// As _wcsicmp in the "C" locale: only A-Z fold.
-bool EqualIgnoringCase(const wchar_t* a, const wchar_t* b) noexcept
-{
-    for (; *a && *b; ++a, ++b) {
-        if (FoldAscii(*a) != FoldAscii(*b))
-            return false;
-    }
-    return *a == *b;
-}
-
 }  // namespace
 
 SwitcherOptions ParseSwitcherOptions(const wchar_t* const* arguments, int count) noexcept
@@ -46,13 +29,13 @@ SwitcherOptions ParseSwitcherOptions(const wchar_t* const* arguments, int count)
     SwitcherOptions options;
     for (int i = 0; i < count; ++i) {
         const wchar_t* argument = arguments[i] ? arguments[i] : L"";
-        if (EqualIgnoringCase(argument, L"-nomsg")) {
+        if (obrin::EqualsNoCase(argument, L"-nomsg")) {
             options.NoMsg = true;
             continue;
         }
         options.Action = ACTION_INVALID;
         for (const OptionWord& option : OPTION_WORDS) {
-            if (EqualIgnoringCase(argument, option.Word)) {
+            if (obrin::EqualsNoCase(argument, option.Word)) {
                 options.Action = option.Action;
                 break;
             }
@@ -60,5 +43,3 @@ SwitcherOptions ParseSwitcherOptions(const wchar_t* const* arguments, int count)
     }
     return options;
 }
-
-}  // namespace obrin::switcher

@@ -3,8 +3,6 @@
 
 #include <cstdint>
 
-namespace obrin::switcher {
-
 enum SwitcherAction : int {
     ACTION_INVALID = 0,
     ACTION_S3 = 1,
@@ -26,8 +24,6 @@ struct SwitcherOptions {
 };
 
 // arguments: the words after the program's own name. Each is compared without
-// regard to (ASCII) case; every word but "-nomsg" replaces the action, so the
-// last one decides and an unknown word cancels what came before.
+// regard to case (obrin::EqualsNoCase); every word but "-nomsg" replaces the
+// action, so the last one decides and an unknown word cancels what came before.
 [[nodiscard]] SwitcherOptions ParseSwitcherOptions(const wchar_t* const* arguments, int count) noexcept;
-
-}  // namespace obrin::switcher

@@ -84,6 +84,8 @@ void CDualOSEventSink::SetHandler(Handler handler) noexcept
     g_dualOSEventHandler.store(handler);
 }
 
+// The service's handler (HandleDualOSEvent, service/event_handlers.cpp) logs
+// and acts under this method's name.
 HRESULT CDualOSEventSink::EventHandler(CWMIObject& event) noexcept
 {
     return DeliverProperty(event, &CWMIObject::GetUInt32, L"EventCode", g_dualOSEventHandler);

@@ -1,25 +1,30 @@
 #include "service/script/script_policy.h"
 
+#include "common/case_fold.h"
+
 #include <vector>
 
 namespace obrin::script {
 
 namespace {
 
-constexpr bool IsBlank(wchar_t c) noexcept
+// The blanks between the words of a WQL query: WMI's query lexer (Wine's
+// wbemprox, as read) starts a run of white space only at these four, unlike
+// a number's stream extraction.
+constexpr bool IsWqlBlank(wchar_t c) noexcept
 {
     return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n';
 }
 
-std::vector<std::wstring_view> SplitAtBlanks(std::wstring_view text)
+std::vector<std::wstring_view> SplitAtWqlBlanks(std::wstring_view text)
 {
     std::vector<std::wstring_view> tokens;
     std::size_t i = 0;
     while (i < text.size()) {
-        while (i < text.size() && IsBlank(text[i]))
+        while (i < text.size() && IsWqlBlank(text[i]))
             ++i;
         const std::size_t start = i;
-        while (i < text.size() && !IsBlank(text[i]))
+        while (i < text.size() && !IsWqlBlank(text[i]))
             ++i;
         if (i > start)
             tokens.push_back(text.substr(start, i - start));
@@ -42,7 +47,7 @@ bool IsFirmwareNamespace(std::wstring_view wmiNamespace) noexcept
 bool IsFirmwareQuery(std::wstring_view query) noexcept
 {
     try {
-        const std::vector<std::wstring_view> tokens = SplitAtBlanks(query);
+        const std::vector<std::wstring_view> tokens = SplitAtWqlBlanks(query);
         if (tokens.size() < 4 || !EqualsNoCase(tokens[0], L"select"))
             return false;
         for (std::size_t i = 1; i + 1 < tokens.size(); ++i)

@@ -1,5 +1,7 @@
-// What the interpreter lets a script do: only what talking to the firmware's
-// DualOsMethod needs. Names are compared without regard to case.
+// The script server's security policy: what the interpreter lets a script
+// do, only what talking to the firmware's DualOsMethod needs. Any local user
+// reaches the LocalSystem service through the pipe, so everything else is
+// refused. Names are compared without regard to case (obrin::EqualsNoCase).
 #pragma once
 
 #include <span>

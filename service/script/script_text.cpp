@@ -1,16 +1,14 @@
 #include "service/script/script_text.h"
 
+#include "common/case_fold.h"
+
 #include <algorithm>
 
 namespace obrin::script {
 
 namespace {
 
-constexpr wchar_t FoldCase(wchar_t c) noexcept
-{
-    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
-
+// What a stream extraction of a number skips in front of it.
 constexpr bool IsStreamSpace(wchar_t c) noexcept
 {
     return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
@@ -56,16 +54,6 @@ bool CaseInsensitiveLess::operator()(std::wstring_view left, std::wstring_view r
             return l < r;
     }
     return left.size() < right.size();
-}
-
-bool EqualsNoCase(std::wstring_view left, std::wstring_view right) noexcept
-{
-    if (left.size() != right.size())
-        return false;
-    for (std::size_t i = 0; i < left.size(); ++i)
-        if (FoldCase(left[i]) != FoldCase(right[i]))
-            return false;
-    return true;
 }
 
 bool ReadLong(std::wstring_view text, std::int32_t& value) noexcept

@@ -25,8 +25,9 @@ using ScriptActions = std::vector<ScriptAction>;
 // Highest code an action may carry.
 inline constexpr int kMaxActionCode = 99999;
 
-// Orders keys without regard to case. Only A-Z fold (to lower case, so "_"
-// sorts before letters), the same in every locale and on every platform.
+// Orders keys without regard to case: obrin::FoldCase (common/case_fold.h),
+// only A-Z to lower case, so "_" sorts before letters in every locale and on
+// every platform. Equal keys are those obrin::EqualsNoCase finds equal.
 struct CaseInsensitiveLess {
     using is_transparent = void;
     [[nodiscard]] bool operator()(std::wstring_view left, std::wstring_view right) const noexcept;
@@ -35,9 +36,6 @@ struct CaseInsensitiveLess {
 // Variables of one run and the results carried back. Assigning through
 // operator[] keeps the spelling of the key that was stored first.
 using ScriptVariables = std::map<std::wstring, std::wstring, CaseInsensitiveLess>;
-
-// Equality under the same folding as CaseInsensitiveLess.
-[[nodiscard]] bool EqualsNoCase(std::wstring_view left, std::wstring_view right) noexcept;
 
 // Decimal stream-style number reading: leading white space skipped, an
 // optional sign, at least one digit, anything after the digits ignored.

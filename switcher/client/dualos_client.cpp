@@ -24,7 +24,7 @@ HRESULT SendNotify(uint32_t code, uint32_t& returnValue)
                        error);
         return HresultFromError(error);
     }
-    if (!client.Send(obrin::switcher::NotifyScriptText(code))) {
+    if (!client.Send(NotifyScriptText(code))) {
         const DWORD error = GetLastError();
         GetLog().Print(LOG_ERROR, "DualOS_SendCommand", __LINE__, L"Fail to send WMI script [Err=%u].\n", error);
         return HresultFromError(error);
@@ -38,7 +38,7 @@ HRESULT SendNotify(uint32_t code, uint32_t& returnValue)
     }
     client.Close();
 
-    const obrin::switcher::NotifyReply outcome = obrin::switcher::ReadNotifyReply(reply);
+    const NotifyReply outcome = ReadNotifyReply(reply);
     if (outcome.returnValue)
         returnValue = *outcome.returnValue;
     if (outcome.result != 0) {

@@ -1,10 +1,8 @@
 #include "switcher/client/notify_script.h"
 
-namespace obrin::switcher {
-
 namespace {
 
-const std::wstring* Find(const script::ScriptVariables& reply, const wchar_t* key)
+const std::wstring* Find(const obrin::script::ScriptVariables& reply, const wchar_t* key)
 {
     const auto it = reply.find(key);
     return it != reply.end() ? &it->second : nullptr;
@@ -14,8 +12,8 @@ const std::wstring* Find(const script::ScriptVariables& reply, const wchar_t* ke
 
 std::wstring NotifyScriptText(uint32_t code)
 {
-    using script::BuildAction;
-    const script::ScriptActions actions = {
+    using obrin::script::BuildAction;
+    const obrin::script::ScriptActions actions = {
         BuildAction(100, L"root\\wmi,0"),
         BuildAction(101, L"4,3,0"),
         BuildAction(102, L"Select * from DualOsMethod,16"),
@@ -27,17 +25,17 @@ std::wstring NotifyScriptText(uint32_t code)
         BuildAction(105, L"$(__PATH),0"),
         BuildAction(301, L"NotifycationReturnValue"),
     };
-    return script::WriteScript(actions);
+    return obrin::script::WriteScript(actions);
 }
 
-NotifyReply ReadNotifyReply(const script::ScriptVariables& reply)
+NotifyReply ReadNotifyReply(const obrin::script::ScriptVariables& reply)
 {
     NotifyReply outcome;
     if (const std::wstring* index = Find(reply, L"WMIS_ActionIndex"))
         outcome.actionIndex = *index;
     const std::wstring* hresult = Find(reply, L"WMIS_HRESULT");
     int32_t result = 0;
-    if (!hresult || !script::ReadLong(*hresult, result))
+    if (!hresult || !obrin::script::ReadLong(*hresult, result))
         return outcome;
     outcome.result = result;
     if (result != 0)
@@ -49,11 +47,9 @@ NotifyReply ReadNotifyReply(const script::ScriptVariables& reply)
     if (!value || value->empty())
         return outcome;
     uint32_t returnValue = 0;
-    if (script::ReadUnsignedLong(*value, returnValue))
+    if (obrin::script::ReadUnsignedLong(*value, returnValue))
         outcome.returnValue = returnValue;
     else
         outcome.result = kMalformedReply;
     return outcome;
 }
-
-}  // namespace obrin::switcher

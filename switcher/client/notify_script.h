@@ -8,8 +8,6 @@
 #include <optional>
 #include <string>
 
-namespace obrin::switcher {
-
 // Reported when the reply holds no usable result: no numeric WMIS_HRESULT,
 // or a success whose return value does not read as a number.
 inline constexpr int32_t kMalformedReply = static_cast<int32_t>(0x8000FFFF);  // E_UNEXPECTED
@@ -26,6 +24,4 @@ struct NotifyReply {
 };
 
 // May throw std::bad_alloc.
-[[nodiscard]] NotifyReply ReadNotifyReply(const script::ScriptVariables& reply);
-
-}  // namespace obrin::switcher
+[[nodiscard]] NotifyReply ReadNotifyReply(const obrin::script::ScriptVariables& reply);

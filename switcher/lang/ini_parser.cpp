@@ -391,3 +391,14 @@ void IniParser_Uninitialize(IniParser* parser) noexcept
     LinkedList_Uninitialize(&parser->ListOps);
     memset(parser, 0, sizeof(*parser));
 }
+
+bool ReadIniValue(IniParser* parser, int32_t sectionId, const char* key, char (&value)[INI_LINE_SIZE]) noexcept
+{
+    const IniParserHandle handle = IniParser_Handle(parser);
+    uint32_t size = 0;
+    if (!parser->Ops.GetValue(handle, sectionId, key, nullptr, &size) || size > sizeof(value))
+        return false;
+    size = sizeof(value);
+    value[0] = '\0';
+    return parser->Ops.GetValue(handle, sectionId, key, value, &size) != 0;
+}

@@ -70,3 +70,8 @@ inline IniParserHandle IniParser_Handle(IniParser* parser) noexcept
 {
     return parser ? &parser->Signature : nullptr;
 }
+
+// Copies the value of a key of a section; false when the key is missing or
+// its value does not fit.
+[[nodiscard]] bool ReadIniValue(IniParser* parser, int32_t sectionId, const char* key,
+                                char (&value)[INI_LINE_SIZE]) noexcept;

@@ -3,45 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 
-const char* const g_LangStringKeys[LANG_STRING_COUNT] = {
-    "BTN_TEXT_OK",
-    "BTN_TEXT_YES",
-    "BTN_TEXT_NO",
-    "BTN_TEXT_CANCEL",
-    "BTN_TEXT_ABORT",
-    "BTN_TEXT_RETRY",
-    "BTN_TEXT_IGNORE",
-    "BTN_TEXT_TRY",
-    "BTN_TEXT_CONTINUE",
-    "CFGTOOL_IDS_APP_TITLE",
-    "CFGTOOL_IDS_ABOUTBOX",
-    "CFGTOOL_IDS_INSTALL_WITH_LEGACY",
-    "CFGTOOL_IDS_ENABLE_WITH_LEGACY",
-    "CFGTOOL_IDS_SWITCH_WITH_LEGACY",
-    "CFGTOOL_IDS_ERR_INVALID_PARAM",
-    "CFGTOOL_IDS_ERR_ACCESS_WMI",
-    "CFGTOOL_IDS_ERR_LEGACY_ENABLED",
-    "CFGTOOL_IDS_ERR_ACCESS_SERVICE",
-    "CFGTOOL_IDS_ERR_ACCESS_PARTITION",
-    "CFGTOOL_IDS_ERR_SHRINK_PARTITION",
-    "CFGTOOL_IDS_ERR_EXTEND_PARTITION",
-    "CFGTOOL_IDS_ERR_COPY_DELETE_FILE",
-    "CFGTOOL_IDS_ERR_UNZIP_ANDROID_IMG",
-    "CFGTOOL_IDS_ERR_ACCESS_WIN_REG",
-    "CFGTOOL_IDS_ERR_ANDROID_NOT_FOUND",
-    "CFGTOOL_IDS_ERR_GENERAL",
-    "CFGTOOL_IDS_SWITCH_ENABLE",
-    "CFGTOOL_IDS_SWITCH_DISABLE",
-    "OSSWITCHER_IDS_APP_TITLE",
-    "OSSWITCHER_IDS_SWITCH_JUMP_LIST",
-    "OSSWITCHER_IDS_SWITCH_WITH_LEGACY",
-    "OSSWITCHER_IDS_SWITCH_REBOOT",
-    "OSSWITCHER_IDS_SWITCH_CONTINUE",
-    "OSSWITCHER_IDS_SWITCH_FEATURE_NOT_READY",
-    "WIXCA_IDS_REBOOT",
-    "WIXCA_IDS_CONTINUE",
-};
-
 namespace {
 
 constexpr uint32_t kPrimaryLanguageMask = 0x3FF;
@@ -107,17 +68,6 @@ uint16_t ChooseLanguage(uint16_t languageIdentifier, const uint32_t (&supported)
             return entry != 0 ? static_cast<uint16_t>(entry) : LANG_FALLBACK;
     }
     return LANG_FALLBACK;
-}
-
-bool ReadIniValue(IniParser* parser, int32_t sectionId, const char* key, char (&value)[INI_LINE_SIZE]) noexcept
-{
-    const IniParserHandle handle = IniParser_Handle(parser);
-    uint32_t size = 0;
-    if (!parser->Ops.GetValue(handle, sectionId, key, nullptr, &size) || size > sizeof(value))
-        return false;
-    size = sizeof(value);
-    value[0] = '\0';
-    return parser->Ops.GetValue(handle, sectionId, key, value, &size) != 0;
 }
 
 LanguageSections ReadLanguageSettings(IniParser* parser, BaseLibContext* library, uint32_t systemDefaultLcid,

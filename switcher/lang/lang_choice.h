@@ -22,11 +22,6 @@ struct LanguageSections {
 [[nodiscard]] uint16_t ChooseLanguage(uint16_t languageIdentifier, const uint32_t (&supported)[LANG_SUPPORTED_MAX],
                                       uint32_t systemDefaultLcid) noexcept;
 
-// Copies the value of a key of a section; false when the key is missing or
-// its value does not fit.
-[[nodiscard]] bool ReadIniValue(IniParser* parser, int32_t sectionId, const char* key,
-                                char (&value)[INI_LINE_SIZE]) noexcept;
-
 // With the INI text already parsed: fills the record's language identifier,
 // supported list, Found and the two installation flags, and returns the
 // sections whose strings are to be loaded, base first.

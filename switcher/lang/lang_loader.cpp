@@ -5,8 +5,6 @@
 
 #include <windows.h>
 
-LangStrings g_LangStrings = {};
-
 namespace {
 
 constexpr int kMaxTextBytes = 2048;

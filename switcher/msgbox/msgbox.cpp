@@ -7,8 +7,6 @@
 #include <cstring>
 #include <cwchar>
 
-using obrin::LayoutRect;
-
 ButtonTextTable g_ButtonTextTable = {};
 
 namespace {
@@ -109,12 +107,12 @@ bool LeftButtonDown() noexcept
 void PlaceButtons(MsgBoxState& state, int width, int height) noexcept
 {
     for (int i = 0; i < state.ButtonCount; ++i)
-        state.Buttons[i].Rect = ToRect(obrin::ButtonRect(i, state.ButtonCount, width, height, state.BandHeight));
+        state.Buttons[i].Rect = ToRect(ButtonRect(i, state.ButtonCount, width, height, state.BandHeight));
 }
 
 void FillButtons(MsgBoxState& state) noexcept
 {
-    const obrin::ButtonSet set = obrin::ButtonSetForType(state.Type);
+    const ButtonSet set = ButtonSetForType(state.Type);
     const HMODULE user32 = GetModuleHandleW(L"User32.dll");
     state.ButtonCount = set.Count;
     for (int i = 0; i < set.Count; ++i) {
@@ -131,7 +129,7 @@ void FillButtons(MsgBoxState& state) noexcept
 
 void LoadTypeIcon(MsgBoxState& state) noexcept
 {
-    const int iconId = obrin::IconIdForType(state.Type);
+    const int iconId = IconIdForType(state.Type);
     if (iconId == 0)
         return;
     HANDLE icon = LoadImageW(state.Instance, MAKEINTRESOURCEW(iconId), IMAGE_ICON, ICON_SIZE, ICON_SIZE, LR_SHARED);
@@ -156,13 +154,13 @@ int MeasureHeight(HDC dc, HFONT font, const wchar_t* text, RECT rect, UINT forma
 void LayOut(MsgBoxState& state, HWND window, int width, int height) noexcept
 {
     WindowDc dc(window);
-    const RECT measure = ToRect(obrin::MeasureRect(width, state.IconHeight));
+    const RECT measure = ToRect(MeasureRect(width, state.IconHeight));
     const int captionHeight = MeasureHeight(dc.get(), state.CaptionFont.get(), state.Caption, measure, CAPTION_FORMAT);
     const int textHeight = MeasureHeight(dc.get(), state.TextFont.get(), state.Text, measure, TEXT_FORMAT);
-    state.BandHeight = obrin::BandHeight(captionHeight, textHeight, state.IconHeight);
+    state.BandHeight = BandHeight(captionHeight, textHeight, state.IconHeight);
     PlaceButtons(state, width, height);
     if (state.Timeout >= 0)
-        SetTimer(window, MSGBOX_TIMER_ID, obrin::TimeoutPeriodMs(state.Timeout), nullptr);
+        SetTimer(window, MSGBOX_TIMER_ID, TimeoutPeriodMs(state.Timeout), nullptr);
 }
 
 void DrawButtons(const MsgBoxState& state, HWND window, HDC dc) noexcept
@@ -171,7 +169,7 @@ void DrawButtons(const MsgBoxState& state, HWND window, HDC dc) noexcept
     GetCursorPos(&cursor);
     MapWindowPoints(nullptr, window, &cursor, 1);
     ScopedSelection selectFont(dc, state.TextFont.get());
-    for (int i = 0; i < obrin::MSGBOX_MAX_BUTTONS; ++i) {
+    for (int i = 0; i < MSGBOX_MAX_BUTTONS; ++i) {
         const MsgBoxButton& button = state.Buttons[i];
         if (IsRectEmpty(&button.Rect))
             continue;
@@ -209,7 +207,7 @@ void Paint(MsgBoxState& state, HWND window) noexcept
     GetClientRect(window, &client);
     const int width = client.right - client.left;
     const int height = client.bottom - client.top;
-    const int bandTop = obrin::BandTop(height, state.BandHeight);
+    const int bandTop = BandTop(height, state.BandHeight);
     const RECT band = {client.left, bandTop, client.left + width, bandTop + state.BandHeight};
     PlaceButtons(state, width, height);
 
@@ -226,7 +224,7 @@ void Paint(MsgBoxState& state, HWND window) noexcept
         SetBkMode(mem, TRANSPARENT);
         SetTextColor(mem, state.TextColour);
 
-        const LayoutRect area = obrin::TextArea(width, height, state.BandHeight, state.ButtonCount);
+        const LayoutRect area = TextArea(width, height, state.BandHeight, state.ButtonCount);
         RECT caption = ToRect(area);
         {
             ScopedSelection selectFont(mem, state.CaptionFont.get());
@@ -263,7 +261,7 @@ void OnKeyDown(MsgBoxState& state, HWND window, WPARAM key) noexcept
         Repaint(window);
         break;
     case VK_ESCAPE:
-        if (!obrin::EscapeAppliesToType(state.Type))
+        if (!EscapeAppliesToType(state.Type))
             break;
         if (state.PressedIndex != -1) {
             state.PressedIndex = -1;
@@ -480,6 +478,16 @@ void RunLoop(MsgBoxState& state) noexcept
 
 }  // namespace
 
+void FillButtonTextTable(const LangStrings& strings, ButtonTextTable& table) noexcept
+{
+    table = {};
+    table.Available = strings.Found ? 1 : 0;
+    for (const ButtonTextSource& source : BUTTON_TEXT_SOURCES) {
+        if (const wchar_t* text = strings.Strings[source.Slot])
+            wcsncpy(table.Texts[source.Field], text, BUTTON_TEXT_CHARS - 1);
+    }
+}
+
 MsgBoxState::MsgBoxState() noexcept : Instance(GetModuleHandleW(nullptr)), ButtonTexts(g_ButtonTextTable) {}
 
 bool IsRightToLeftLanguage(LANGID language) noexcept
@@ -489,7 +497,7 @@ bool IsRightToLeftLanguage(LANGID language) noexcept
         return false;
     uint32_t unicodeSubsets[4];
     std::memcpy(unicodeSubsets, signature, sizeof(unicodeSubsets));
-    return obrin::FontSignatureIsRightToLeft(unicodeSubsets);
+    return FontSignatureIsRightToLeft(unicodeSubsets);
 }
 
 int ShowMsgBox(MsgBoxState& state, const wchar_t* text, const wchar_t* caption, UINT type,

@@ -16,10 +16,13 @@ constexpr int BUTTON_TEXT_CHARS = 32;  // terminator included
 // message box takes a copy when its state is set up.
 struct ButtonTextTable {
     uint8_t Available;  // non-zero when a language section was found
-    wchar_t Texts[obrin::BUTTON_TEXT_COUNT][BUTTON_TEXT_CHARS];
+    wchar_t Texts[BUTTON_TEXT_COUNT][BUTTON_TEXT_CHARS];
 };
 
 extern ButtonTextTable g_ButtonTextTable;
+
+// The nine button texts of the loaded language, each cut to its field.
+void FillButtonTextTable(const LangStrings& strings, ButtonTextTable& table) noexcept;
 
 struct MsgBoxButton {
     int Id;
@@ -58,7 +61,7 @@ struct MsgBoxState {
     int ButtonCount = 1;
     int BandHeight = 0;
     int Result = IDOK;
-    MsgBoxButton Buttons[obrin::MSGBOX_MAX_BUTTONS] = {};
+    MsgBoxButton Buttons[MSGBOX_MAX_BUTTONS] = {};
     int FocusIndex = 0;
     int PressedIndex = -1;
     ButtonTextTable ButtonTexts;

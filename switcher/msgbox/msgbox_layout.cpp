@@ -1,7 +1,5 @@
 #include "switcher/msgbox/msgbox_layout.h"
 
-namespace obrin {
-
 namespace {
 
 // Win32 values, spelled out so this file builds without <windows.h>.
@@ -105,5 +103,3 @@ bool FontSignatureIsRightToLeft(const uint32_t (&unicodeSubsets)[4]) noexcept
 {
     return (unicodeSubsets[3] & (1u << 27)) != 0;
 }
-
-}  // namespace obrin

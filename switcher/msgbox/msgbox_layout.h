@@ -1,11 +1,15 @@
-// The message box's decisions that need no window system: which buttons a
-// type asks for, which icon, whether Escape may close it, and where the band
-// and the buttons go on a screen of a given size.
+// The message box's decisions that need no window system: which language
+// string labels each button, which buttons a type asks for, which icon,
+// whether Escape may close it, and where the band and the buttons go on a
+// screen of a given size.
 #pragma once
 
-#include <cstdint>
+#include "switcher/lang/lang_strings.h"
 
-namespace obrin {
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <string_view>
 
 // Slots of ButtonTextTable::Texts, in the table's order.
 enum ButtonTextIndex : int {
@@ -20,6 +24,45 @@ enum ButtonTextIndex : int {
     BUTTON_TEXT_CONTINUE,
     BUTTON_TEXT_COUNT
 };
+
+// The language string each slot is filled from. The language keeps its nine
+// button texts in another order (OK, Yes, No, Cancel, ...), so the two lists
+// meet here only, pair by pair.
+struct ButtonTextSource {
+    ButtonTextIndex Field;
+    LangStringSlot Slot;
+};
+
+inline constexpr ButtonTextSource BUTTON_TEXT_SOURCES[] = {
+    {BUTTON_TEXT_OK, BTN_TEXT_OK},         {BUTTON_TEXT_CANCEL, BTN_TEXT_CANCEL},
+    {BUTTON_TEXT_ABORT, BTN_TEXT_ABORT},   {BUTTON_TEXT_TRY, BTN_TEXT_TRY},
+    {BUTTON_TEXT_RETRY, BTN_TEXT_RETRY},   {BUTTON_TEXT_IGNORE, BTN_TEXT_IGNORE},
+    {BUTTON_TEXT_YES, BTN_TEXT_YES},       {BUTTON_TEXT_NO, BTN_TEXT_NO},
+    {BUTTON_TEXT_CONTINUE, BTN_TEXT_CONTINUE},
+};
+
+// True when every slot of the table has one pair, in the table's order, and
+// the pairs take every button text of the language once and nothing else.
+constexpr bool ButtonTextSourcesMatch() noexcept
+{
+    constexpr std::string_view buttonKey = "BTN_TEXT_";
+    if (std::size(BUTTON_TEXT_SOURCES) != BUTTON_TEXT_COUNT)
+        return false;
+    for (std::size_t i = 0; i < std::size(BUTTON_TEXT_SOURCES); ++i) {
+        if (BUTTON_TEXT_SOURCES[i].Field != static_cast<int>(i) ||
+            !std::string_view(g_LangStringKeys[BUTTON_TEXT_SOURCES[i].Slot]).starts_with(buttonKey))
+            return false;
+        for (std::size_t j = 0; j < i; ++j) {
+            if (BUTTON_TEXT_SOURCES[j].Slot == BUTTON_TEXT_SOURCES[i].Slot)
+                return false;
+        }
+    }
+    std::size_t languageButtons = 0;
+    for (const char* key : g_LangStringKeys)
+        languageButtons += std::string_view(key).starts_with(buttonKey) ? 1 : 0;
+    return languageButtons == BUTTON_TEXT_COUNT;
+}
+static_assert(ButtonTextSourcesMatch(), "the button text slots and the language's button texts have drifted apart");
 
 constexpr int MSGBOX_MAX_BUTTONS = 3;
 
@@ -77,5 +120,3 @@ constexpr int MSGBOX_MARGIN = 15;
 // LOCALE_FONTSIGNATURE's Unicode subset bit 123 (right-to-left layout), the
 // 27th bit of its fourth 32-bit word.
 [[nodiscard]] bool FontSignatureIsRightToLeft(const uint32_t (&unicodeSubsets)[4]) noexcept;
-
-}  // namespace obrin

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-using namespace obrin;
-
 namespace {
 
 void ExpectButtons(uint32_t type, std::initializer_list<ButtonSpec> expected)

@@ -2,6 +2,7 @@
 // thread through SendInput or posted messages while the test's main thread
 // runs the box's loop.
 #include "switcher/msgbox/msgbox.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -341,7 +342,7 @@ TEST_F(MsgBox, BandAndButtonColoursOnScreenFollowTheLayout)
         leftEdge = shot.At(0, height / 2);
         rightEdge = shot.At(width - 1, height / 2);
         // The button's place comes from the layout rules, not from the state.
-        const obrin::LayoutRect ok = obrin::ButtonRect(0, 2, width, height, bandLast - bandFirst + 1);
+        const LayoutRect ok = ButtonRect(0, 2, width, height, bandLast - bandFirst + 1);
         buttonInside = shot.At(ok.Left + 4, ok.Top + 4);
         buttonFrame = shot.At(ok.Left, ok.Top);
         TapKey(VK_RETURN);
@@ -573,9 +574,9 @@ TEST_F(MsgBox, QuitMessageForAnOuterLoopEndsTheBoxAndIsHandedOn)
 TEST_F(MsgBox, LanguageTableTextsLabelTheButtons)
 {
     g_ButtonTextTable.Available = 1;
-    wcscpy(g_ButtonTextTable.Texts[obrin::BUTTON_TEXT_YES], L"Ja");
-    wcscpy(g_ButtonTextTable.Texts[obrin::BUTTON_TEXT_NO], L"Nein");
-    for (wchar_t& c : g_ButtonTextTable.Texts[obrin::BUTTON_TEXT_CANCEL])
+    wcscpy(g_ButtonTextTable.Texts[BUTTON_TEXT_YES], L"Ja");
+    wcscpy(g_ButtonTextTable.Texts[BUTTON_TEXT_NO], L"Nein");
+    for (wchar_t& c : g_ButtonTextTable.Texts[BUTTON_TEXT_CANCEL])
         c = L'x';  // no terminator: the copy must still end inside the field
     MsgBoxState state;
     const int result = Show(state, 0x3, [](HWND) { TapKey(VK_RETURN); });
@@ -617,6 +618,53 @@ TEST(MsgBoxFailure, ClassAlreadyRegisteredReturnsMinusOne)
         EXPECT_EQ(ShowMsgBox(state, L"text", L"caption", 0x1, 0), -1);
         EXPECT_EQ(FindWindowW(MSGBOX_CLASS, nullptr), nullptr);
         EXPECT_TRUE(UnregisterClassW(taken, GetModuleHandleW(nullptr))) << GetLastError();
+        WNDCLASSEXW probe = {};
+        probe.cbSize = sizeof(probe);
+        EXPECT_FALSE(GetClassInfoExW(GetModuleHandleW(nullptr), L"DualOSBkgnd_Class", &probe));
+        EXPECT_FALSE(GetClassInfoExW(GetModuleHandleW(nullptr), MSGBOX_CLASS, &probe));
+    }
+}
+
+const wchar_t* g_refusedClass = nullptr;
+
+LRESULT CALLBACK RefuseCreation(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_CREATEWND) {
+        wchar_t className[64] = {};
+        GetClassNameW(reinterpret_cast<HWND>(wParam), className, 64);
+        if (wcscmp(className, g_refusedClass) == 0)
+            return 1;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// A window that cannot be created ends the box with -1 and a logged line at
+// once: without its windows nothing could ever end its loop. A watchdog ends
+// a loop that was entered all the same, so the test fails instead of hanging.
+TEST(MsgBoxFailure, WindowThatCannotBeCreatedReturnsMinusOne)
+{
+    for (const wchar_t* refused : {L"DualOSBkgnd_Class", L"DualOSMsgBox_Class"}) {
+        SCOPED_TRACE(testing::Message() << (refused[6] == L'B' ? "background window" : "message-box window"));
+        const obrin::UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        ASSERT_TRUE(done) << GetLastError();
+        g_refusedClass = refused;
+        const HHOOK hook = SetWindowsHookExW(WH_CBT, RefuseCreation, nullptr, GetCurrentThreadId());
+        ASSERT_NE(hook, nullptr) << GetLastError();
+        const obrin::test::LogTail log;
+        const DWORD mainThread = GetCurrentThreadId();
+        std::thread watchdog([&] {
+            if (WaitForSingleObject(done.get(), BOX_WAIT_MS) == WAIT_TIMEOUT)
+                PostThreadMessageW(mainThread, WM_QUIT, 0, 0);
+        });
+        MsgBoxState state;
+        const int result = ShowMsgBox(state, L"text", L"caption", 0x1, -1);
+        SetEvent(done.get());
+        watchdog.join();
+        UnhookWindowsHookEx(hook);
+        EXPECT_EQ(result, -1);
+        EXPECT_EQ(obrin::test::CountLinesWith(log.NewLines(), "[ERROR][ShowMsgBox():"), 1u) << log.NewText();
+        EXPECT_EQ(obrin::test::CountLinesWith(log.NewLines(), "Create message box window failed [Err="), 1u) << log.NewText();
+        EXPECT_EQ(FindWindowW(L"DualOSBkgnd_Class", nullptr), nullptr);
         WNDCLASSEXW probe = {};
         probe.cbSize = sizeof(probe);
         EXPECT_FALSE(GetClassInfoExW(GetModuleHandleW(nullptr), L"DualOSBkgnd_Class", &probe));

@@ -25,6 +25,8 @@ TEST(ScriptPolicy, OnlySelectsFromTheFirmwareClass)
     EXPECT_TRUE(IsFirmwareQuery(L"Select * from DualOsMethod"));
     EXPECT_TRUE(IsFirmwareQuery(L"  SELECT InstanceName FROM dualosmethod WHERE Active = TRUE"));
     EXPECT_TRUE(IsFirmwareQuery(L"select\t*\r\nfrom DualOsMethod"));
+    // A vertical tab or form feed does not part WQL words.
+    EXPECT_FALSE(IsFirmwareQuery(L"select\v*\ffrom DualOsMethod"));
     EXPECT_FALSE(IsFirmwareQuery(L"Select * from Win32_Process"));
     EXPECT_FALSE(IsFirmwareQuery(L"Select * from DualOsMethod2"));
     EXPECT_FALSE(IsFirmwareQuery(L"Select * from DualOsMethod,Win32_Process"));

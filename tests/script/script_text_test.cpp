@@ -125,6 +125,7 @@ TEST(ParseScriptChunk, CarryOverAtEveryPositionMatchesWholeParse)
 TEST(Numbers, ReadLikeDecimalStreamExtraction)
 {
     EXPECT_EQ(ArgumentToLong(L"  -17xyz"), -17);
+    EXPECT_EQ(ArgumentToLong(L"\t\n\v\f\r 8"), 8);
     EXPECT_EQ(ArgumentToLong(L"+5"), 5);
     EXPECT_EQ(ArgumentToLong(L"0x10"), 0);
     EXPECT_EQ(ArgumentToLong(L"-2147483648"), INT32_MIN);

@@ -1,4 +1,6 @@
-#include "service/service_logic.h"
+#include "service/event_reactions.h"
+#include "service/launch_decisions.h"
+#include "service/taskbar_choice.h"
 
 #include <gtest/gtest.h>
 

@@ -48,6 +48,9 @@ TEST(ServiceOptions, OtherFirstArgumentsAreUnknown)
     EXPECT_EQ(Parse({L""}).command, ServiceCommand::Unknown);
     EXPECT_EQ(Parse({L"/install"}).command, ServiceCommand::Unknown);
     EXPECT_EQ(Parse({L"1", L"-install"}).command, ServiceCommand::Unknown);
+    // Only A-Z fold, as _wcsicmp does in the "C" locale: a dotted capital I,
+    // whose Unicode lower case is i, is no i.
+    EXPECT_EQ(Parse({L"-\x0130nstall"}).command, ServiceCommand::Unknown);
 }
 
 TEST(ServiceOptions, ReadDecimalFollowsTheCRules)

@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-using namespace obrin::switcher;
-
 namespace {
 
 SwitcherOptions Parse(std::vector<const wchar_t*> words)
@@ -51,6 +49,8 @@ TEST(SwitcherOptions, LastWordDecidesAndAnUnknownOneCancels)
     EXPECT_EQ(Parse({L"/reboot"}).Action, ACTION_INVALID);
     // Only A-Z fold, as _wcsicmp does in the "C" locale: a fullwidth S is no s.
     EXPECT_EQ(Parse({L"-\xFF33" L"3"}).Action, ACTION_INVALID);
+    // Nor is the Kelvin sign a k, although its Unicode lower case is.
+    EXPECT_EQ(Parse({L"-tas\x212A" L"barpin"}).Action, ACTION_INVALID);
 }
 
 TEST(SwitcherOptions, NoMsgKeepsTheActionInEitherOrder)

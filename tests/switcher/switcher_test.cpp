@@ -1,9 +1,13 @@
 // ObrinSwitcher.exe run as a child for the actions that leave the prefix
 // alive, and the entry's pieces in-process, under Wine with Xvfb.
+#include "switcher/msgbox/msgbox.h"
+#include "switcher/power_transitions.h"
+#include "switcher/shutdown_notice.h"
 #include "switcher/switcher_entry.h"
 #include "tests/support/test_support.h"
 #include "tests/switcher/switcher_runner.h"
 
+#include "common/ownership.h"
 #include "common/registry_names.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 using namespace obrin::test;
 
@@ -126,6 +131,71 @@ TEST(SwitcherShell, ConfigWithoutTheToolExitsOne)
     ExpectExit(result, 1);
 }
 
+// The switcher's image in a folder whose path is longer than MAX_PATH, loaded
+// as a module so that its own path cannot be read whole. Wine differs:
+// CreateProcessW cannot start a program at such a path (docs/wine.md), so the
+// run's steps are taken in this process.
+class LongPathImage {
+public:
+    LongPathImage()
+    {
+        const std::wstring prefix = L"\\\\?\\";
+        std::wstring folder = prefix + ProgramDirectory() + L"long";
+        for (;;) {
+            if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+                return;
+            m_folders.push_back(folder);
+            if (folder.size() - prefix.size() > MAX_PATH)
+                break;
+            folder += L"\\" + std::wstring(40, static_cast<wchar_t>(L'a' + m_folders.size()));
+        }
+        m_image = m_folders.back() + L"\\ObrinSwitcher.exe";
+        if (CopyFileW((ProgramDirectory() + L"ObrinSwitcher.exe").c_str(), m_image.c_str(), FALSE))
+            m_module.reset(LoadLibraryExW(m_image.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES));
+    }
+    ~LongPathImage()
+    {
+        m_module.reset();
+        DeleteFileW(m_image.c_str());
+        for (auto folder = m_folders.rbegin(); folder != m_folders.rend(); ++folder)
+            RemoveDirectoryW(folder->c_str());
+    }
+    LongPathImage(const LongPathImage&) = delete;
+    LongPathImage& operator=(const LongPathImage&) = delete;
+
+    [[nodiscard]] HMODULE Module() const { return m_module.get(); }
+
+private:
+    std::vector<std::wstring> m_folders;
+    std::wstring m_image;
+    obrin::UniqueModule m_module;
+};
+
+TEST(SwitcherShell, ProgramPathLongerThanItsBufferFailsConfigAndTaskbar)
+{
+    const LongPathImage image;
+    ASSERT_NE(image.Module(), nullptr) << GetLastError();
+    SwitcherContext context = {};
+    GetProgramDirectory(image.Module(), context.Folder);
+    EXPECT_STREQ(context.Folder.Path, L"");
+    EXPECT_EQ(context.Folder.Error, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+
+    // The tool lies in this process's working folder, where the shell would
+    // find a bare "ObrinConfigTool.exe".
+    ASSERT_TRUE(SetCurrentDirectoryW(ProgramDirectory().c_str())) << GetLastError();
+    const LogTail log;
+    const size_t before = ConfigToolStarts();
+    EXPECT_EQ(Dispatch(ACTION_CONFIG, context), 1);
+    EXPECT_EQ(Dispatch(ACTION_TASKBAR_PIN, context), 1);
+    EXPECT_EQ(Dispatch(ACTION_TASKBAR_UNPIN, context), 1);
+    EXPECT_FALSE(WaitForConfigToolStarts(before + 1, 2000)) << LastConfigToolStart();
+    const auto lines = log.NewLines();
+    for (const char* tag : {"] [ERROR][DoConfig():", "] [ERROR][DoTaskbarPin():", "] [ERROR][DoTaskbarUnpin():"}) {
+        EXPECT_EQ(CountLinesWith(lines, tag), 1u) << tag << "\n" << log.NewText();
+    }
+    EXPECT_EQ(CountLinesWith(lines, "Failed to call GetModuleFileName [Err=122]."), 3u) << log.NewText();
+}
+
 TEST(SwitcherFlowProgram, WithoutServiceSwitchStartsTheToolAndNowExitsOne)
 {
     const LogTail log;
@@ -170,9 +240,9 @@ TEST(SwitcherEntry, ShowMsgReadsTheDwordOrZero)
 
 TEST(SwitcherEntry, ProgramDirectoryKeepsTheBackslash)
 {
-    wchar_t directory[MAX_PATH] = {};
-    GetProgramDirectory(nullptr, directory);
-    EXPECT_EQ(std::wstring(directory), ProgramDirectory());
+    ProgramFolder folder;
+    GetProgramDirectory(nullptr, folder);
+    EXPECT_EQ(std::wstring(folder.Path), ProgramDirectory());
 }
 
 TEST(SwitcherEntry, ButtonTableTakesTheNineTextsCutToTheirFields)
@@ -189,10 +259,10 @@ TEST(SwitcherEntry, ButtonTableTakesTheNineTextsCutToTheirFields)
     std::memset(&table, 0x55, sizeof(table));
     FillButtonTextTable(strings, table);
     EXPECT_EQ(table.Available, 1);
-    EXPECT_STREQ(table.Texts[obrin::BUTTON_TEXT_OK], L"Fine");
-    EXPECT_STREQ(table.Texts[obrin::BUTTON_TEXT_NO], L"Nope");
-    EXPECT_EQ(std::wstring(table.Texts[obrin::BUTTON_TEXT_CANCEL]), std::wstring(longCancel).substr(0, 31));
-    EXPECT_STREQ(table.Texts[obrin::BUTTON_TEXT_YES], L"");
+    EXPECT_STREQ(table.Texts[BUTTON_TEXT_OK], L"Fine");
+    EXPECT_STREQ(table.Texts[BUTTON_TEXT_NO], L"Nope");
+    EXPECT_EQ(std::wstring(table.Texts[BUTTON_TEXT_CANCEL]), std::wstring(longCancel).substr(0, 31));
+    EXPECT_STREQ(table.Texts[BUTTON_TEXT_YES], L"");
 
     strings.Found = 0;
     FillButtonTextTable(strings, table);

@@ -6,10 +6,6 @@ namespace {
 
 using obrin::script::ParseResults;
 using obrin::script::ScriptVariables;
-using obrin::switcher::kMalformedReply;
-using obrin::switcher::NotifyReply;
-using obrin::switcher::NotifyScriptText;
-using obrin::switcher::ReadNotifyReply;
 
 NotifyReply Read(const wchar_t* resultText)
 {

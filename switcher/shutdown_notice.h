@@ -1,0 +1,8 @@
+// The notice before a shutdown or restart: the system's text (string 2017 of
+// winlogon.exe) in the switcher's box, closing by itself after 5 seconds.
+#pragma once
+
+#include <cstdint>
+
+// Shows the notice only when showMsg is exactly 1; returns when it closes.
+void ShowShutdownNotice(uint32_t showMsg) noexcept;

@@ -76,6 +76,20 @@ bool EnoughFreeDriveLetters(size_t needed, const char* function) noexcept
     return false;
 }
 
+std::optional<AutoRunValue> ReadAutoRunValue(HKEY key)
+{
+    AutoRunValue value;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, kAutoRunValue, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS)
+        return value;
+    value.data.resize(size);
+    if (RegQueryValueExW(key, kAutoRunValue, nullptr, &value.type, value.data.data(), &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    value.data.resize(size);
+    value.present = true;
+    return value;
+}
+
 AutoRunValue AllDrivesOff()
 {
     const DWORD value = kAutoRunAllDrivesOff;
@@ -83,30 +97,107 @@ AutoRunValue AllDrivesOff()
     return {true, REG_DWORD, std::vector<BYTE>(bytes, bytes + sizeof(value))};
 }
 
+// Runs a flow under its record: the settings it changes are noted before the
+// first change and put back after it; the record goes unless the flow left
+// work unfinished on the disk, which the next run then completes.
 template <typename Flow>
-int WithAutoRunDisabled(Flow flow) noexcept
+int RunRecordedFlow(InstallerMode mode, bool switchesHibernation, Flow flow) noexcept
 {
-    std::optional<AutoRunValue> previous;
-    try {
-        previous = SetAutoRunPolicy(AllDrivesOff());
-    } catch (...) {
-        previous.reset();
-    }
-    const int result = flow();
-    if (previous)
-        (void)SetAutoRunPolicy(*previous);
+    RunRecord record;
+    record.flow = mode;
+    const std::optional<AutoRunValue> autoRun = ReadAutoRunPolicy();
+    if (autoRun)
+        record.autoRun = *autoRun;
+    record.hibernationAllowed = switchesHibernation && IsPwrHibernateAllowed() != FALSE;
+    if (!WriteRunRecord(record))
+        GetLog().Print(LOG_ERROR, "RunRecordedFlow", __LINE__, L"the installer's record could not be written [Err=%u]\n",
+                       GetLastError());
+
+    if (record.hibernationAllowed)
+        (void)RunBatchFile(scripts::kHibernateOffBatch, scripts::kHibernateOffText);
+    if (autoRun)
+        (void)SetAutoRunPolicy(AllDrivesOff());
+    bool unfinished = false;
+    const int result = flow(unfinished);
+    if (autoRun)
+        (void)SetAutoRunPolicy(*autoRun);
+    if (record.hibernationAllowed)
+        (void)RunBatchFile(scripts::kHibernateOnBatch, scripts::kHibernateOnText);
+    if (!unfinished)
+        RemoveRunRecord();
     return result;
 }
 
-int WithHibernationOff(const InstallerPaths& paths) noexcept
+// A run that was cut off left its record: its settings are put back and what
+// it left on the disk is removed as an uninstall removes it. 0 when there was
+// nothing to recover or it is done; the record stays until then.
+int RecoverUnfinishedRun() noexcept
 {
-    const bool hibernationAllowed = IsPwrHibernateAllowed() != FALSE;
-    if (hibernationAllowed)
-        (void)RunBatchFile(scripts::kHibernateOffBatch, scripts::kHibernateOffText);
-    const int result = WithAutoRunDisabled([&paths]() noexcept { return DoInstall(paths); });
-    if (hibernationAllowed)
+    const std::optional<RunRecord> record = ReadRunRecord();
+    if (!record)
+        return INSTALLER_RET_SUCCESS;
+    GetLog().Print(LOG_INFO, "RecoverUnfinishedRun", __LINE__,
+                   L"an earlier %s did not end: its settings are put back and its partitions removed\n",
+                   record->flow == InstallerMode::Install ? L"install" : L"uninstall");
+    (void)SetAutoRunPolicy(record->autoRun);
+    if (record->hibernationAllowed)
         (void)RunBatchFile(scripts::kHibernateOnBatch, scripts::kHibernateOnText);
-    return result;
+
+    CDiskInfo info = {};
+    if (!Discover(info))
+        return INSTALLER_RET_DISK_INFO_FAIL;
+    NoteCreatedPartitions(info, record->partitionsBefore);
+    const ProgressPause quiet;
+    if (const int removed = DoDeletePartition(info); removed != INSTALLER_RET_SUCCESS)
+        return removed;
+    RemoveRunRecord();
+    return INSTALLER_RET_SUCCESS;
+}
+
+// A finished installation is kept as it is, with its data: only the service
+// is registered and started when it is not running.
+int KeepInstallation(const InstallerPaths& paths) noexcept
+{
+    CWinService& service = GetWinService();
+    const DWORD state = service.QueryState();
+    if (state == SERVICE_RUNNING)
+        return INSTALLER_RET_SUCCESS;
+    const bool registered = state != 0;
+    if (!registered && !service.Create((paths.installDirectory + kServiceImage).c_str()))
+        return INSTALLER_RET_CREATE_SERVICE_FAIL;
+    SERVICE_STATUS status = {};
+    if (service.Start(&status))
+        return INSTALLER_RET_SUCCESS;
+    if (!registered)
+        (void)service.Delete();
+    return INSTALLER_RET_START_SERVICE_FAIL;
+}
+
+int RunInstall(const InstallerPaths& paths) noexcept
+{
+    if (const int recovered = RecoverUnfinishedRun(); recovered != INSTALLER_RET_SUCCESS)
+        return recovered;
+    // What is on the disk already decides before anything is changed.
+    CDiskInfo info = {};
+    if (!Discover(info))
+        return INSTALLER_RET_DISK_INFO_FAIL;
+    if (HasAndroidInstallation(info))
+        return KeepInstallation(paths);
+    if (info.androidFound == 1 || info.asosPresent == 1) {
+        GetLog().Print(LOG_ERROR, "RunInstall", __LINE__,
+                       L"partitions of an earlier installation are present; -uninstall-dualos removes them\n");
+        return INSTALLER_RET_INIT_PARTITION_FAIL;
+    }
+    return RunRecordedFlow(InstallerMode::Install, true,
+                           [&paths](bool& unfinished) noexcept { return DoInstall(paths, unfinished); });
+}
+
+int RunUninstall() noexcept
+{
+    if (const int recovered = RecoverUnfinishedRun(); recovered != INSTALLER_RET_SUCCESS)
+        return recovered;
+    return RunRecordedFlow(InstallerMode::Uninstall, false,
+                           [](bool& unfinished) noexcept { return DoUninstall(unfinished); });
 }
 
 InstallerOptions GetParameters() noexcept
@@ -146,22 +237,27 @@ InstallerPaths ComputeInstallerPaths() noexcept
     return paths;
 }
 
+std::optional<AutoRunValue> ReadAutoRunPolicy() noexcept
+{
+    try {
+        UniqueRegKey key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
+            return std::nullopt;
+        return ReadAutoRunValue(key.get());
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
 std::optional<AutoRunValue> SetAutoRunPolicy(const AutoRunValue& value) noexcept
 {
     try {
         UniqueRegKey key;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS)
             return std::nullopt;
-        AutoRunValue previous;
-        DWORD size = 0;
-        if (RegQueryValueExW(key.get(), kAutoRunValue, nullptr, &previous.type, nullptr, &size) == ERROR_SUCCESS) {
-            previous.data.resize(size);
-            if (RegQueryValueExW(key.get(), kAutoRunValue, nullptr, &previous.type, previous.data.data(), &size) !=
-                ERROR_SUCCESS)
-                return std::nullopt;
-            previous.data.resize(size);
-            previous.present = true;
-        }
+        const std::optional<AutoRunValue> previous = ReadAutoRunValue(key.get());
+        if (!previous)
+            return std::nullopt;
         if (!value.present)
             RegDeleteValueW(key.get(), kAutoRunValue);
         else
@@ -173,7 +269,7 @@ std::optional<AutoRunValue> SetAutoRunPolicy(const AutoRunValue& value) noexcept
     }
 }
 
-int DoInstall(const InstallerPaths& paths) noexcept
+int DoInstall(const InstallerPaths& paths, bool& unfinished) noexcept
 {
     CDiskInfo info = {};
     if (!Discover(info))
@@ -210,12 +306,12 @@ int DoInstall(const InstallerPaths& paths) noexcept
         }
     }
 
-    if (Discover(info))
-        (void)DoDeletePartition(info);
+    // A rollback that could not remove everything leaves the run unfinished.
+    unfinished = !Discover(info) || DoDeletePartition(info) != INSTALLER_RET_SUCCESS;
     return result;
 }
 
-int DoUninstall() noexcept
+int DoUninstall(bool& unfinished) noexcept
 {
     CDiskInfo info = {};
     if (!Discover(info))
@@ -228,6 +324,7 @@ int DoUninstall() noexcept
         return removed;
 
     int result = DoDeletePartition(info);
+    unfinished = result != INSTALLER_RET_SUCCESS;
     if (result == INSTALLER_RET_SUCCESS) {
         DWORD answer = kUninstallNotifyPreset;
         (void)DualOS_SendCommand(kUninstallNotifyCode, kUninstallNotifyParameter, answer);
@@ -264,6 +361,9 @@ int DoRemoveService() noexcept
 
 int DoCheck() noexcept
 {
+    // A half-done install is no installation, whatever its partitions say.
+    if (const std::optional<RunRecord> record = ReadRunRecord(); record && record->flow == InstallerMode::Install)
+        return INSTALLER_RET_NOT_INSTALLED;
     CDiskInfo info = {};
     (void)Discover(info);
     return HasAndroidInstallation(info) ? INSTALLER_RET_SUCCESS : INSTALLER_RET_NOT_INSTALLED;
@@ -277,9 +377,9 @@ int RunInstaller() noexcept
 
     switch (options.mode) {
     case InstallerMode::Install:
-        return WithHibernationOff(paths);
+        return RunInstall(paths);
     case InstallerMode::Uninstall:
-        return WithAutoRunDisabled([]() noexcept { return DoUninstall(); });
+        return RunUninstall();
     case InstallerMode::ServiceStart:
         return DoStartService(paths);
     case InstallerMode::ServiceRemove:

@@ -3,12 +3,12 @@
 
 #include "installer/disk_info.h"
 #include "installer/installer_codes.h"
+#include "installer/run_record.h"
 
 #include <windows.h>
 
 #include <optional>
 #include <string>
-#include <vector>
 
 struct InstallerPaths {
     std::wstring moduleDirectory;   // ends with a backslash
@@ -18,21 +18,16 @@ struct InstallerPaths {
 
 [[nodiscard]] InstallerPaths ComputeInstallerPaths() noexcept;
 
-// "NoDriveTypeAutoRun" as found: absent, or its registry type and bytes, so
-// that whatever was there is put back as it was.
-struct AutoRunValue {
-    bool present = false;
-    DWORD type = REG_NONE;
-    std::vector<BYTE> data;
-    bool operator==(const AutoRunValue&) const = default;
-};
-
+// The policy value as it is now; nothing when the policy key cannot be opened.
+[[nodiscard]] std::optional<AutoRunValue> ReadAutoRunPolicy() noexcept;
 // Writes value (absent: deletes it) and returns what was there before;
 // nothing, and nothing changed, when the policy key cannot be opened.
 [[nodiscard]] std::optional<AutoRunValue> SetAutoRunPolicy(const AutoRunValue& value) noexcept;
 
-[[nodiscard]] int DoInstall(const InstallerPaths& paths) noexcept;
-[[nodiscard]] int DoUninstall() noexcept;
+// unfinished: the flow left work on the disk that the next run completes
+// (a rollback or a removal that did not get through).
+[[nodiscard]] int DoInstall(const InstallerPaths& paths, bool& unfinished) noexcept;
+[[nodiscard]] int DoUninstall(bool& unfinished) noexcept;
 [[nodiscard]] int DoStartService(const InstallerPaths& paths) noexcept;
 [[nodiscard]] int DoRemoveService() noexcept;
 [[nodiscard]] int DoCheck() noexcept;

@@ -3,6 +3,7 @@
 #include "installer/discover.h"
 #include "installer/installer_codes.h"
 #include "installer/progress.h"
+#include "installer/run_record.h"
 #include "installer/runners.h"
 #include "installer/scripts.h"
 
@@ -98,19 +99,6 @@ bool CopiesArePresent(const CDiskInfo& info, const std::wstring& payload) noexce
     return true;
 }
 
-// Notes where the partitions that were not there before start.
-void NoteCreatedPartitions(CDiskInfo& info, const std::vector<PartitionPlace>& before) noexcept
-{
-    std::vector<PartitionPlace> after;
-    info.createdCount = 0;
-    if (!ReadPartitionPlaces(info, after))
-        return;
-    for (const PartitionPlace& place : after) {
-        if (FindPlaceAt(before, place.offset) == nullptr && info.createdCount < std::size(info.createdOffsets))
-            info.createdOffsets[info.createdCount++] = place.offset;
-    }
-}
-
 // The two new partitions lie one behind the other directly behind Windows,
 // and the second is the ASOS volume: a create that took free space anywhere
 // else, or whose ASOS could not be formatted, is undone, never kept. (An
@@ -191,6 +179,19 @@ void CreateUserPartitionBehindWindows(const CDiskInfo& info) noexcept
 
 }  // namespace
 
+void NoteCreatedPartitions(CDiskInfo& info, const std::vector<uint64_t>& offsetsBefore) noexcept
+{
+    std::vector<PartitionPlace> after;
+    info.createdCount = 0;
+    if (offsetsBefore.empty() || !ReadPartitionPlaces(info, after))
+        return;
+    for (const PartitionPlace& place : after) {
+        if (std::find(offsetsBefore.begin(), offsetsBefore.end(), place.offset) == offsetsBefore.end() &&
+            info.createdCount < std::size(info.createdOffsets))
+            info.createdOffsets[info.createdCount++] = place.offset;
+    }
+}
+
 bool PayloadIsComplete(const std::wstring& payload) noexcept
 {
     const DWORD attributes = GetFileAttributesW(payload.c_str());
@@ -255,10 +256,16 @@ int DoCreatePartition(CDiskInfo& info, const std::wstring& payload) noexcept
 
     // What the create script makes is told apart from what was there by the
     // layout before and after it, so that a rollback can remove exactly that.
-    std::vector<PartitionPlace> before;
-    if (!ReadPartitionPlaces(info, before)) {
+    // A run cut off from here on leaves them to the next run through its record.
+    std::vector<PartitionPlace> places;
+    std::vector<uint64_t> before;
+    if (ReadPartitionPlaces(info, places)) {
+        for (const PartitionPlace& place : places)
+            before.push_back(place.offset);
+    }
+    if (before.empty() || !RecordPartitionsBefore(before)) {
         GetLog().Print(LOG_ERROR, "DoCreatePartition", __LINE__,
-                       L"INSTALLER_RET_INIT_PARTITION_FAIL disk layout unreadable\n");
+                       L"INSTALLER_RET_INIT_PARTITION_FAIL disk layout not noted\n");
         return INSTALLER_RET_INIT_PARTITION_FAIL;
     }
     exitCode = kExitCodePreset;

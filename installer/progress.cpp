@@ -24,3 +24,13 @@ void SetProgress(unsigned position) noexcept
     if (IsWindow(g_callerWindow))
         SendNotifyMessageW(g_callerWindow, g_progressMessage, static_cast<WORD>(position), 0);
 }
+
+ProgressPause::ProgressPause() noexcept : m_window(g_callerWindow)
+{
+    g_callerWindow = nullptr;
+}
+
+ProgressPause::~ProgressPause()
+{
+    g_callerWindow = m_window;
+}

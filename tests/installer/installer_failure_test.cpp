@@ -325,4 +325,39 @@ TEST_F(InstallerFailures, ServiceThatCannotBeReplacedOrStartedLeavesNoPartitions
     EXPECT_TRUE(obrin::test::RemoveServiceIfPresent());
 }
 
+// Partitions that nothing tells the origin of (no record of a run) are not
+// taken over: the install refuses with 9 and one line saying what removes
+// them; the uninstall does.
+TEST_F(InstallerFailures, LeftoverPartitionWithoutRecordIsRefused)
+{
+    ResetMachine("standard");
+    const disksim::Model original = LoadModel();
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring script = std::wstring(temp) + L"leftover.txt";
+    {
+        obrin::UniqueFileHandle file(
+            CreateFileW(script.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        const char text[] = "select disk 0\r\nselect par 4\r\nshrink minimum=2048\r\ncreate partition primary\r\n"
+                            "format quick fs=ntfs label=\"ASOS\"\r\ngpt attributes=0x4000000000000001\r\n";
+        DWORD written = 0;
+        ASSERT_TRUE(file && WriteFile(file.get(), text, sizeof(text) - 1, &written, nullptr));
+    }
+    ASSERT_EQ(RunBounded(L"diskpart.exe /s \"" + script + L"\""), std::optional<DWORD>(0));
+    const std::string leftover = DisksText(LoadModel());
+
+    const obrin::test::LogTail log;
+    EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(9));
+    EXPECT_EQ(DisksText(LoadModel()), leftover);
+    EXPECT_EQ(ServiceState(), 0u);
+    const std::vector<std::string> lines = log.NewLines();
+    EXPECT_EQ(obrin::test::CountLinesWith(lines, "[ERROR]"), 1u);
+    EXPECT_EQ(obrin::test::CountLinesWith(
+                  lines, "partitions of an earlier installation are present; -uninstall-dualos removes them"),
+              1u);
+
+    EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+    EXPECT_EQ(ShapeOf(LoadModel().disks[0]), ShapeOf(original.disks[0])) << disksim::LayoutTable(LoadModel());
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 #include "tests/installer/installer_wine_support.h"
 
 #include "common/ownership.h"
+#include "common/winservice.h"
 #include "sim/disk/disk_files.h"
 
 #include <gtest/gtest.h>
@@ -170,6 +171,14 @@ TEST_F(InstallerFlow, InstallCheckUninstallOnTheStandardDisk)
     EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
 
     EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(0));
+    // A second install keeps the installation and the data on it: it takes no
+    // space and only starts the service when it is not running.
+    ASSERT_TRUE(GetWinService().Stop(nullptr));
+    g_positions.clear();
+    EXPECT_EQ(RunInstaller(L"-install-dualos " + WindowOption(L"-win:0x%x")), std::optional<DWORD>(0));
+    EXPECT_EQ(DisksText(LoadModel()), DisksText(installed));
+    EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_TRUE(g_positions.empty());
     // The last mode option wins: this runs the check, not a second install.
     g_positions.clear();
     EXPECT_EQ(RunInstaller(L"-install-dualos -check-dualos " + WindowOption(L"-win:0x%x")), std::optional<DWORD>(0));

@@ -98,8 +98,9 @@ void ServeConnection(Connection& connection) noexcept
         connection.flushing->store(true);
         FlushFileBuffers(instance);
         connection.flushing->store(false);
-        DWORD mode = PIPE_READMODE_BYTE;
-        SetNamedPipeHandleState(instance, &mode, nullptr, nullptr);
+        // The instance stays in message read mode for the next script: in
+        // byte mode a read never reports more data, so a script longer than
+        // one chunk would be taken for several.
     }
 }
 

@@ -92,6 +92,9 @@ void CLogFile::Write(const wchar_t* text) noexcept
 
 CLogFile& GetLog() noexcept
 {
+    // The guard of the first call may set up the thread library, which
+    // changes the last error that the call site reads after this returns.
+    obrin::PreserveLastError keep;
     static CLogFile log;
     return log;
 }

@@ -137,14 +137,27 @@ TrackedConnection StartConnectionThread(UniqueFileHandle& instance, const Script
     return tracked;
 }
 
-UniqueFileHandle CreateServerInstance(const wchar_t* pipeName) noexcept
+// The first instance claims the name, so that no other process can sit in
+// front of the server and receive its clients' scripts: it fails with
+// ERROR_ACCESS_DENIED when the name is served already.
+UniqueFileHandle CreateServerInstance(const wchar_t* pipeName, bool first) noexcept
 {
-    // Any local user may connect; the pipe refuses remote clients.
+    // Wine does not enforce FILE_FLAG_FIRST_PIPE_INSTANCE; an instance that
+    // answers the wait, or is busy, shows the name taken there too.
+    if (first && (WaitNamedPipeW(pipeName, 1) || GetLastError() != ERROR_FILE_NOT_FOUND)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return UniqueFileHandle();
+    }
+    // Any local user may connect, and so may add instances (GENERIC_WRITE on
+    // a pipe includes FILE_CREATE_PIPE_INSTANCE): the switcher's client
+    // checks who serves it. The pipe refuses remote clients.
     SECURITY_DESCRIPTOR descriptor;
     InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
     SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
     SECURITY_ATTRIBUTES attributes{sizeof(attributes), &descriptor, TRUE};
-    return UniqueFileHandle(CreateNamedPipeW(pipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+    return UniqueFileHandle(CreateNamedPipeW(pipeName,
+                                             PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED |
+                                                 (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
                                              PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT |
                                                  PIPE_REJECT_REMOTE_CLIENTS,
                                              PIPE_UNLIMITED_INSTANCES, kPipeChunkBytes, kPipeChunkBytes, 0,
@@ -239,7 +252,7 @@ bool CScriptServer::Start(ScriptRunner runner, const wchar_t* pipeName) noexcept
     m_stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     // The first instance exists before Start returns, so clients can connect
     // at once and a pipe that cannot be created is reported here.
-    m_firstInstance = CreateServerInstance(m_pipeName.c_str());
+    m_firstInstance = CreateServerInstance(m_pipeName.c_str(), true);
     if (m_stopEvent && m_firstInstance)
         m_listener.reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ListenerThread, this, 0, nullptr)));
     if (m_listener)
@@ -278,7 +291,7 @@ void CScriptServer::Listen() noexcept
     UniqueFileHandle instance = std::move(m_firstInstance);
     while (connected && !StopRequested(stopEvent)) {
         if (!instance) {
-            instance = CreateServerInstance(m_pipeName.c_str());
+            instance = CreateServerInstance(m_pipeName.c_str(), false);
             if (!instance) {
                 if (GetLastError() != ERROR_PIPE_BUSY)
                     break;
@@ -304,7 +317,7 @@ void CScriptServer::Listen() noexcept
         // pipe never vanishes between clients (a client finding no instance
         // at all gives up at once instead of waiting).
         UniqueFileHandle client = std::move(instance);
-        instance = CreateServerInstance(m_pipeName.c_str());
+        instance = CreateServerInstance(m_pipeName.c_str(), false);
 
         PruneEndedThreads(threads);
         try {

@@ -31,7 +31,8 @@ public:
     CScriptServer& operator=(const CScriptServer&) = delete;
 
     // Stops a running server first. False (last error set) when the pipe or
-    // the listener could not be created.
+    // the listener could not be created; ERROR_ACCESS_DENIED when another
+    // process already serves the name.
     [[nodiscard]] bool Start(ScriptRunner runner, const wchar_t* pipeName = kScriptPipeName) noexcept;
     // Drops connections that wait for a script or for their client to read a
     // reply, lets running scripts finish, and returns once every thread of

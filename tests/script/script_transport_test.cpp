@@ -373,6 +373,18 @@ TEST_F(ScriptTransport, FailedStartReportsItsErrorAndLeavesTheServerStartable)
     EXPECT_EQ(Exchange(L"[0=back,]", error), L"[0=back,]");
 }
 
+TEST(ScriptServerStart, NameServedByAnotherServerIsRefused)
+{
+    UniqueFileHandle other(CreateNamedPipeW(kTestPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE,
+                                            PIPE_UNLIMITED_INSTANCES, kPipeChunkBytes, kPipeChunkBytes, 0, nullptr));
+    ASSERT_TRUE(other) << GetLastError();
+    CScriptServer server;
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(server.Start(EchoRunner, kTestPipe));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(server.Running());
+}
+
 TEST(ScriptServerProcess, ServesTheServicePipeName)
 {
     ASSERT_EQ(StartScriptServer(EchoRunner), 1);

@@ -1,6 +1,7 @@
 // The switcher's DualOS_SendCommand over the real pipe against a test server
-// that records the message and answers with a given text. The exchange with
-// the real service is in send_command_service_test.cpp.
+// that records the message and answers with a given text, and against a pipe
+// that stays busy. The exchange with the real service is in
+// send_command_service_test.cpp.
 #include "switcher/client/dualos_client.h"
 
 #include "common/ownership.h"
@@ -155,6 +156,27 @@ TEST(SendCommandWire, NoServerGivesAWin32ErrorAndKeepsThePreset)
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), hr);
     EXPECT_EQ(1u, value);
     EXPECT_EQ(1u, CountLinesWith(log.NewLines(), "Fail to open WMI Script Server [Err=2]."));
+}
+
+TEST(SendCommandWire, PipeThatStaysBusyIsGivenUpAfterFiveSeconds)
+{
+    // The only instance is taken by a client of this test for the whole call.
+    UniqueFileHandle server(CreateNamedPipeW(obrin::script::kScriptPipeName, PIPE_ACCESS_DUPLEX,
+                                             PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096, 0,
+                                             nullptr));
+    ASSERT_TRUE(server) << GetLastError();
+    UniqueFileHandle holder(CreateFileW(obrin::script::kScriptPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder) << GetLastError();
+    const LogTail log;
+    uint32_t value = 1;
+    const ULONGLONG begin = GetTickCount64();
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SEM_TIMEOUT), DualOS_SendCommand(17, value));
+    const ULONGLONG elapsed = GetTickCount64() - begin;
+    EXPECT_GE(elapsed, 4900u);
+    EXPECT_LT(elapsed, 8000u);
+    EXPECT_EQ(1u, value);
+    EXPECT_EQ(1u, CountLinesWith(log.NewLines(), "Fail to open WMI Script Server [Err=121]."));
 }
 
 }  // namespace

@@ -13,14 +13,17 @@ constexpr wchar_t kStateExtension[] = L".state";
 
 class StateLock {
 public:
-    StateLock() noexcept : m_mutex(CreateMutexW(nullptr, FALSE, kMutexName))
+    // mutex: the store's handle of the named mutex (null: creating it failed
+    // with createError).
+    StateLock(HANDLE mutex, DWORD createError) noexcept : m_mutex(mutex)
     {
         if (!m_mutex) {
-            m_result = HRESULT_FROM_WIN32(GetLastError());
+            m_result = HRESULT_FROM_WIN32(createError);
             return;
         }
-        // An abandoned lock still guards a whole file: writers replace it in one move.
-        const DWORD wait = WaitForSingleObject(m_mutex.get(), kLockTimeoutMs);
+        // An abandoned lock still guards whole files: writers replace the
+        // state in one move and append each call in one write.
+        const DWORD wait = WaitForSingleObject(m_mutex, kLockTimeoutMs);
         if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED)
             m_held = true;
         else
@@ -29,7 +32,7 @@ public:
     ~StateLock()
     {
         if (m_held)
-            ReleaseMutex(m_mutex.get());
+            ReleaseMutex(m_mutex);
     }
     StateLock(const StateLock&) = delete;
     StateLock& operator=(const StateLock&) = delete;
@@ -37,11 +40,10 @@ public:
     [[nodiscard]] HRESULT Result() const noexcept { return m_result; }
 
 private:
-    obrin::UniqueHandle m_mutex;
+    HANDLE m_mutex;
     bool m_held = false;
     HRESULT m_result = S_OK;
 };
-
 
 // The call record beside a state file: firmsim.state -> firmsim.calls.
 std::wstring CallsPathFor(const std::wstring& statePath)
@@ -132,11 +134,17 @@ std::wstring StateStore::PathBeside(HMODULE module)
     return path + L"firmsim" + kStateExtension;
 }
 
-StateStore::StateStore(std::wstring path) : m_path(std::move(path)), m_callsPath(CallsPathFor(m_path)) {}
+StateStore::StateStore(std::wstring path)
+    : m_path(std::move(path)),
+      m_callsPath(CallsPathFor(m_path)),
+      m_mutex(CreateMutexW(nullptr, FALSE, kMutexName)),
+      m_mutexError(m_mutex ? ERROR_SUCCESS : GetLastError())
+{
+}
 
 HRESULT StateStore::Read(FirmwareState& state) const noexcept
 {
-    StateLock lock;
+    StateLock lock(m_mutex.get(), m_mutexError);
     if (FAILED(lock.Result()))
         return lock.Result();
     FirmwareState read;
@@ -151,7 +159,7 @@ HRESULT StateStore::Read(FirmwareState& state) const noexcept
 
 HRESULT StateStore::ReadWithoutCalls(FirmwareState& state) const noexcept
 {
-    StateLock lock;
+    StateLock lock(m_mutex.get(), m_mutexError);
     if (FAILED(lock.Result()))
         return lock.Result();
     return ReadSettingsUnlocked(state);
@@ -159,7 +167,7 @@ HRESULT StateStore::ReadWithoutCalls(FirmwareState& state) const noexcept
 
 HRESULT StateStore::RecordCall(FirmwareCall call, FirmwareState& state) const noexcept
 {
-    StateLock lock;
+    StateLock lock(m_mutex.get(), m_mutexError);
     if (FAILED(lock.Result()))
         return lock.Result();
     const HRESULT hr = ReadSettingsUnlocked(state);
@@ -170,7 +178,7 @@ HRESULT StateStore::RecordCall(FirmwareCall call, FirmwareState& state) const no
 
 HRESULT StateStore::Update(const std::function<void(FirmwareState&)>& change, bool repairDamaged) const noexcept
 {
-    StateLock lock;
+    StateLock lock(m_mutex.get(), m_mutexError);
     if (FAILED(lock.Result()))
         return lock.Result();
     constexpr HRESULT kDamaged = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ownership.h"
 #include "sim/firmware/firmsim_text.h"
 
 namespace firmsim {
@@ -51,6 +52,10 @@ private:
 
     std::wstring m_path;
     std::wstring m_callsPath;
+    // Opened once per store, not per use: every use would otherwise cost two
+    // more trips to the system.
+    obrin::UniqueHandle m_mutex;
+    DWORD m_mutexError;
 };
 
 }  // namespace firmsim

@@ -67,13 +67,10 @@ struct TrackedConnection {
     std::shared_ptr<std::atomic<bool>> flushing;
 };
 
-bool WriteReply(HANDLE instance, HANDLE stopEvent, const std::wstring& reply) noexcept
+bool WriteReply(HANDLE instance, HANDLE ioEvent, HANDLE stopEvent, const std::wstring& reply) noexcept
 {
-    UniqueHandle written(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!written)
-        return false;
     OVERLAPPED overlapped{};
-    overlapped.hEvent = written.get();
+    overlapped.hEvent = ioEvent;
     const BOOL started = WriteFile(instance, reply.data(), static_cast<DWORD>(WireBytes(reply)), nullptr, &overlapped);
     DWORD bytes = 0;
     return AwaitOverlapped(instance, overlapped, StartError(started), stopEvent, bytes) == ERROR_SUCCESS;
@@ -82,15 +79,20 @@ bool WriteReply(HANDLE instance, HANDLE stopEvent, const std::wstring& reply) no
 void ServeConnection(Connection& connection) noexcept
 {
     const HANDLE instance = connection.instance.get();
+    // One event for every read and write of the connection: each starts by
+    // resetting it, and they never overlap.
+    const UniqueHandle ioEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!ioEvent)
+        return;
     ScriptActions actions;
-    while (ReadScriptMessage(instance, connection.stopEvent, actions)) {
+    while (ReadScriptMessage(instance, ioEvent.get(), connection.stopEvent, actions)) {
         std::wstring reply;
         try {
             reply = (*connection.runner)(actions);
         } catch (...) {
             return;
         }
-        if (!WriteReply(instance, connection.stopEvent, reply))
+        if (!WriteReply(instance, ioEvent.get(), connection.stopEvent, reply))
             return;
         // Returns once the client has read the reply, so nothing it has not
         // read yet is lost when the connection is dropped later. A client
@@ -164,11 +166,22 @@ UniqueFileHandle CreateServerInstance(const wchar_t* pipeName, bool first) noexc
                                              &attributes));
 }
 
+// One wait per ended thread and group rather than one per tracked thread:
+// with many clients, polling every thread at each connection was a large
+// share of the listener's work.
 void PruneEndedThreads(std::vector<TrackedConnection>& threads) noexcept
 {
-    std::erase_if(threads, [](const TrackedConnection& tracked) {
-        return WaitForSingleObject(tracked.thread.get(), 0) == WAIT_OBJECT_0;
-    });
+    for (std::size_t first = 0; first < threads.size();) {
+        HANDLE group[kWaitGroup];
+        const std::size_t count = std::min(kWaitGroup, threads.size() - first);
+        for (std::size_t i = 0; i < count; ++i)
+            group[i] = threads[first + i].thread.get();
+        const DWORD ended = WaitForMultipleObjects(static_cast<DWORD>(count), group, FALSE, 0);
+        if (ended >= WAIT_OBJECT_0 && ended < WAIT_OBJECT_0 + count)
+            threads.erase(threads.begin() + static_cast<std::ptrdiff_t>(first + (ended - WAIT_OBJECT_0)));
+        else
+            first += count;
+    }
 }
 
 // Waits for every connection thread. After a stop, threads still waiting for
@@ -195,22 +208,19 @@ CScriptServer g_scriptServer;
 
 }  // namespace
 
-bool ReadScriptMessage(HANDLE instance, HANDLE stopEvent, ScriptActions& actions) noexcept
+bool ReadScriptMessage(HANDLE instance, HANDLE ioEvent, HANDLE stopEvent, ScriptActions& actions) noexcept
 {
     if (instance == nullptr || instance == INVALID_HANDLE_VALUE || StopRequested(stopEvent))
         return false;
     try {
         actions.clear();
         auto buffer = std::make_unique<wchar_t[]>(kPipeChunkChars);
-        UniqueHandle readDone(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        if (!readDone)
-            return false;
         std::size_t heldChars = 0;
         // After a malformed action the rest of the message is read and dropped.
         bool ended = false;
         for (;;) {
             OVERLAPPED overlapped{};
-            overlapped.hEvent = readDone.get();
+            overlapped.hEvent = ioEvent;
             wchar_t* target = buffer.get() + heldChars;
             const auto room = static_cast<DWORD>(kPipeChunkBytes - heldChars * sizeof(wchar_t));
             const BOOL started = ReadFile(instance, target, room, nullptr, &overlapped);

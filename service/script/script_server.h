@@ -57,9 +57,10 @@ private:
 int StopScriptServer() noexcept;
 
 // Reads one script message from a connected server instance into actions,
-// chunk by chunk with the unfinished action carried over. False ends the
-// connection: the client closed or failed, stopEvent is set,
-// one action was longer than a chunk, or the script had too many actions.
-[[nodiscard]] bool ReadScriptMessage(HANDLE instance, HANDLE stopEvent, ScriptActions& actions) noexcept;
+// chunk by chunk with the unfinished action carried over; ioEvent is the
+// manual-reset event of the overlapped reads. False ends the connection: the
+// client closed or failed, stopEvent is set, one action was longer than a
+// chunk, or the script had too many actions.
+[[nodiscard]] bool ReadScriptMessage(HANDLE instance, HANDLE ioEvent, HANDLE stopEvent, ScriptActions& actions) noexcept;
 
 }  // namespace obrin::script

@@ -374,13 +374,18 @@ int Measure(DWORD serviceProcess, HANDLE serviceHandle)
         std::thread([&] { answered = interpret(); }).join();
         return answered;
     };
-    Latency echo, service, wmi, interpreter, interpreterOnThread;
+    const auto emptyThread = [] {
+        std::thread([] {}).join();
+        return true;
+    };
+    Latency echo, service, wmi, interpreter, interpreterOnThread, thread;
     for (int round = 0; round < kLatencyRounds; ++round) {
         Time([&] { return Exchange(kEchoPipe, script, false); }, echo, kLatencyRunsPerRound);
         Time([&] { return Exchange(kScriptPipeName, script, true); }, service, kLatencyRunsPerRound);
         Time(WmiSequence, wmi, kLatencyRunsPerRound);
         Time(interpret, interpreter, kLatencyRunsPerRound);
         Time(interpretOnNewThread, interpreterOnThread, kLatencyRunsPerRound);
+        Time(emptyThread, thread, kLatencyRunsPerRound);
     }
     const int runs = kLatencyRounds * kLatencyRunsPerRound;
     printf("## Script pipe (script_bench)\n\n");
@@ -403,6 +408,7 @@ int Measure(DWORD serviceProcess, HANDLE serviceHandle)
     row("WMI calls of one script, in-process", wmi);
     row("interpreter run of the script, in-process", interpreter);
     row("the same on a new thread", interpreterOnThread);
+    row("a new thread that does nothing", thread);
     const double ownCost = service.Mean() - wmi.Mean();
     const double ownRatio = ownCost / echo.Mean();
     const double ownMedianRatio = (service.Percentile(50) - wmi.Percentile(50)) / echo.Percentile(50);
@@ -413,10 +419,11 @@ int Measure(DWORD serviceProcess, HANDLE serviceHandle)
     const double threadAndCom = interpreterOnThread.Mean() - interpreter.Mean();
     const double exchange = service.Mean() - interpreterOnThread.Mean();
     printf("Where the service's own cost goes (means): the interpreter beyond its WMI calls (script policy, "
-           "variables, result text) %.2f ms; a thread of its own that enters COM, as each connection has, %.2f ms; "
-           "the rest, the pipe exchange with the listener (round trip less the interpreter on a new thread), %.2f ms, "
-           "against %.2f ms for the whole bare echo exchange, whose server starts a thread per client too.",
-           interpreterOwn, threadAndCom, exchange, echo.Mean());
+           "variables, result text) %.2f ms; a thread of its own that enters COM, as each connection has, %.2f ms "
+           "(starting and ending a thread alone: %.2f ms); the rest, the pipe exchange with the listener (round "
+           "trip less the interpreter on a new thread), %.2f ms, against %.2f ms for the whole bare echo exchange, "
+           "whose server starts a thread per client too.",
+           interpreterOwn, threadAndCom, thread.Mean(), exchange, echo.Mean());
     if (ownRatio > kOwnCostTarget)
         printf(" The largest of these is where the time would have to be won: %s.",
                threadAndCom >= exchange && threadAndCom >= interpreterOwn

@@ -37,7 +37,8 @@ constexpr int kLatencyRounds = 5;
 constexpr int kLatencyRunsPerRound = 60;
 constexpr int kLeakRuns = 10000;
 constexpr double kThroughputSeconds = 3.0;
-// The targets of the issue this benchmark answers.
+// What the service is held to: its own cost against the bare echo round
+// trip, and how its throughput grows from 1 to 8 clients.
 constexpr double kOwnCostTarget = 1.5;
 constexpr double kScalingTarget = 1.5;
 

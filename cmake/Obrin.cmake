@@ -4,6 +4,19 @@ set(OBRIN_BIN_DIR ${CMAKE_BINARY_DIR}/bin)
 set(OBRIN_TEST_DIR ${CMAKE_BINARY_DIR}/tests)
 set(OBRIN_WINE_RUN ${CMAKE_SOURCE_DIR}/tests/wine/run)
 
+# obrin_build_stamp(TARGET)
+# The build date and time that a Windows program's log lines carry: its own
+# object of common/build_stamp.c, compiled again right before every link of
+# that program, so each program names its own build.
+function(obrin_build_stamp target)
+  set(stamp ${CMAKE_CURRENT_BINARY_DIR}/${target}_build_stamp.o)
+  add_custom_command(TARGET ${target} PRE_LINK
+    COMMAND ${CMAKE_C_COMPILER} -c ${CMAKE_SOURCE_DIR}/common/build_stamp.c -o ${stamp}
+    VERBATIM)
+  target_link_options(${target} PRIVATE ${stamp})
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/common/build_stamp.c)
+endfunction()
+
 # obrin_program(NAME SUBSYSTEM console|windows SOURCES ... [LIBS ...])
 # A stand-alone PE32 program in build/win32/bin, Unicode entry point (wmain/wWinMain).
 function(obrin_program name)
@@ -11,6 +24,7 @@ function(obrin_program name)
   add_executable(${name} ${P_SOURCES})
   target_link_options(${name} PRIVATE -municode -m${P_SUBSYSTEM})
   target_link_libraries(${name} PRIVATE ${P_LIBS})
+  obrin_build_stamp(${name})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${OBRIN_BIN_DIR})
   target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
   set_property(GLOBAL APPEND PROPERTY OBRIN_PROGRAMS ${name})
@@ -26,6 +40,7 @@ function(obrin_wine_test name)
   if(NOT T_OWN_MAIN)
     target_link_libraries(${name} PRIVATE GTest::gtest_main)
   endif()
+  obrin_build_stamp(${name})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${OBRIN_TEST_DIR})
   set(runner_args)
   if(T_GUI)
@@ -47,6 +62,7 @@ function(obrin_native_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
   if(WIN32)
+    obrin_build_stamp(${name})
     # The same tests once more as a Windows program: 16-bit wchar_t and msvcrt.
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${OBRIN_TEST_DIR})
     add_test(NAME ${name} COMMAND ${OBRIN_WINE_RUN} $<TARGET_FILE:${name}>)

@@ -9,6 +9,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+// The running program's own build date and time: common/build_stamp.c,
+// compiled again right before each program is linked.
+extern "C" const char g_ObrinBuildDate[];
+extern "C" const char g_ObrinBuildTime[];
+
 namespace {
 
 constexpr const char* kLevelNames[] = {"ERROR", "WARN", "INFO", "DEBUG"};
@@ -54,7 +59,7 @@ void CLogFile::Print(int level, const char* function, int line, const wchar_t* f
 
     static constexpr wchar_t kPrefix[] = L"[%S %S] [%S][%S():%d] ";
     const char* levelName = LevelName(level);
-    const int prefixLength = _scwprintf(kPrefix, __DATE__, __TIME__, levelName, function, line);
+    const int prefixLength = _scwprintf(kPrefix, g_ObrinBuildDate, g_ObrinBuildTime, levelName, function, line);
 
     va_list args;
     va_start(args, format);
@@ -67,7 +72,7 @@ void CLogFile::Print(int level, const char* function, int line, const wchar_t* f
     auto* buffer = static_cast<wchar_t*>(malloc(total * sizeof(wchar_t)));
     if (!buffer)
         return;
-    _snwprintf(buffer, total, kPrefix, __DATE__, __TIME__, levelName, function, line);
+    _snwprintf(buffer, total, kPrefix, g_ObrinBuildDate, g_ObrinBuildTime, levelName, function, line);
     va_start(args, format);
     _vsnwprintf(buffer + prefixLength, total - prefixLength, format, args);
     va_end(args);
@@ -92,6 +97,9 @@ void CLogFile::Write(const wchar_t* text) noexcept
 
 CLogFile& GetLog() noexcept
 {
+    // The guard of the first call may set up the thread library, which
+    // changes the last error that the call site reads after this returns.
+    obrin::PreserveLastError keep;
     static CLogFile log;
     return log;
 }

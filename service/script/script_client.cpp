@@ -65,4 +65,32 @@ bool CScriptClient::Receive(ScriptVariables& results) noexcept
     }
 }
 
+DWORD CScriptClient::ServerProcessId() const noexcept
+{
+    ULONG process = 0;
+    if (!m_pipe) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    return GetNamedPipeServerProcessId(m_pipe.get(), &process) ? process : 0;
+}
+
+DWORD RunningServiceProcessId(const wchar_t* serviceName) noexcept
+{
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager)
+        return 0;
+    UniqueServiceHandle service(OpenServiceW(manager.get(), serviceName, SERVICE_QUERY_STATUS));
+    if (!service)
+        return 0;
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                              sizeof(status), &needed))
+        return 0;
+    if (status.dwProcessId == 0)
+        SetLastError(ERROR_SERVICE_NOT_ACTIVE);
+    return status.dwProcessId;
+}
+
 }  // namespace obrin::script

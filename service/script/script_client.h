@@ -34,9 +34,17 @@ public:
 
     [[nodiscard]] bool Connected() const noexcept { return m_pipe.valid(); }
     [[nodiscard]] HANDLE Handle() const noexcept { return m_pipe.get(); }
+    // The process serving the connected instance; 0 (last error set) when
+    // it cannot be told.
+    [[nodiscard]] DWORD ServerProcessId() const noexcept;
 
 private:
     UniqueFileHandle m_pipe;
 };
+
+// The process of the service serviceName while it has one (it runs, starts
+// or stops); 0 (last error set) when it has none or cannot be queried. Any
+// user may ask.
+[[nodiscard]] DWORD RunningServiceProcessId(const wchar_t* serviceName) noexcept;
 
 }  // namespace obrin::script

@@ -26,7 +26,7 @@ struct RunState {
 };
 
 // Names a __PATH may carry for this machine.
-std::vector<std::wstring> LocalServerNames()
+std::vector<std::wstring> ReadLocalServerNames()
 {
     std::vector<std::wstring> names{L"localhost"};
     for (const COMPUTER_NAME_FORMAT format : {ComputerNameNetBIOS, ComputerNameDnsHostname, ComputerNameDnsFullyQualified}) {
@@ -40,7 +40,11 @@ std::vector<std::wstring> LocalServerNames()
 
 bool IsLocalFirmwarePath(std::wstring_view path)
 {
-    return IsFirmwareObjectPath(path, LocalServerNames());
+    // Read once per process: a new computer name takes effect only at the
+    // next start, and reading the three names costs more than the rest of
+    // the interpreter's own work for a script.
+    static const std::vector<std::wstring> names = ReadLocalServerNames();
+    return IsFirmwareObjectPath(path, names);
 }
 
 HRESULT PutTextProperties(CWMIObject& target, const ScriptAction& action, const ScriptVariables& variables)

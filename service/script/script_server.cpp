@@ -67,13 +67,10 @@ struct TrackedConnection {
     std::shared_ptr<std::atomic<bool>> flushing;
 };
 
-bool WriteReply(HANDLE instance, HANDLE stopEvent, const std::wstring& reply) noexcept
+bool WriteReply(HANDLE instance, HANDLE ioEvent, HANDLE stopEvent, const std::wstring& reply) noexcept
 {
-    UniqueHandle written(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!written)
-        return false;
     OVERLAPPED overlapped{};
-    overlapped.hEvent = written.get();
+    overlapped.hEvent = ioEvent;
     const BOOL started = WriteFile(instance, reply.data(), static_cast<DWORD>(WireBytes(reply)), nullptr, &overlapped);
     DWORD bytes = 0;
     return AwaitOverlapped(instance, overlapped, StartError(started), stopEvent, bytes) == ERROR_SUCCESS;
@@ -82,15 +79,20 @@ bool WriteReply(HANDLE instance, HANDLE stopEvent, const std::wstring& reply) no
 void ServeConnection(Connection& connection) noexcept
 {
     const HANDLE instance = connection.instance.get();
+    // One event for every read and write of the connection: each starts by
+    // resetting it, and they never overlap.
+    const UniqueHandle ioEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!ioEvent)
+        return;
     ScriptActions actions;
-    while (ReadScriptMessage(instance, connection.stopEvent, actions)) {
+    while (ReadScriptMessage(instance, ioEvent.get(), connection.stopEvent, actions)) {
         std::wstring reply;
         try {
             reply = (*connection.runner)(actions);
         } catch (...) {
             return;
         }
-        if (!WriteReply(instance, connection.stopEvent, reply))
+        if (!WriteReply(instance, ioEvent.get(), connection.stopEvent, reply))
             return;
         // Returns once the client has read the reply, so nothing it has not
         // read yet is lost when the connection is dropped later. A client
@@ -98,8 +100,9 @@ void ServeConnection(Connection& connection) noexcept
         connection.flushing->store(true);
         FlushFileBuffers(instance);
         connection.flushing->store(false);
-        DWORD mode = PIPE_READMODE_BYTE;
-        SetNamedPipeHandleState(instance, &mode, nullptr, nullptr);
+        // The instance stays in message read mode for the next script: in
+        // byte mode a read never reports more data, so a script longer than
+        // one chunk would be taken for several.
     }
 }
 
@@ -136,25 +139,49 @@ TrackedConnection StartConnectionThread(UniqueFileHandle& instance, const Script
     return tracked;
 }
 
-UniqueFileHandle CreateServerInstance(const wchar_t* pipeName) noexcept
+// The first instance claims the name, so that no other process can sit in
+// front of the server and receive its clients' scripts: it fails with
+// ERROR_ACCESS_DENIED when the name is served already.
+UniqueFileHandle CreateServerInstance(const wchar_t* pipeName, bool first) noexcept
 {
-    // Any local user may connect; the pipe refuses remote clients.
+    // Wine does not enforce FILE_FLAG_FIRST_PIPE_INSTANCE; an instance that
+    // answers the wait, or is busy, shows the name taken there too.
+    if (first && (WaitNamedPipeW(pipeName, 1) || GetLastError() != ERROR_FILE_NOT_FOUND)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return UniqueFileHandle();
+    }
+    // Any local user may connect, and so may add instances (GENERIC_WRITE on
+    // a pipe includes FILE_CREATE_PIPE_INSTANCE): the switcher's client
+    // checks who serves it. The pipe refuses remote clients.
     SECURITY_DESCRIPTOR descriptor;
     InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
     SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
     SECURITY_ATTRIBUTES attributes{sizeof(attributes), &descriptor, TRUE};
-    return UniqueFileHandle(CreateNamedPipeW(pipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+    return UniqueFileHandle(CreateNamedPipeW(pipeName,
+                                             PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED |
+                                                 (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
                                              PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT |
                                                  PIPE_REJECT_REMOTE_CLIENTS,
                                              PIPE_UNLIMITED_INSTANCES, kPipeChunkBytes, kPipeChunkBytes, 0,
                                              &attributes));
 }
 
+// One wait per ended thread and group rather than one per tracked thread:
+// with many clients, polling every thread at each connection was a large
+// share of the listener's work.
 void PruneEndedThreads(std::vector<TrackedConnection>& threads) noexcept
 {
-    std::erase_if(threads, [](const TrackedConnection& tracked) {
-        return WaitForSingleObject(tracked.thread.get(), 0) == WAIT_OBJECT_0;
-    });
+    for (std::size_t first = 0; first < threads.size();) {
+        HANDLE group[kWaitGroup];
+        const std::size_t count = std::min(kWaitGroup, threads.size() - first);
+        for (std::size_t i = 0; i < count; ++i)
+            group[i] = threads[first + i].thread.get();
+        const DWORD ended = WaitForMultipleObjects(static_cast<DWORD>(count), group, FALSE, 0);
+        if (ended >= WAIT_OBJECT_0 && ended < WAIT_OBJECT_0 + count)
+            threads.erase(threads.begin() + static_cast<std::ptrdiff_t>(first + (ended - WAIT_OBJECT_0)));
+        else
+            first += count;
+    }
 }
 
 // Waits for every connection thread. After a stop, threads still waiting for
@@ -181,22 +208,19 @@ CScriptServer g_scriptServer;
 
 }  // namespace
 
-bool ReadScriptMessage(HANDLE instance, HANDLE stopEvent, ScriptActions& actions) noexcept
+bool ReadScriptMessage(HANDLE instance, HANDLE ioEvent, HANDLE stopEvent, ScriptActions& actions) noexcept
 {
     if (instance == nullptr || instance == INVALID_HANDLE_VALUE || StopRequested(stopEvent))
         return false;
     try {
         actions.clear();
         auto buffer = std::make_unique<wchar_t[]>(kPipeChunkChars);
-        UniqueHandle readDone(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        if (!readDone)
-            return false;
         std::size_t heldChars = 0;
         // After a malformed action the rest of the message is read and dropped.
         bool ended = false;
         for (;;) {
             OVERLAPPED overlapped{};
-            overlapped.hEvent = readDone.get();
+            overlapped.hEvent = ioEvent;
             wchar_t* target = buffer.get() + heldChars;
             const auto room = static_cast<DWORD>(kPipeChunkBytes - heldChars * sizeof(wchar_t));
             const BOOL started = ReadFile(instance, target, room, nullptr, &overlapped);
@@ -238,7 +262,7 @@ bool CScriptServer::Start(ScriptRunner runner, const wchar_t* pipeName) noexcept
     m_stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     // The first instance exists before Start returns, so clients can connect
     // at once and a pipe that cannot be created is reported here.
-    m_firstInstance = CreateServerInstance(m_pipeName.c_str());
+    m_firstInstance = CreateServerInstance(m_pipeName.c_str(), true);
     if (m_stopEvent && m_firstInstance)
         m_listener.reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ListenerThread, this, 0, nullptr)));
     if (m_listener)
@@ -277,7 +301,7 @@ void CScriptServer::Listen() noexcept
     UniqueFileHandle instance = std::move(m_firstInstance);
     while (connected && !StopRequested(stopEvent)) {
         if (!instance) {
-            instance = CreateServerInstance(m_pipeName.c_str());
+            instance = CreateServerInstance(m_pipeName.c_str(), false);
             if (!instance) {
                 if (GetLastError() != ERROR_PIPE_BUSY)
                     break;
@@ -303,7 +327,7 @@ void CScriptServer::Listen() noexcept
         // pipe never vanishes between clients (a client finding no instance
         // at all gives up at once instead of waiting).
         UniqueFileHandle client = std::move(instance);
-        instance = CreateServerInstance(m_pipeName.c_str());
+        instance = CreateServerInstance(m_pipeName.c_str(), false);
 
         PruneEndedThreads(threads);
         try {

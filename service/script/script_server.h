@@ -31,7 +31,8 @@ public:
     CScriptServer& operator=(const CScriptServer&) = delete;
 
     // Stops a running server first. False (last error set) when the pipe or
-    // the listener could not be created.
+    // the listener could not be created; ERROR_ACCESS_DENIED when another
+    // process already serves the name.
     [[nodiscard]] bool Start(ScriptRunner runner, const wchar_t* pipeName = kScriptPipeName) noexcept;
     // Drops connections that wait for a script or for their client to read a
     // reply, lets running scripts finish, and returns once every thread of
@@ -56,9 +57,10 @@ private:
 int StopScriptServer() noexcept;
 
 // Reads one script message from a connected server instance into actions,
-// chunk by chunk with the unfinished action carried over. False ends the
-// connection: the client closed or failed, stopEvent is set,
-// one action was longer than a chunk, or the script had too many actions.
-[[nodiscard]] bool ReadScriptMessage(HANDLE instance, HANDLE stopEvent, ScriptActions& actions) noexcept;
+// chunk by chunk with the unfinished action carried over; ioEvent is the
+// manual-reset event of the overlapped reads. False ends the connection: the
+// client closed or failed, stopEvent is set, one action was longer than a
+// chunk, or the script had too many actions.
+[[nodiscard]] bool ReadScriptMessage(HANDLE instance, HANDLE ioEvent, HANDLE stopEvent, ScriptActions& actions) noexcept;
 
 }  // namespace obrin::script

@@ -43,7 +43,7 @@ bool StopRequested(const Subscription& subscription) noexcept
 void DeliverNewEvents(Subscription& subscription) noexcept
 {
     FirmwareState state;
-    if (FAILED(SharedState().Read(state)))
+    if (FAILED(SharedState().ReadWithoutCalls(state)))
         return;
     for (const auto& event : state.events) {
         if (event.sequence <= subscription.lastSeen)
@@ -86,7 +86,7 @@ HRESULT Subscribe(EventKind kind, IWbemObjectSink* sink) noexcept
         subscription->kind = kind;
         subscription->sink = obrin::ComPtr<IWbemObjectSink>::Copy(sink);
         FirmwareState state;
-        const HRESULT hr = SharedState().Read(state);
+        const HRESULT hr = SharedState().ReadWithoutCalls(state);
         if (FAILED(hr))
             return hr;
         // Only events raised from now on reach this subscription.

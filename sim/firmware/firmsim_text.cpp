@@ -245,8 +245,41 @@ std::string FormatCalls(const FirmwareState& state)
 {
     std::string text;
     for (const auto& call : state.calls)
-        text += Hex32(call.code) + " " + Hex32(call.parameter) + "\n";
+        text += FormatCall(call);
     return text;
+}
+
+std::string FormatCall(FirmwareCall call)
+{
+    return Hex32(call.code) + " " + Hex32(call.parameter) + "\n";
+}
+
+bool ParseCalls(std::string_view text, FirmwareState& state)
+{
+    if (!text.empty() && text.back() != '\n')
+        return false;
+    // Lines that could not stay are checked but not recorded.
+    const auto lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+    size_t skip = lines > kMaxRecordedCalls ? lines - kMaxRecordedCalls : 0;
+    FirmwareState parsed;
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        const auto words = SplitWords(text.substr(0, end));
+        text.remove_prefix(end + 1);
+        if (words.size() != 2)
+            return false;
+        auto code = Word32(words[0]);
+        auto parameter = Word32(words[1]);
+        if (!code || !parameter)
+            return false;
+        if (skip > 0)
+            --skip;
+        else
+            RecordCall(parsed, {*code, *parameter});
+    }
+    for (const FirmwareCall& call : parsed.calls)
+        RecordCall(state, call);
+    return true;
 }
 
 std::optional<uint32_t> ParseNumber(std::wstring_view text) noexcept

@@ -62,6 +62,12 @@ void ResetState(FirmwareState& state) noexcept;
 [[nodiscard]] std::optional<FirmwareState> ParseState(std::string_view text);
 // One line per call, "0x%08x 0x%08x" with code and parameter.
 [[nodiscard]] std::string FormatCalls(const FirmwareState& state);
+// The line of one call (the same for every call: 22 characters).
+[[nodiscard]] std::string FormatCall(FirmwareCall call);
+// Records the calls of the lines FormatCalls writes, oldest first, into
+// state (as RecordCall does: the last kMaxRecordedCalls stay); false, with
+// state.calls unchanged, for any other text.
+[[nodiscard]] bool ParseCalls(std::string_view text, FirmwareState& state);
 
 // Decimal, or hexadecimal after "0x"/"0X"; the whole text, no sign, 32 bits.
 [[nodiscard]] std::optional<uint32_t> ParseNumber(std::wstring_view text) noexcept;

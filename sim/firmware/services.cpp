@@ -167,7 +167,7 @@ HRESULT FirmwareServices::GetObject(const BSTR path, LONG, IWbemContext*, IWbemC
         if (!parsed || !IsFirmwareNamespace(parsed->nameSpace))
             return WBEM_E_INVALID_OBJECT_PATH;
         FirmwareState state;
-        if (FAILED(SharedState().Read(state)))
+        if (FAILED(SharedState().ReadWithoutCalls(state)))
             return WBEM_E_FAILED;
         WbemObjectPtr found;
         if (EqualsNoCase(parsed->className, kMethodClass) && state.present) {
@@ -201,7 +201,7 @@ HRESULT FirmwareServices::ExecQuery(const BSTR language, const BSTR query, LONG,
         std::vector<WbemObjectPtr> objects;
         if (EqualsNoCase(*className, kMethodClass)) {
             FirmwareState state;
-            if (FAILED(SharedState().Read(state)))
+            if (FAILED(SharedState().ReadWithoutCalls(state)))
                 return WBEM_E_FAILED;
             // Without the firmware's device the query simply finds nothing.
             if (state.present)
@@ -273,28 +273,18 @@ HRESULT FirmwareServices::ExecMethod(const BSTR path, const BSTR method, LONG, I
         if (FAILED(hr))
             return hr;
 
-        bool present = true;
-        HRESULT outcome = S_OK;
-        uint32_t answer = 0;
-        ReturnType returnType = ReturnType::UInt32;
-        hr = SharedState().Update([&](FirmwareState& state) {
-            present = state.present;
-            if (!present)
-                return;
-            RecordCall(state, call);
-            if (auto failure = state.failures.find(call.code); failure != state.failures.end())
-                outcome = static_cast<HRESULT>(failure->second);
-            answer = AnswerFor(state, call.code);
-            returnType = state.returnType;
-        });
-        if (FAILED(hr))
+        FirmwareState state;
+        if (FAILED(SharedState().RecordCall(call, state)))
             return WBEM_E_FAILED;
-        if (!present)
+        if (!state.present)
             return WBEM_E_NOT_FOUND;
+        HRESULT outcome = S_OK;
+        if (auto failure = state.failures.find(call.code); failure != state.failures.end())
+            outcome = static_cast<HRESULT>(failure->second);
         if (FAILED(outcome))
             return outcome;
         if (outParams) {
-            WbemObjectPtr result = MakeNotifyResult(returnType, answer);
+            WbemObjectPtr result = MakeNotifyResult(state.returnType, AnswerFor(state, call.code));
             CopyOut(result, outParams);
         }
         return outcome;

@@ -9,17 +9,21 @@ namespace {
 constexpr wchar_t kMutexName[] = L"Global\\ObrinFirmsimState";
 constexpr DWORD kLockTimeoutMs = 10000;
 constexpr DWORD kMaxStateBytes = 4 * 1024 * 1024;
+constexpr wchar_t kStateExtension[] = L".state";
 
 class StateLock {
 public:
-    StateLock() noexcept : m_mutex(CreateMutexW(nullptr, FALSE, kMutexName))
+    // mutex: the store's handle of the named mutex (null: creating it failed
+    // with createError).
+    StateLock(HANDLE mutex, DWORD createError) noexcept : m_mutex(mutex)
     {
         if (!m_mutex) {
-            m_result = HRESULT_FROM_WIN32(GetLastError());
+            m_result = HRESULT_FROM_WIN32(createError);
             return;
         }
-        // An abandoned lock still guards a whole file: writers replace it in one move.
-        const DWORD wait = WaitForSingleObject(m_mutex.get(), kLockTimeoutMs);
+        // An abandoned lock still guards whole files: writers replace the
+        // state in one move and append each call in one write.
+        const DWORD wait = WaitForSingleObject(m_mutex, kLockTimeoutMs);
         if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED)
             m_held = true;
         else
@@ -28,7 +32,7 @@ public:
     ~StateLock()
     {
         if (m_held)
-            ReleaseMutex(m_mutex.get());
+            ReleaseMutex(m_mutex);
     }
     StateLock(const StateLock&) = delete;
     StateLock& operator=(const StateLock&) = delete;
@@ -36,10 +40,80 @@ public:
     [[nodiscard]] HRESULT Result() const noexcept { return m_result; }
 
 private:
-    obrin::UniqueHandle m_mutex;
+    HANDLE m_mutex;
     bool m_held = false;
     HRESULT m_result = S_OK;
 };
+
+// The call record beside a state file: firmsim.state -> firmsim.calls.
+std::wstring CallsPathFor(const std::wstring& statePath)
+{
+    const std::wstring extension = kStateExtension;
+    if (statePath.size() > extension.size() &&
+        statePath.compare(statePath.size() - extension.size(), extension.size(), extension) == 0)
+        return statePath.substr(0, statePath.size() - extension.size()) + L".calls";
+    return statePath + L".calls";
+}
+
+// The whole file as bytes; a missing file is the empty text.
+HRESULT ReadWholeFile(const std::wstring& path, std::string& text) noexcept
+{
+    obrin::UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND)
+            return HRESULT_FROM_WIN32(error);
+        text.clear();
+        return S_FALSE;
+    }
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.get(), &size))
+        return HRESULT_FROM_WIN32(GetLastError());
+    if (size.QuadPart > kMaxStateBytes)
+        return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+    try {
+        text.assign(static_cast<size_t>(size.QuadPart), '\0');
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+    DWORD read = 0;
+    if (!text.empty() && !ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr))
+        return HRESULT_FROM_WIN32(GetLastError());
+    text.resize(read);
+    return S_OK;
+}
+
+HRESULT WriteWhole(HANDLE file, const std::string& text) noexcept
+{
+    DWORD written = 0;
+    if (!WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
+        return HRESULT_FROM_WIN32(GetLastError());
+    return written == text.size() ? S_OK : HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
+}
+
+// Written aside and moved into place, so that a reader never sees half a file.
+HRESULT ReplaceWholeFile(const std::wstring& path, const std::string& text) noexcept
+{
+    try {
+        const std::wstring temporary = path + L".new";
+        {
+            obrin::UniqueFileHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!file)
+                return HRESULT_FROM_WIN32(GetLastError());
+            const HRESULT hr = WriteWhole(file.get(), text);
+            if (FAILED(hr))
+                return hr;
+        }
+        if (!MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
+            return HRESULT_FROM_WIN32(GetLastError());
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
 
 }  // namespace
 
@@ -49,7 +123,7 @@ std::wstring StateStore::PathBeside(HMODULE module)
     for (;;) {
         const DWORD length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
         if (length == 0)
-            return L"firmsim.state";
+            return std::wstring(L"firmsim") + kStateExtension;
         if (length < path.size()) {
             path.resize(length);
             break;
@@ -57,62 +131,95 @@ std::wstring StateStore::PathBeside(HMODULE module)
         path.resize(path.size() * 2);
     }
     path.erase(path.find_last_of(L'\\') + 1);
-    return path + L"firmsim.state";
+    return path + L"firmsim" + kStateExtension;
+}
+
+StateStore::StateStore(std::wstring path)
+    : m_path(std::move(path)),
+      m_callsPath(CallsPathFor(m_path)),
+      m_mutex(CreateMutexW(nullptr, FALSE, kMutexName)),
+      m_mutexError(m_mutex ? ERROR_SUCCESS : GetLastError())
+{
 }
 
 HRESULT StateStore::Read(FirmwareState& state) const noexcept
 {
-    StateLock lock;
+    StateLock lock(m_mutex.get(), m_mutexError);
     if (FAILED(lock.Result()))
         return lock.Result();
-    return ReadUnlocked(state);
+    FirmwareState read;
+    HRESULT hr = ReadSettingsUnlocked(read);
+    if (SUCCEEDED(hr))
+        hr = ReadCallsUnlocked(read);
+    if (FAILED(hr))
+        return hr;
+    state = std::move(read);
+    return S_OK;
+}
+
+HRESULT StateStore::ReadWithoutCalls(FirmwareState& state) const noexcept
+{
+    StateLock lock(m_mutex.get(), m_mutexError);
+    if (FAILED(lock.Result()))
+        return lock.Result();
+    return ReadSettingsUnlocked(state);
+}
+
+HRESULT StateStore::RecordCall(FirmwareCall call, FirmwareState& state) const noexcept
+{
+    StateLock lock(m_mutex.get(), m_mutexError);
+    if (FAILED(lock.Result()))
+        return lock.Result();
+    const HRESULT hr = ReadSettingsUnlocked(state);
+    if (FAILED(hr) || !state.present)
+        return hr;
+    return AppendCallUnlocked(call);
 }
 
 HRESULT StateStore::Update(const std::function<void(FirmwareState&)>& change, bool repairDamaged) const noexcept
 {
-    StateLock lock;
+    StateLock lock(m_mutex.get(), m_mutexError);
     if (FAILED(lock.Result()))
         return lock.Result();
+    constexpr HRESULT kDamaged = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
     FirmwareState state;
-    HRESULT hr = ReadUnlocked(state);
-    if (hr == HRESULT_FROM_WIN32(ERROR_INVALID_DATA) && repairDamaged) {
+    HRESULT hr = ReadSettingsUnlocked(state);
+    if (hr == kDamaged && repairDamaged) {
         state = FirmwareState{};
         hr = S_OK;
     }
     if (FAILED(hr))
         return hr;
     try {
+        hr = ReadCallsUnlocked(state);
+        // A damaged record is written anew even when the change leaves it empty.
+        const bool rewriteCalls = hr == kDamaged && repairDamaged;
+        if (FAILED(hr) && !rewriteCalls)
+            return hr;
+        const std::vector<FirmwareCall> calls = state.calls;
         change(state);
+        const std::vector<FirmwareCall> changedCalls = std::move(state.calls);
+        state.calls.clear();
+        hr = WriteSettingsUnlocked(state);
+        if (SUCCEEDED(hr) && (rewriteCalls || changedCalls != calls))
+            hr = WriteCallsUnlocked(changedCalls);
+        return hr;
     } catch (...) {
         return E_OUTOFMEMORY;
     }
-    return WriteUnlocked(state);
 }
 
-HRESULT StateStore::ReadUnlocked(FirmwareState& state) const noexcept
+HRESULT StateStore::ReadSettingsUnlocked(FirmwareState& state) const noexcept
 {
-    obrin::UniqueFileHandle file(CreateFileW(m_path.c_str(), GENERIC_READ,
-                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND) {
+    try {
+        std::string text;
+        const HRESULT hr = ReadWholeFile(m_path, text);
+        if (FAILED(hr))
+            return hr;
+        if (hr == S_FALSE) {
             state = FirmwareState{};
             return S_OK;
         }
-        return HRESULT_FROM_WIN32(error);
-    }
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.get(), &size))
-        return HRESULT_FROM_WIN32(GetLastError());
-    if (size.QuadPart > kMaxStateBytes)
-        return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
-    try {
-        std::string text(static_cast<size_t>(size.QuadPart), '\0');
-        DWORD read = 0;
-        if (!text.empty() && !ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr))
-            return HRESULT_FROM_WIN32(GetLastError());
-        text.resize(read);
         auto parsed = ParseState(text);
         if (!parsed)
             return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
@@ -123,29 +230,71 @@ HRESULT StateStore::ReadUnlocked(FirmwareState& state) const noexcept
     return S_OK;
 }
 
-HRESULT StateStore::WriteUnlocked(const FirmwareState& state) const noexcept
+HRESULT StateStore::ReadCallsUnlocked(FirmwareState& state) const noexcept
 {
     try {
-        const std::string text = FormatState(state);
-        // Written aside and moved into place, so that a reader never sees half a file.
-        const std::wstring temporary = m_path + L".new";
-        {
-            obrin::UniqueFileHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-            if (!file)
-                return HRESULT_FROM_WIN32(GetLastError());
-            DWORD written = 0;
-            if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
-                return HRESULT_FROM_WIN32(GetLastError());
-            if (written != text.size())
-                return HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
-        }
-        if (!MoveFileExW(temporary.c_str(), m_path.c_str(), MOVEFILE_REPLACE_EXISTING))
-            return HRESULT_FROM_WIN32(GetLastError());
+        std::string text;
+        const HRESULT hr = ReadWholeFile(m_callsPath, text);
+        if (FAILED(hr))
+            return hr;
+        state.calls.clear();
+        if (!ParseCalls(text, state))
+            return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
     } catch (...) {
         return E_OUTOFMEMORY;
     }
     return S_OK;
+}
+
+HRESULT StateStore::WriteSettingsUnlocked(const FirmwareState& state) const noexcept
+{
+    try {
+        return ReplaceWholeFile(m_path, FormatState(state));
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT StateStore::WriteCallsUnlocked(const std::vector<FirmwareCall>& calls) const noexcept
+{
+    try {
+        std::string text;
+        for (const FirmwareCall& call : calls)
+            text += FormatCall(call);
+        return ReplaceWholeFile(m_callsPath, text);
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT StateStore::AppendCallUnlocked(FirmwareCall call) const noexcept
+{
+    try {
+        const std::string line = FormatCall(call);
+        LARGE_INTEGER size{};
+        {
+            obrin::UniqueFileHandle file(CreateFileW(m_callsPath.c_str(), FILE_APPEND_DATA,
+                                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!file)
+                return HRESULT_FROM_WIN32(GetLastError());
+            const HRESULT hr = WriteWhole(file.get(), line);
+            if (FAILED(hr))
+                return hr;
+            if (!GetFileSizeEx(file.get(), &size))
+                return HRESULT_FROM_WIN32(GetLastError());
+        }
+        // Every line has the same length. Cutting the record back to the
+        // calls kept only once it holds twice as many keeps the cost of a
+        // call the same on average, whatever the record holds.
+        if (static_cast<unsigned long long>(size.QuadPart) < 2 * kMaxRecordedCalls * line.size())
+            return S_OK;
+        FirmwareState kept;
+        const HRESULT hr = ReadCallsUnlocked(kept);
+        return FAILED(hr) ? hr : WriteCallsUnlocked(kept.calls);
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
 }
 
 }  // namespace firmsim

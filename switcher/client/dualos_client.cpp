@@ -1,6 +1,7 @@
 #include "switcher/client/dualos_client.h"
 
 #include "common/log.h"
+#include "common/winservice.h"
 #include "service/script/script_client.h"
 #include "switcher/client/notify_script.h"
 
@@ -15,14 +16,30 @@ HRESULT HresultFromError(DWORD error) noexcept
     return error == 0 ? E_FAIL : static_cast<HRESULT>(0x80070000u | (error & 0xFFFFu));
 }
 
-HRESULT SendNotify(uint32_t code, uint32_t& returnValue)
+DWORD ServiceProcess() noexcept
+{
+    return obrin::script::RunningServiceProcessId(OBRIN_SERVICE_NAME);
+}
+
+HRESULT SendNotify(const ScriptServerEndpoint& endpoint, uint32_t code, uint32_t& returnValue)
 {
     obrin::script::CScriptClient client;
-    if (!client.Connect()) {
+    if (!client.Connect(endpoint.pipeName)) {
         const DWORD error = GetLastError();
         GetLog().Print(LOG_ERROR, "DualOS_SendCommand", __LINE__, L"Fail to open WMI Script Server [Err=%u].\n",
                        error);
         return HresultFromError(error);
+    }
+    // Any local program may add instances to the pipe; a script sent to one
+    // of them would reach that program instead of the service.
+    const DWORD server = client.ServerProcessId();
+    const DWORD expected = endpoint.expectedServer();
+    if (server == 0 || server != expected) {
+        client.Close();
+        GetLog().Print(LOG_ERROR, "DualOS_SendCommand", __LINE__,
+                       L"WMI Script Server is process %u, not OBRINSERVICE (process %u); script not sent.\n", server,
+                       expected);
+        return HresultFromError(ERROR_ACCESS_DENIED);
     }
     if (!client.Send(NotifyScriptText(code))) {
         const DWORD error = GetLastError();
@@ -56,8 +73,13 @@ HRESULT SendNotify(uint32_t code, uint32_t& returnValue)
 
 HRESULT DualOS_SendCommand(uint32_t code, uint32_t& returnValue) noexcept
 {
+    return SendCommandTo({obrin::script::kScriptPipeName, ServiceProcess}, code, returnValue);
+}
+
+HRESULT SendCommandTo(const ScriptServerEndpoint& endpoint, uint32_t code, uint32_t& returnValue) noexcept
+{
     try {
-        return SendNotify(code, returnValue);
+        return SendNotify(endpoint, code, returnValue);
     } catch (const std::bad_alloc&) {
         GetLog().Print(LOG_ERROR, "DualOS_SendCommand", __LINE__, L"Fail to send WMI script [Err=%u].\n",
                        static_cast<unsigned>(ERROR_NOT_ENOUGH_MEMORY));

@@ -9,6 +9,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
+#include <ctime>
 #include <mutex>
 #include <regex>
 #include <string>
@@ -105,6 +107,66 @@ TEST(Log, LastErrorSurvivesSetUpAndPrint)
     GetLog().Print(LOG_ERROR, "Test", 1, L"Failed [Err=%u].\n", GetLastError());
     EXPECT_EQ(GetLastError(), 4321u);
     EXPECT_THAT(log.NewText(), testing::EndsWith("] Failed [Err=4321].\r\n"));
+}
+
+// A line's stamp as a local time, as the build's __DATE__ and __TIME__ are;
+// 0 when the line has none.
+time_t StampTime(const std::string& line)
+{
+    char month[4] = {};
+    std::tm parts = {};
+    if (std::sscanf(line.c_str(), "[%3s %d %d %d:%d:%d] ", month, &parts.tm_mday, &parts.tm_year, &parts.tm_hour,
+                    &parts.tm_min, &parts.tm_sec) != 6)
+        return 0;
+    parts.tm_mon = static_cast<int>(std::string("JanFebMarAprMayJunJulAugSepOctNovDec").find(month) / 3);
+    parts.tm_year -= 1900;
+    parts.tm_isdst = -1;
+    return std::mktime(&parts);
+}
+
+// When a program file was linked: the time stamp of its PE header; 0 if unread.
+time_t LinkTime(const std::wstring& program)
+{
+    UniqueFileHandle file(CreateFileW(program.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                      nullptr));
+    std::string head(4096, '\0');
+    DWORD got = 0;
+    if (!file || !ReadFile(file.get(), head.data(), static_cast<DWORD>(head.size()), &got, nullptr) ||
+        got < sizeof(IMAGE_DOS_HEADER))
+        return 0;
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(head.data());
+    if (dos->e_lfanew < 0 || static_cast<DWORD>(dos->e_lfanew) + sizeof(IMAGE_NT_HEADERS32) > got)
+        return 0;
+    return reinterpret_cast<const IMAGE_NT_HEADERS32*>(head.data() + dos->e_lfanew)->FileHeader.TimeDateStamp;
+}
+
+// A program's stamp is compiled right before that program is linked, so it
+// lies within moments before the link time, whenever the log library was built.
+void ExpectOwnBuildTime(const std::string& line, const std::wstring& program)
+{
+    SCOPED_TRACE(line);
+    const time_t stamp = StampTime(line);
+    const time_t linked = LinkTime(program);
+    ASSERT_NE(stamp, 0);
+    ASSERT_NE(linked, 0);
+    EXPECT_LE(stamp, linked);
+    EXPECT_GE(stamp, linked - 120);
+}
+
+TEST(Log, EachProgramStampsItsLinesWithItsOwnBuild)
+{
+    const LogTail log;
+    GetLog().Print(LOG_INFO, "Test", 31, L"stamp\n");
+    const ProcessResult service = RunProgram(L"ObrinService.exe", L"-showmsg");
+    ASSERT_TRUE(service.finished) << service.startError;
+    EXPECT_EQ(service.exitCode, 1u);
+    const std::vector<std::string> lines = log.NewLines();
+    ASSERT_EQ(lines.size(), 2u) << log.NewText();
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    ExpectOwnBuildTime(lines[0], self);
+    EXPECT_THAT(lines[1], HasSubstr("Failed to parse parameter [-showmsg]."));
+    ExpectOwnBuildTime(lines[1], ProgramDirectory() + L"ObrinService.exe");
 }
 
 TEST(Log, FirstLineCreatesFileWithExactPrefixAndCrLf)

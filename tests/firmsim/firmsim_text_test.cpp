@@ -147,6 +147,32 @@ TEST(FirmsimState, CallsAreListedOldestFirstInTheRecordFormat)
     EXPECT_EQ(FormatCalls(state), "0x00000011 0x00000000\n0x00000013 0x40000320\n");
 }
 
+TEST(FirmsimState, CallRecordParsesBackAndKeepsTheLastCalls)
+{
+    FirmwareState state;
+    RecordCall(state, {0x11, 0});
+    RecordCall(state, {0x13, 0x40000320});
+    FirmwareState parsed;
+    ASSERT_TRUE(ParseCalls(FormatCalls(state), parsed));
+    EXPECT_EQ(parsed.calls, state.calls);
+    EXPECT_EQ(FormatCall({0x14, 1}).size(), 22u);
+
+    std::string many;
+    for (uint32_t i = 0; i < kMaxRecordedCalls + 3; ++i)
+        many += FormatCall({i, 0});
+    ASSERT_TRUE(ParseCalls(many, parsed));
+    ASSERT_EQ(parsed.calls.size(), kMaxRecordedCalls);
+    EXPECT_EQ(parsed.calls.front().code, 3u);
+    EXPECT_EQ(parsed.calls.back().code, kMaxRecordedCalls + 2);
+
+    for (const char* damaged : {"0x11 0x0", "0x11\n", "0x11 0x0 0x0\n", "0x11 x\n", "\n"}) {
+        FirmwareState untouched;
+        RecordCall(untouched, {1, 2});
+        EXPECT_FALSE(ParseCalls(damaged, untouched)) << damaged;
+        EXPECT_EQ(untouched.calls.size(), 1u) << damaged;
+    }
+}
+
 TEST(FirmsimState, ResetKeepsTheEventSequenceCounting)
 {
     FirmwareState state;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <set>
 #include <string>
 #include <thread>
@@ -405,6 +406,37 @@ TEST_F(FirmwareWmi, MalformedRequestsAreRefusedAndNotRecorded)
     EXPECT_EQ(m_services->ExecMethod(path.get(), otherMethod.get(), 0, nullptr, nullptr, out.put(), nullptr), static_cast<HRESULT>(WBEM_E_INVALID_METHOD));
     EXPECT_EQ(m_services->ExecMethod(path.get(), method.get(), 0, nullptr, nullptr, out.put(), nullptr), static_cast<HRESULT>(WBEM_E_INVALID_METHOD_PARAMETERS));
     EXPECT_EQ(Calls(), "");
+}
+
+// The call record is appended to and cut back to the last 10000 calls once
+// it holds twice as many.
+TEST_F(FirmwareWmi, RecordKeepsTheLastTenThousandCalls)
+{
+    const std::wstring path = ProgramDirectory() + L"firmsim.calls";
+    std::string record;
+    char line[32];
+    for (unsigned code = 0; code < 19999; ++code) {
+        snprintf(line, sizeof line, "0x%08x 0x00000000\n", code);
+        record += line;
+    }
+    {
+        obrin::UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(file);
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(file.get(), record.data(), static_cast<DWORD>(record.size()), &written, nullptr));
+    }
+    std::string calls = Calls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), '\n'), 10000);
+    EXPECT_EQ(calls.rfind("0x0000270f 0x00000000\n", 0), 0u) << "the oldest kept is call 9999";
+
+    EXPECT_EQ(ReturnValue(Notify(m_services.get(), 17, 0)), 0u);
+    calls = Calls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), '\n'), 10000);
+    EXPECT_EQ(calls.rfind("0x00002710 0x00000000\n", 0), 0u);
+    EXPECT_EQ(calls.substr(calls.size() - 22), "0x00000011 0x00000000\n");
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    ASSERT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes));
+    EXPECT_EQ(attributes.nFileSizeLow, 10000u * 22) << "cut back to the calls kept";
 }
 
 TEST(RootCimv2, StillAnswersFromWinesOwnWmi)

@@ -163,6 +163,52 @@ TEST_F(ScriptTransport, SecondScriptOnOneConnectionIsAnswered)
     EXPECT_EQ(error, 0u);
 }
 
+// count actions "[0=vNNNNN,x,]" numbered from first: what the echo runner
+// answers with, too.
+std::wstring NumberedScript(int count, int first)
+{
+    ScriptActions actions;
+    for (int i = first; i < first + count; ++i)
+        actions.push_back(ScriptAction{0, {L"v" + std::to_wstring(100000 + i).substr(1), L"x"}});
+    return WriteScript(actions);
+}
+
+TEST_F(ScriptTransport, LongScriptsAfterAShortOneOnOneConnectionAreAnsweredWhole)
+{
+    const std::wstring scripts[] = {L"[0=a,]", NumberedScript(600, 0), NumberedScript(700, 1000)};
+    ASSERT_GT(WireBytes(scripts[1]), 3 * kPipeChunkBytes);
+    UniqueFileHandle pipe = OpenClient();
+    ASSERT_TRUE(pipe) << GetLastError();
+    // Like the switcher, the client writes each whole script before it reads.
+    std::vector<std::wstring> replies;
+    std::vector<DWORD> errors;
+    UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread client([&] {
+        for (const std::wstring& script : scripts) {
+            DWORD error = 1;
+            if (!WriteMessage(pipe.get(), script))
+                break;
+            replies.push_back(ReadMessage(pipe.get(), error));
+            errors.push_back(error);
+        }
+        SetEvent(done.get());
+    });
+    // A server that took a long script for several would leave the client
+    // blocked in its write and itself in the flush; the stop frees both.
+    const bool inTime = WaitForSingleObject(done.get(), 20000) == WAIT_OBJECT_0;
+    if (!inTime)
+        m_server.Stop();
+    client.join();
+    EXPECT_TRUE(inTime);
+    ASSERT_EQ(replies.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_TRUE(replies[i] == scripts[i]) << "reply of " << replies[i].size() << " characters, script of "
+                                              << scripts[i].size();
+        EXPECT_EQ(errors[i], 0u);
+    }
+}
+
 TEST_F(ScriptTransport, MalformedActionEndsParsingOfALongMessage)
 {
     std::wstring script = L"[0=first,][=bad,]";
@@ -325,6 +371,18 @@ TEST_F(ScriptTransport, FailedStartReportsItsErrorAndLeavesTheServerStartable)
     ASSERT_TRUE(m_server.Start(EchoRunner, kTestPipe)) << GetLastError();
     DWORD error = 1;
     EXPECT_EQ(Exchange(L"[0=back,]", error), L"[0=back,]");
+}
+
+TEST(ScriptServerStart, NameServedByAnotherServerIsRefused)
+{
+    UniqueFileHandle other(CreateNamedPipeW(kTestPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE,
+                                            PIPE_UNLIMITED_INSTANCES, kPipeChunkBytes, kPipeChunkBytes, 0, nullptr));
+    ASSERT_TRUE(other) << GetLastError();
+    CScriptServer server;
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(server.Start(EchoRunner, kTestPipe));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(server.Running());
 }
 
 TEST(ScriptServerProcess, ServesTheServicePipeName)

@@ -1,6 +1,7 @@
 // The switcher's DualOS_SendCommand over the real pipe against a test server
-// that records the message and answers with a given text. The exchange with
-// the real service is in send_command_service_test.cpp.
+// that records the message and answers with a given text, and against a pipe
+// that stays busy. The exchange with the real service is in
+// send_command_service_test.cpp.
 #include "switcher/client/dualos_client.h"
 
 #include "common/ownership.h"
@@ -84,6 +85,14 @@ private:
     std::thread m_thread;
 };
 
+// The recording server runs in this process: the call is told to expect this
+// process, not the service, at the other end of the pipe.
+HRESULT SendToThisProcess(uint32_t code, uint32_t& value)
+{
+    return SendCommandTo(
+        {obrin::script::kScriptPipeName, []() noexcept { return GetCurrentProcessId(); }}, code, value);
+}
+
 constexpr wchar_t kScriptFor17[] =
     L"[100=root\\wmi,0,][101=4,3,0,][102=Select * from DualOsMethod,16,][200=-1,][401=__PATH,]"
     L"[104=DualOsMethod,DualOSNotify,][300=NotificationCode,17,][300=NotifycationParmeter,0,]"
@@ -95,7 +104,7 @@ TEST(SendCommandWire, SendsTheTenActionsAndTakesTheAnswer)
     ASSERT_TRUE(server.Ready()) << GetLastError();
     const LogTail log;
     uint32_t value = 1;
-    EXPECT_EQ(S_OK, DualOS_SendCommand(17, value));
+    EXPECT_EQ(S_OK, SendToThisProcess(17, value));
     EXPECT_EQ(0u, value);
     EXPECT_EQ(kScriptFor17, server.Message());
     EXPECT_EQ(1u, CountLinesWith(log.NewLines(), "[INFO][DualOS_SendCommand():"));
@@ -108,7 +117,7 @@ TEST(SendCommandWire, FailedActionIsLoggedAndKeepsThePreset)
     ASSERT_TRUE(server.Ready()) << GetLastError();
     const LogTail log;
     uint32_t value = 0x40000000;
-    EXPECT_EQ(static_cast<HRESULT>(0x80041001), DualOS_SendCommand(24, value));
+    EXPECT_EQ(static_cast<HRESULT>(0x80041001), SendToThisProcess(24, value));
     EXPECT_EQ(0x40000000u, value);
     EXPECT_EQ(1u, CountLinesWith(log.NewLines(), "[ERROR][DualOS_SendCommand():"));
     EXPECT_EQ(1u, CountLinesWith(log.NewLines(),
@@ -122,7 +131,7 @@ TEST(SendCommandWire, ReplyWithoutResultIsAFailureThatKeepsThePreset)
     ASSERT_TRUE(server.Ready()) << GetLastError();
     const LogTail log;
     uint32_t value = 1;
-    const HRESULT hr = DualOS_SendCommand(20, value);
+    const HRESULT hr = SendToThisProcess(20, value);
     EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
     EXPECT_EQ(1u, value);
     EXPECT_EQ(1u, CountLinesWith(log.NewLines(), "[ActionIndex=] DualOSNotify(0x00000014, 0x00000000)."));
@@ -133,7 +142,7 @@ TEST(SendCommandWire, EmptyReplyIsAFailure)
     RecordingServer server(L"");
     ASSERT_TRUE(server.Ready()) << GetLastError();
     uint32_t value = 1;
-    EXPECT_TRUE(FAILED(DualOS_SendCommand(17, value)));
+    EXPECT_TRUE(FAILED(SendToThisProcess(17, value)));
     EXPECT_EQ(1u, value);
 }
 
@@ -147,6 +156,27 @@ TEST(SendCommandWire, NoServerGivesAWin32ErrorAndKeepsThePreset)
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), hr);
     EXPECT_EQ(1u, value);
     EXPECT_EQ(1u, CountLinesWith(log.NewLines(), "Fail to open WMI Script Server [Err=2]."));
+}
+
+TEST(SendCommandWire, PipeThatStaysBusyIsGivenUpAfterFiveSeconds)
+{
+    // The only instance is taken by a client of this test for the whole call.
+    UniqueFileHandle server(CreateNamedPipeW(obrin::script::kScriptPipeName, PIPE_ACCESS_DUPLEX,
+                                             PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096, 0,
+                                             nullptr));
+    ASSERT_TRUE(server) << GetLastError();
+    UniqueFileHandle holder(CreateFileW(obrin::script::kScriptPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder) << GetLastError();
+    const LogTail log;
+    uint32_t value = 1;
+    const ULONGLONG begin = GetTickCount64();
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SEM_TIMEOUT), DualOS_SendCommand(17, value));
+    const ULONGLONG elapsed = GetTickCount64() - begin;
+    EXPECT_GE(elapsed, 4900u);
+    EXPECT_LT(elapsed, 8000u);
+    EXPECT_EQ(1u, value);
+    EXPECT_EQ(1u, CountLinesWith(log.NewLines(), "Fail to open WMI Script Server [Err=121]."));
 }
 
 }  // namespace

@@ -228,6 +228,23 @@ TEST_F(EventSubscriptions, RegisteringAgainCancelsTheFirstSubscription)
     EXPECT_EQ(std::vector<DWORD>{0xD6}, g_firmwareEvents.WaitFor(2, kQuietTime));
 }
 
+// Replacing a subscription that cannot be cancelled would leave it delivering
+// every event beside the new one: Register gives up and keeps it instead.
+TEST_F(EventSubscriptions, RegisterKeepsASubscriptionItCannotCancel)
+{
+    ASSERT_EQ(S_OK, RegisterDualOSEvent());
+    CWMIEventSink* first = g_DualOSEventSubscription.Sink();
+    ASSERT_NE(nullptr, first);
+    // Cancelled behind the record's back, the record's own cancel now fails.
+    ASSERT_EQ(S_OK, g_DualOSEventSubscription.Connection().Get()->CancelAsyncCall(first->StubSink()));
+    EXPECT_EQ(static_cast<HRESULT>(WBEM_E_NOT_FOUND), RegisterDualOSEvent());
+    EXPECT_EQ(first, g_DualOSEventSubscription.Sink());
+    ASSERT_TRUE(Firmsim(L"raise 0xD3"));
+    EXPECT_TRUE(g_firmwareEvents.WaitFor(1, kQuietTime).empty()) << "a new subscription was made";
+    // Without its stub the record drops the sink without a cancel (TearDown).
+    first->ReleaseStubSink();
+}
+
 TEST_F(EventSubscriptions, ResumeReachesThePowerHandler)
 {
     ASSERT_EQ(S_OK, RegisterDualOSEvent());

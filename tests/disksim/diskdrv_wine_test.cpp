@@ -430,6 +430,31 @@ TEST_F(DiskDriver, ADamagedImageSentToTheDriverLeavesNoDiskAndTheDriverServing)
     ExpectDevicesMatch(LoadModel());
 }
 
+TEST_F(DiskDriver, AStoppedDriverGivesEveryNameBackAndAStartedOneReadsTheModelFile)
+{
+    ASSERT_EQ(Diskpart(scripts::AssignLetter(0, 2, L"M:")), 0u);
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    UniqueServiceHandle service(
+        manager ? OpenServiceW(manager.get(), L"OBRINDISK", SERVICE_STOP | SERVICE_START | SERVICE_QUERY_STATUS) : nullptr);
+    ASSERT_TRUE(service) << GetLastError();
+    SERVICE_STATUS status = {};
+    ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    for (int i = 0; i < 100 && QueryServiceStatus(service.get(), &status) && status.dwCurrentState != SERVICE_STOPPED; ++i)
+        Sleep(100);
+    ASSERT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+
+    // Wine's own names again: its disk without a layout, its drives.
+    EXPECT_EQ(Ask(L"\\\\.\\PHYSICALDRIVE0", IOCTL_DISK_GET_DRIVE_LAYOUT_EX, kDiscoveryLayoutBytes).error,
+              static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+    EXPECT_EQ(OpenError(VolumePath(4)), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(OpenError(LetterPath('M')), 0u) << "the mount manager's drive M";
+    ExpectDriveCWorks();
+
+    ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr)) << GetLastError();
+    ASSERT_TRUE(DriverRuns(30000));
+    ExpectDevicesMatch(LoadModel());
+}
+
 // Run by diskdrv_restart_test.sh in a prefix whose wineserver it ended and
 // started again; not part of the ordinary run.
 TEST(DiskDriverAfterRestart, ServesTheModelOfThePrefix)

@@ -91,15 +91,15 @@ bool HandModelToDriver(const std::wstring& modelPath, const Model* model) noexce
 
 bool LoadModelOrClearDriver(const std::wstring& path, Model& model, std::string& error) noexcept
 {
-    if (LoadModelFile(path, model, error))
-        return true;
-    if (!HandModelToDriver(path, nullptr)) {
-        try {
+    try {
+        if (LoadModelFile(path, model, error))
+            return true;
+        if (!HandModelToDriver(path, nullptr))
             error += "; the disk driver could not be told (error " + std::to_string(GetLastError()) + ")";
-        } catch (...) {
-        }
+        return false;
+    } catch (...) {
+        return false;
     }
-    return false;
 }
 
 bool InstallDiskDriver(const std::wstring& folder, std::string& failed) noexcept

@@ -19,42 +19,15 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
 bin=${1:?usage: diskdrv_restart_test.sh BIN_DIR TEST_PROGRAM}
 program=${2:?usage: diskdrv_restart_test.sh BIN_DIR TEST_PROGRAM}
-template=${OBRIN_WINE_TEMPLATE:-$root/build/wine-template}
 
-export WINEARCH=win32 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# shellcheck source=../wine/outside.sh
+. "$root/tests/wine/outside.sh"
 
 for file in disksim.exe diskpart.exe obrindisk.sys; do
   [ -f "$bin/$file" ] || { echo "missing $bin/$file"; exit 1; }
 done
 
-"$root/tests/wine/template" "$template" || exit 1
-mkdir -p "$root/build/wine-prefixes"
-prefix=$(mktemp -d "$root/build/wine-prefixes/diskdrv-restart.XXXXXX")
-cp -al "$template/." "$prefix/"
-(cd "$template" && find . -type f ! \( -iname '*.dll' -o -iname '*.exe' -o -iname '*.drv' -o -iname '*.sys' \
-  -o -iname '*.ocx' -o -iname '*.acm' -o -iname '*.tlb' -o -iname '*.cpl' -o -iname '*.nls' -o -iname '*.ttf' \
-  -o -iname '*.fon' -o -iname '*.ds' -o -iname '*.vxd' -o -iname '*.dll16' -o -iname '*.exe16' \) -print0 |
-  xargs -0 -r cp -a --parents --remove-destination -t "$prefix")
-export WINEPREFIX=$prefix
-mkdir -p "$prefix/drive_c/obrin"
-cp "$bin"/* "$program" "$prefix/drive_c/obrin/"
-
-cleanup() {
-  wineserver -k 2>/dev/null
-  wineserver -w 2>/dev/null
-  rm -rf "$prefix"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-failures=0
-ok() { echo "ok $*"; }
-fail() { echo "FAIL $*"; failures=$((failures + 1)); }
-
-win() {
-  (cd "$prefix/drive_c/obrin" && timeout -k 5 "${OBRIN_STEP_TIMEOUT:-120}" wine "C:\\obrin\\$1" "${@:2}")
-}
+outside_prefix diskdrv-restart "$bin"/* "$program"
 
 # A power cycle: every program ends, then the first one starts the prefix and
 # its auto-start services again.

@@ -28,8 +28,8 @@ bool ReadWholeFile(const std::wstring& path, std::vector<char>& bytes) noexcept
            (ReadFile(file.get(), bytes.data(), size.LowPart, &read, nullptr) && read == size.LowPart);
 }
 
-// Copies the driver into place unless the same file is already there: a
-// driver that runs keeps its file open.
+// Copies the driver into place unless the same file is already there (the
+// driver may be running from it).
 bool PlaceDriverFile(const std::wstring& source, const std::wstring& target) noexcept
 {
     std::vector<char> built, placed;

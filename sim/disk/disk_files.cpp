@@ -1,5 +1,7 @@
 #include "disk_files.h"
 
+#include "sim/disk/disk_driver.h"
+
 #include "common/ownership.h"
 
 #include <windows.h>
@@ -145,13 +147,9 @@ bool LoadModelFile(const std::wstring& path, Model& model, std::string& error) n
     }
 }
 
-bool SaveModelFile(const std::wstring& path, const Model& model) noexcept
+bool ReplaceFileWith(const std::wstring& path, const void* data, size_t size) noexcept
 {
     try {
-        std::string text = FormatModel(model);
-        size_t slash = path.find_last_of(L'\\');
-        if (slash != std::wstring::npos && !CreateFolderWithParents(path.substr(0, slash)))
-            return false;
         std::wstring fresh = path + L".new";
         {
             UniqueFileHandle file(CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -159,11 +157,25 @@ bool SaveModelFile(const std::wstring& path, const Model& model) noexcept
             if (!file)
                 return false;
             DWORD written = 0;
-            if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-                written != text.size() || !FlushFileBuffers(file.get()))
+            if (!WriteFile(file.get(), data, static_cast<DWORD>(size), &written, nullptr) || written != size ||
+                !FlushFileBuffers(file.get()))
                 return false;
         }
         return MoveFileExW(fresh.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool SaveModelFile(const std::wstring& path, const Model& model) noexcept
+{
+    try {
+        std::string text = FormatModel(model);
+        size_t slash = path.find_last_of(L'\\');
+        if (slash != std::wstring::npos && !CreateFolderWithParents(path.substr(0, slash)))
+            return false;
+        // The kernel-mode disk stand-in follows every model saved.
+        return ReplaceFileWith(path, text.data(), text.size()) && HandModelToDriver(path, &model);
     } catch (...) {
         return false;
     }

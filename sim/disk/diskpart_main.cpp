@@ -1,5 +1,6 @@
 // Stand-in diskpart.exe: "diskpart /s FILE" runs the script against the disk
 // model of the prefix and exits with diskpart's exit code.
+#include "sim/disk/disk_driver.h"
 #include "sim/disk/disk_files.h"
 #include "sim/disk/diskpart_engine.h"
 
@@ -45,7 +46,7 @@ int Run(int argc, wchar_t** argv)
     Model model;
     std::string error;
     std::wstring modelPath = ModelFilePath();
-    if (!LoadModelFile(modelPath, model, error)) {
+    if (!LoadModelOrClearDriver(modelPath, model, error)) {
         std::printf("The disk model could not be read: %s\n", error.c_str());
         return kDiskpartFatal;
     }

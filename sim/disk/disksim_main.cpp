@@ -4,9 +4,11 @@
 //   disksim files                        every file in the partitions' folders
 //   disksim fail COMMAND [SKIP]          the (SKIP+1)-th run of a diskpart command fails
 //   disksim install-tools                diskpart.exe, powercfg.exe and powrprof.dll into system32
-//                                        (the installer loads that powrprof.dll)
+//                                        (the installer loads that powrprof.dll), the disk driver
+//                                        obrindisk.sys started and handed the model
 //   disksim occupy LETTERS               make drives the model does not know (e.g. "MNOPQ"),
 //   disksim release LETTERS              so that few letters stay free, and take them back
+#include "sim/disk/disk_driver.h"
 #include "sim/disk/disk_files.h"
 
 #include "common/ownership.h"
@@ -77,7 +79,7 @@ std::vector<std::pair<std::string, std::string_view>> FactoryFiles(const Partiti
 bool LoadOrReport(Model& model)
 {
     std::string error;
-    if (LoadModelFile(ModelFilePath(), model, error))
+    if (LoadModelOrClearDriver(ModelFilePath(), model, error))
         return true;
     std::fprintf(stderr, "disksim: %s\n", error.c_str());
     return false;
@@ -245,7 +247,13 @@ int InstallTools()
             return kFailed;
         }
     }
-    return kDone;
+    std::string failed;
+    if (!InstallDiskDriver(here, failed)) {
+        std::fprintf(stderr, "disksim: cannot %s (error %lu)\n", failed.c_str(), GetLastError());
+        return kFailed;
+    }
+    Model model;
+    return !LoadOrReport(model) || SaveOrReport(model) ? kDone : kFailed;
 }
 
 // Letters given as one word ("MNO"); each must be A..Z, without repeats.

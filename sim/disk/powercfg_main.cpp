@@ -1,5 +1,6 @@
 // Stand-in powercfg.exe: "-h off" and "-h on" switch the hibernation state
 // kept in the disk model and are recorded there, in order, for the tests.
+#include "sim/disk/disk_driver.h"
 #include "sim/disk/disk_files.h"
 
 #include <windows.h>
@@ -29,7 +30,7 @@ int Run(int argc, wchar_t** argv)
     Model model;
     std::string error;
     std::wstring path = ModelFilePath();
-    if (!LoadModelFile(path, model, error)) {
+    if (!LoadModelOrClearDriver(path, model, error)) {
         std::printf("The disk model could not be read: %s\n", error.c_str());
         return kInvalidParameters;
     }

@@ -18,44 +18,19 @@
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
-# shellcheck source=../wine/prefix.sh
-. "$root/tests/wine/prefix.sh"
 bin=${1:?usage: restart_shutdown_test.sh BIN_DIR}
-template=${OBRIN_WINE_TEMPLATE:-$root/build/wine-template}
 
-export WINEARCH=win32 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# shellcheck source=../wine/outside.sh
+. "$root/tests/wine/outside.sh"
 
 for program in ObrinService.exe ObrinSwitcher.exe firmsim.exe firmwmi.dll; do
   [ -f "$bin/$program" ] || { echo "missing $bin/$program"; exit 1; }
 done
 
-"$root/tests/wine/template" "$template" || exit 1
-mkdir -p "$root/build/wine-prefixes"
-prefix=$(mktemp -d "$root/build/wine-prefixes/reboot.XXXXXX")
-obrin_copy_prefix "$template" "$prefix" || exit 1
-export WINEPREFIX=$prefix
-mkdir -p "$prefix/drive_c/obrin"
-cp "$bin"/* "$prefix/drive_c/obrin/"
-
-cleanup() {
-  wineserver -k 2>/dev/null
-  wineserver -w 2>/dev/null
-  rm -rf "$prefix"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+outside_prefix reboot "$bin"/*
 
 # The service lives only while a server does; the restart keeps this one.
 wineserver -p600
-
-failures=0
-ok() { echo "ok $*"; }
-fail() { echo "FAIL $*"; failures=$((failures + 1)); }
-
-win() {
-  (cd "$prefix/drive_c/obrin" && timeout -k 5 "${OBRIN_STEP_TIMEOUT:-60}" wine "C:\\obrin\\$1" "${@:2}")
-}
 
 calls() {
   win firmsim.exe calls | tr -d '\r'

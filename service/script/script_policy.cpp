@@ -8,6 +8,8 @@ namespace obrin::script {
 
 namespace {
 
+constexpr std::size_t kUnreadable = std::wstring_view::npos;
+
 // The blanks between the words of a WQL query: WMI's query lexer (Wine's
 // wbemprox, as read) starts a run of white space only at these four, unlike
 // a number's stream extraction.
@@ -16,20 +18,119 @@ constexpr bool IsWqlBlank(wchar_t c) noexcept
     return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n';
 }
 
-std::vector<std::wstring_view> SplitAtWqlBlanks(std::wstring_view text)
+constexpr bool IsDigit(wchar_t c) noexcept
 {
-    std::vector<std::wstring_view> tokens;
+    return c >= L'0' && c <= L'9';
+}
+
+constexpr bool IsNameStart(wchar_t c) noexcept
+{
+    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || c == L'_';
+}
+
+constexpr bool IsNameChar(wchar_t c) noexcept
+{
+    return IsNameStart(c) || IsDigit(c);
+}
+
+// The marks a WQL condition may hold. Any other character outside a string
+// (a vertical tab, "/", "{", a letter beyond ASCII) is refused, so no lexer
+// can find a word boundary that this reading does not see.
+constexpr std::wstring_view kWqlMarks = L"*,=()<>!.-";
+
+template <typename Predicate>
+std::size_t RunEnd(std::wstring_view text, std::size_t start, Predicate isInRun) noexcept
+{
+    while (start < text.size() && isInRun(text[start]))
+        ++start;
+    return start;
+}
+
+// Just past the closing quote of the string that opens at text[start], or
+// kUnreadable: not closed; a NUL inside (WMI receives the text only up to
+// it); or a backslash before a quote, which one reader takes for an escaped
+// quote and another for the end of the string.
+std::size_t QuotedEnd(std::wstring_view text, std::size_t start) noexcept
+{
+    const wchar_t quote = text[start];
+    for (std::size_t i = start + 1; i < text.size(); ++i) {
+        const bool escaped = text[i] == L'\\';
+        if (escaped)
+            ++i;
+        if (i == text.size() || text[i] == L'\0')
+            return kUnreadable;
+        if (text[i] == quote)
+            return escaped ? kUnreadable : i + 1;
+    }
+    return kUnreadable;
+}
+
+// The words of a WQL text as WMI's lexer cuts them: a word ends at a blank
+// or at a mark, a string in quotes is one word whatever it holds. False when
+// the text holds something that cannot be read so.
+bool ReadWqlWords(std::wstring_view text, std::vector<std::wstring_view>& words)
+{
     std::size_t i = 0;
     while (i < text.size()) {
-        while (i < text.size() && IsWqlBlank(text[i]))
-            ++i;
-        const std::size_t start = i;
-        while (i < text.size() && !IsWqlBlank(text[i]))
-            ++i;
-        if (i > start)
-            tokens.push_back(text.substr(start, i - start));
+        const wchar_t c = text[i];
+        std::size_t end = i + 1;
+        if (IsWqlBlank(c)) {
+            i = end;
+            continue;
+        }
+        if (IsNameStart(c))
+            end = RunEnd(text, i, IsNameChar);
+        else if (IsDigit(c))
+            end = RunEnd(text, i, IsDigit);
+        else if (c == L'\'' || c == L'"')
+            end = QuotedEnd(text, i);
+        else if (kWqlMarks.find(c) == std::wstring_view::npos)
+            return false;
+        if (end == kUnreadable)
+            return false;
+        words.push_back(text.substr(i, end - i));
+        i = end;
     }
-    return tokens;
+    return true;
+}
+
+bool IsPropertyListWord(std::wstring_view word) noexcept
+{
+    return IsNameStart(word[0]) || word == L"*" || word == L",";
+}
+
+// Just past a key's value at text[start]: a string in double quotes or a
+// number; kUnreadable for anything else.
+std::size_t KeyValueEnd(std::wstring_view text, std::size_t start) noexcept
+{
+    if (start < text.size() && text[start] == L'"')
+        return QuotedEnd(text, start);
+    const std::size_t end = RunEnd(text, start, IsDigit);
+    return end > start ? end : kUnreadable;
+}
+
+// What may follow the class name in a path: nothing, "=@", "=value", or
+// ".key=value" with more ",key=value". Nothing may come after the keys: a
+// ":" there would make the class a scope of another class's path.
+bool IsKeyPart(std::wstring_view keys) noexcept
+{
+    if (keys.empty() || keys == L"=@")
+        return true;
+    if (keys[0] == L'=')
+        return KeyValueEnd(keys, 1) == keys.size();
+    if (keys[0] != L'.')
+        return false;
+    std::size_t i = 0;
+    for (;;) {
+        const std::size_t nameEnd = RunEnd(keys, i + 1, IsNameChar);
+        if (nameEnd == i + 1 || nameEnd == keys.size() || keys[nameEnd] != L'=')
+            return false;
+        i = KeyValueEnd(keys, nameEnd + 1);
+        if (i == kUnreadable || i == keys.size())
+            return i == keys.size();
+        if (keys[i] != L',')
+            return false;
+    }
 }
 
 bool IsNamespaceWithEitherSeparator(std::wstring_view text) noexcept
@@ -47,13 +148,18 @@ bool IsFirmwareNamespace(std::wstring_view wmiNamespace) noexcept
 bool IsFirmwareQuery(std::wstring_view query) noexcept
 {
     try {
-        const std::vector<std::wstring_view> tokens = SplitAtWqlBlanks(query);
-        if (tokens.size() < 4 || !EqualsNoCase(tokens[0], L"select"))
+        std::vector<std::wstring_view> words;
+        if (!ReadWqlWords(query, words) || words.empty() || !EqualsNoCase(words[0], L"select"))
             return false;
-        for (std::size_t i = 1; i + 1 < tokens.size(); ++i)
-            if (EqualsNoCase(tokens[i], L"from"))
-                return i >= 2 && EqualsNoCase(tokens[i + 1], kFirmwareClass);
-        return false;
+        // Only property names, "*" and "," may come before the first FROM, so
+        // no string or mark can hide where the class name stands.
+        std::size_t from = 1;
+        for (; from < words.size() && !EqualsNoCase(words[from], L"from"); ++from)
+            if (!IsPropertyListWord(words[from]))
+                return false;
+        if (from == 1 || from + 1 >= words.size() || !EqualsNoCase(words[from + 1], kFirmwareClass))
+            return false;
+        return from + 2 == words.size() || EqualsNoCase(words[from + 2], L"where");
     } catch (...) {
         return false;
     }
@@ -83,10 +189,8 @@ bool IsFirmwareObjectPath(std::wstring_view path, std::span<const std::wstring> 
             relative = path.substr(firstMark + 1);
         }
     }
-    if (!EqualsNoCase(relative.substr(0, kFirmwareClass.size()), kFirmwareClass))
-        return false;
-    return relative.size() == kFirmwareClass.size() || relative[kFirmwareClass.size()] == L'.' ||
-           relative[kFirmwareClass.size()] == L'=';
+    return EqualsNoCase(relative.substr(0, kFirmwareClass.size()), kFirmwareClass) &&
+           IsKeyPart(relative.substr(kFirmwareClass.size()));
 }
 
 bool IsFirmwareMethod(std::wstring_view className, std::wstring_view methodName) noexcept

@@ -17,10 +17,17 @@ inline constexpr std::wstring_view kFirmwareClass = L"DualOsMethod";
 inline constexpr std::wstring_view kFirmwareMethod = L"DualOSNotify";
 
 [[nodiscard]] bool IsFirmwareNamespace(std::wstring_view wmiNamespace) noexcept;
-// "select <properties> from DualOsMethod", optionally followed by a clause.
+// "select <properties> from DualOsMethod", optionally followed by a WHERE
+// clause, read as WQL's lexer reads it: words end at blanks and at marks such
+// as "*" or "=", and a quoted string is one word. Strings, numbers and marks
+// other than "*" and "," may not stand before FROM; a text that cannot be
+// read so (an unknown character, an unclosed string, a backslash before a
+// quote) is refused.
 [[nodiscard]] bool IsFirmwareQuery(std::wstring_view query) noexcept;
-// "DualOsMethod", "DualOsMethod.<keys>" or "DualOsMethod=@", optionally behind
-// "\\<server>\root\wmi:" where server is "." or one of localServerNames.
+// "DualOsMethod", "DualOsMethod.<key>=<value>[,<key>=<value>...]",
+// "DualOsMethod=<value>" or "DualOsMethod=@", where a value is a number or a
+// string in double quotes; optionally behind "\\<server>\root\wmi:" where
+// server is "." or one of localServerNames.
 [[nodiscard]] bool IsFirmwareObjectPath(std::wstring_view path, std::span<const std::wstring> localServerNames) noexcept;
 [[nodiscard]] bool IsFirmwareMethod(std::wstring_view className, std::wstring_view methodName) noexcept;
 

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace obrin::script {
 namespace {
+
+using namespace std::literals;
 
 const std::vector<std::wstring> kLocalNames{L"localhost", L"TABLET-7"};
 
@@ -37,17 +40,59 @@ TEST(ScriptPolicy, OnlySelectsFromTheFirmwareClass)
     EXPECT_FALSE(IsFirmwareQuery(L""));
 }
 
+// WQL ends a word at a mark as well as at a blank, and a string in quotes is
+// one word: a "from DualOsMethod" glued to a mark or inside a string does not
+// name the class queried.
+TEST(ScriptPolicy, QueryIsReadAsWqlReadsIt)
+{
+    for (const wchar_t* query : {L"select *from DualOsMethod", L"select*from DualOsMethod",
+                                 L"select InstanceName,Active from DualOsMethod",
+                                 L"select * from DualOsMethod where InstanceName='ACPI\\PNP0C14\\0_0'",
+                                 L"select * from DualOsMethod where(Active=TRUE)",
+                                 L"select * from DualOsMethod where InstanceName=\"a from Win32_Process\""}) {
+        SCOPED_TRACE(testing::Message() << query);
+        EXPECT_TRUE(IsFirmwareQuery(query));
+    }
+    for (const wchar_t* query : {L"select *from Win32_Process where Name=' from DualOsMethod '",
+                                 L"select\t*from\tWin32_Process\twhere\tName='\tfrom\tDualOsMethod'",
+                                 L"select*from Win32_Process where Name=\" from DualOsMethod \"",
+                                 L"SeLeCt Name,Handle FROM win32_process WHERE Name=' FROM dualosmethod'",
+                                 L"select * from(Win32_Process) where Name=' from DualOsMethod'",
+                                 L"select 'x' from DualOsMethod", L"select a.b from DualOsMethod",
+                                 L"select 1from Win32_Process, from DualOsMethod",
+                                 L"select a-from Win32_Process, from DualOsMethod",
+                                 // WQL has no comments: their marks are refused wherever they stand.
+                                 L"select * --\nfrom DualOsMethod", L"select * from /* */ DualOsMethod",
+                                 L"select * from DualOsMethod -- x",
+                                 // Unreadable: unclosed, a quote a reader may take as escaped, a NUL, a character beyond ASCII.
+                                 L"select * from DualOsMethod where Name='x", L"select * from DualOsMethod where Name='a\\' or Name='b'",
+                                 L"select * from DualOsMethod\u00e9", L"select * from\u00a0DualOsMethod",
+                                 L"select * from DualOsMethod where x={Win32_Process}", L"select * from DualOsMethod within 5",
+                                 L"select * from DualOsMethod.Win32_Process"}) {
+        SCOPED_TRACE(testing::Message() << query);
+        EXPECT_FALSE(IsFirmwareQuery(query));
+    }
+    EXPECT_FALSE(IsFirmwareQuery(L"select * from DualOsMethod where Name='a\0'"sv));
+}
+
 TEST(ScriptPolicy, OnlyFirmwareObjectPathsOnThisMachine)
 {
     for (const wchar_t* path : {L"DualOsMethod", L"DualOsMethod.InstanceName=\"ACPI\\\\PNP0C14\\\\0_0\"",
                                 L"dualosmethod=@", L"root\\wmi:DualOsMethod", L"\\\\.\\root\\wmi:DualOsMethod.InstanceName=\"x\"",
-                                L"\\\\tablet-7\\ROOT\\WMI:DualOsMethod.InstanceName=\"x\"", L"//localhost/root/wmi:DualOsMethod"}) {
+                                L"\\\\tablet-7\\ROOT\\WMI:DualOsMethod.InstanceName=\"x\"", L"//localhost/root/wmi:DualOsMethod",
+                                L"DualOsMethod.InstanceName=\"a\\\\\",Index=0", L"DualOsMethod=\"x\"", L"DualOsMethod=7"}) {
         SCOPED_TRACE(testing::Message() << path);
         EXPECT_TRUE(IsFirmwareObjectPath(path, kLocalNames));
     }
     for (const wchar_t* path : {L"Win32_Process", L"Win32_Process.Handle=\"4\"", L"DualOsMethodX", L"DualOsMetho",
                                 L"root\\cimv2:DualOsMethod", L"\\\\otherhost\\root\\wmi:DualOsMethod",
-                                L"\\\\.\\root\\cimv2:DualOsMethod", L"\\\\.\\root\\wmi", L"\\\\.", L"", L":DualOsMethod"}) {
+                                L"\\\\.\\root\\cimv2:DualOsMethod", L"\\\\.\\root\\wmi", L"\\\\.", L"", L":DualOsMethod",
+                                // A ":" behind the keys would make DualOsMethod the scope of another class's path.
+                                L"DualOsMethod.InstanceName=\"x\":Win32_Process.Handle=\"4\"",
+                                L"DualOsMethod.InstanceName=\"x\\\":Win32_Process.Handle=\\\"4\"",
+                                L"DualOsMethod=@:Win32_Process", L"DualOsMethod.InstanceName='x'",
+                                L"DualOsMethod. InstanceName=\"x\"", L"DualOsMethod.InstanceName=\"x", L"DualOsMethod.=\"x\"",
+                                L"DualOsMethod.InstanceName=\"x\",", L"DualOsMethod="}) {
         SCOPED_TRACE(testing::Message() << path);
         EXPECT_FALSE(IsFirmwareObjectPath(path, kLocalNames));
     }

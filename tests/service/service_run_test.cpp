@@ -3,6 +3,7 @@
 // recorder in place of ObrinSwitcher.exe.
 #include "common/ownership.h"
 #include "common/registry_names.h"
+#include "service/script/script_client.h"
 #include "switcher/client/dualos_client.h"
 #include "tests/support/firmware_fixture.h"
 #include "tests/support/test_support.h"
@@ -242,6 +243,23 @@ TEST_F(ServiceRun, ScriptThroughThePipeReachesTheFirmware)
     const std::vector<std::string> calls = FirmsimCalls();
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls.back(), "0x00000018 0x00000000");
+}
+
+// Any local user reaches the LocalSystem service through the pipe. WQL ends a
+// word at "*" too and reads a quoted string as one word, so this query is one
+// of Win32_Process whatever its string holds: refused, and nothing after it runs.
+TEST_F(ServiceRun, QueryOfAnotherClassIsRefusedAndEndsTheScript)
+{
+    ASSERT_EQ(Install(), 0u);
+    script::CScriptClient client;
+    ASSERT_TRUE(client.Connect()) << GetLastError();
+    ASSERT_TRUE(client.Send(L"[100=root\\wmi,0,][101=4,3,0,]"
+                            L"[102=select *from Win32_Process where Name=' from DualOsMethod ',16,][200=-1,][0=after,1,]"));
+    script::ScriptVariables results;
+    ASSERT_TRUE(client.Receive(results));
+    EXPECT_EQ(results[L"WMIS_HRESULT"], L"-2147217405");
+    EXPECT_EQ(results[L"WMIS_ActionIndex"], L"2");
+    EXPECT_EQ(results.count(L"after"), 0u);
 }
 
 TEST_F(ServiceRun, StopStaysPendingWhileUnpinningRuns)

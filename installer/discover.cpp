@@ -13,6 +13,7 @@
 #include <vector>
 
 using obrin::ComInit;
+using obrin::ComPtr;
 using obrin::UniqueVariant;
 
 namespace {
@@ -29,9 +30,9 @@ constexpr DWORD kMaxLayoutEntries =
 enum class Read { Value, Null, Failed };
 
 // The property converted to `type`; null and empty read as absent.
-Read ReadAs(IDiskQueryObject& object, const wchar_t* property, VARTYPE type, UniqueVariant& variant) noexcept
+Read ReadAs(IWbemClassObject& object, const wchar_t* property, VARTYPE type, UniqueVariant& variant) noexcept
 {
-    if (FAILED(object.Get(property, variant.put())))
+    if (FAILED(object.Get(property, 0, variant.put(), nullptr, nullptr)))
         return Read::Failed;
     if (variant->vt == VT_NULL || variant->vt == VT_EMPTY)
         return Read::Null;
@@ -40,7 +41,7 @@ Read ReadAs(IDiskQueryObject& object, const wchar_t* property, VARTYPE type, Uni
     return Read::Value;
 }
 
-Read ReadString(IDiskQueryObject& object, const wchar_t* property, std::wstring& value) noexcept
+Read ReadString(IWbemClassObject& object, const wchar_t* property, std::wstring& value) noexcept
 {
     UniqueVariant variant;
     const Read read = ReadAs(object, property, VT_BSTR, variant);
@@ -49,7 +50,7 @@ Read ReadString(IDiskQueryObject& object, const wchar_t* property, std::wstring&
     return read;
 }
 
-Read ReadUInt32(IDiskQueryObject& object, const wchar_t* property, uint32_t& value) noexcept
+Read ReadUInt32(IWbemClassObject& object, const wchar_t* property, uint32_t& value) noexcept
 {
     UniqueVariant variant;
     const Read read = ReadAs(object, property, VT_UI4, variant);
@@ -58,10 +59,10 @@ Read ReadUInt32(IDiskQueryObject& object, const wchar_t* property, uint32_t& val
     return read;
 }
 
-bool IsNull(IDiskQueryObject& object, const wchar_t* property) noexcept
+bool IsNull(IWbemClassObject& object, const wchar_t* property) noexcept
 {
     UniqueVariant variant;
-    return SUCCEEDED(object.Get(property, variant.put())) && variant->vt == VT_NULL;
+    return SUCCEEDED(object.Get(property, 0, variant.put(), nullptr, nullptr)) && variant->vt == VT_NULL;
 }
 
 void CopyTruncated(wchar_t* target, size_t capacity, const std::wstring& source) noexcept
@@ -73,53 +74,53 @@ void CopyTruncated(wchar_t* target, size_t capacity, const std::wstring& source)
 
 // Returns the disk's index and device path when one of its logical disks is
 // the system drive. Query failures end the level they belong to.
-bool FindSystemDisk(IDiskQueries& queries, CDiskInfo& info, const std::wstring& systemDrive) noexcept
+bool FindSystemDisk(CDiskQueries& queries, CDiskInfo& info, const std::wstring& systemDrive) noexcept
 {
-    std::unique_ptr<IDiskQueryResult> disks;
+    ComPtr<IEnumWbemClassObject> disks;
     if (FAILED(queries.ExecQuery(L"Select * from Win32_DiskDrive", disks)))
         return false;
     for (;;) {
-        std::unique_ptr<IDiskQueryObject> disk;
-        if (disks->Next(disk) != S_OK)
+        ComPtr<IWbemClassObject> disk;
+        if (NextObject(*disks.get(), disk) != S_OK)
             return false;
         std::wstring diskId;
-        const Read diskIdRead = ReadString(*disk, L"DeviceID", diskId);
+        const Read diskIdRead = ReadString(*disk.get(), L"DeviceID", diskId);
         if (diskIdRead == Read::Failed)
             return false;
         if (diskIdRead == Read::Null)
             continue;
 
-        std::unique_ptr<IDiskQueryResult> partitions;
+        ComPtr<IEnumWbemClassObject> partitions;
         if (FAILED(queries.ExecQuery(L"Associators of {Win32_DiskDrive.DeviceID='" + diskId +
                                          L"'} where AssocClass=Win32_DiskDriveToDiskPartition",
                                      partitions)))
             return false;
         for (;;) {
-            std::unique_ptr<IDiskQueryObject> partition;
-            if (partitions->Next(partition) != S_OK)
+            ComPtr<IWbemClassObject> partition;
+            if (NextObject(*partitions.get(), partition) != S_OK)
                 break;
             std::wstring partitionId;
-            if (ReadString(*partition, L"DeviceID", partitionId) != Read::Value)
+            if (ReadString(*partition.get(), L"DeviceID", partitionId) != Read::Value)
                 continue;
 
-            std::unique_ptr<IDiskQueryResult> logicalDisks;
+            ComPtr<IEnumWbemClassObject> logicalDisks;
             if (FAILED(queries.ExecQuery(L"Associators of {Win32_DiskPartition.DeviceID='" + partitionId +
                                              L"'} where AssocClass=Win32_LogicalDiskToPartition",
                                          logicalDisks)))
                 break;
             for (;;) {
-                std::unique_ptr<IDiskQueryObject> logicalDisk;
-                if (logicalDisks->Next(logicalDisk) != S_OK)
+                ComPtr<IWbemClassObject> logicalDisk;
+                if (NextObject(*logicalDisks.get(), logicalDisk) != S_OK)
                     break;
                 std::wstring drive;
-                if (ReadString(*logicalDisk, L"DeviceID", drive) != Read::Value)
+                if (ReadString(*logicalDisk.get(), L"DeviceID", drive) != Read::Value)
                     continue;
                 if (_wcsicmp(drive.c_str(), systemDrive.c_str()) != 0)
                     continue;
 
                 CopyTruncated(info.systemDrive, 4, systemDrive);
                 uint32_t index = 0;
-                if (ReadUInt32(*disk, L"Index", index) == Read::Value)
+                if (ReadUInt32(*disk.get(), L"Index", index) == Read::Value)
                     info.diskIndex = index;
                 CopyTruncated(info.diskDevicePath, 64, diskId);
                 return true;
@@ -131,11 +132,11 @@ bool FindSystemDisk(IDiskQueries& queries, CDiskInfo& info, const std::wstring& 
 // Reads the GPT layout: EFI and Android partitions by type; partitions of
 // other types that are hidden get bit 63 instead of bit 62 for the volume
 // walk, so that their volumes show up without a letter. Returns those.
-std::vector<uint32_t> ReadLayoutAndUnhide(IDiskQueries& queries, CDiskInfo& info) noexcept
+std::vector<uint32_t> ReadLayoutAndUnhide(CDiskInfo& info) noexcept
 {
     std::vector<uint32_t> unhidden;
     std::vector<unsigned char> buffer(kLayoutBufferSize, 0);
-    if (!queries.DeviceControl(info.diskDevicePath, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, buffer.data(), kLayoutBufferSize))
+    if (!DiskDeviceControl(info.diskDevicePath, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, buffer.data(), kLayoutBufferSize))
         return unhidden;
 
     GUID efiType = {};
@@ -163,44 +164,44 @@ std::vector<uint32_t> ReadLayoutAndUnhide(IDiskQueries& queries, CDiskInfo& info
     return unhidden;
 }
 
-bool ReadPartitionNumber(IDiskQueries& queries, const wchar_t* path, uint32_t& partition) noexcept
+bool ReadPartitionNumber(const wchar_t* path, uint32_t& partition) noexcept
 {
     STORAGE_DEVICE_NUMBER number = {};
-    if (!queries.DeviceControl(path, IOCTL_STORAGE_GET_DEVICE_NUMBER, &number, sizeof(number)))
+    if (!DiskDeviceControl(path, IOCTL_STORAGE_GET_DEVICE_NUMBER, &number, sizeof(number)))
         return false;
     partition = number.PartitionNumber;
     return true;
 }
 
-void WalkVolumes(IDiskQueries& queries, CDiskInfo& info) noexcept
+void WalkVolumes(CDiskQueries& queries, CDiskInfo& info) noexcept
 {
-    std::unique_ptr<IDiskQueryResult> volumes;
+    ComPtr<IEnumWbemClassObject> volumes;
     if (FAILED(queries.ExecQuery(L"SELECT * FROM Win32_Volume", volumes)))
         return;
     for (;;) {
-        std::unique_ptr<IDiskQueryObject> volume;
-        if (volumes->Next(volume) != S_OK)
+        ComPtr<IWbemClassObject> volume;
+        if (NextObject(*volumes.get(), volume) != S_OK)
             return;
 
         std::wstring volumePath;
-        if (ReadString(*volume, L"DeviceID", volumePath) == Read::Value && volumePath.size() > 63)
+        if (ReadString(*volume.get(), L"DeviceID", volumePath) == Read::Value && volumePath.size() > 63)
             volumePath.resize(63);
         if (!volumePath.empty() && volumePath.back() == L'\\')
             volumePath.pop_back();
 
         VOLUME_DISK_EXTENTS extents = {};
         const bool onSystemDisk =
-            queries.DeviceControl(volumePath.c_str(), IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, &extents, sizeof(extents)) &&
+            DiskDeviceControl(volumePath.c_str(), IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, &extents, sizeof(extents)) &&
             extents.Extents[0].DiskNumber == info.diskIndex;
-        if (onSystemDisk && IsNull(*volume, L"FreeSpace"))
+        if (onSystemDisk && IsNull(*volume.get(), L"FreeSpace"))
             continue;
 
         std::wstring letter;
-        if (ReadString(*volume, L"DriveLetter", letter) == Read::Value &&
+        if (ReadString(*volume.get(), L"DriveLetter", letter) == Read::Value &&
             _wcsicmp(letter.c_str(), info.systemDrive) == 0) {
             const std::wstring systemDevice = std::wstring(L"\\\\.\\") + info.systemDrive;
             uint32_t partition = 0;
-            if (ReadPartitionNumber(queries, systemDevice.c_str(), partition))
+            if (ReadPartitionNumber(systemDevice.c_str(), partition))
                 info.windowsPartition = partition;
             continue;
         }
@@ -209,16 +210,16 @@ void WalkVolumes(IDiskQueries& queries, CDiskInfo& info) noexcept
         // partition numbers belong to that disk, not to the one the scripts
         // select, so only the system disk's volumes count.
         std::wstring label;
-        if (!onSystemDisk || ReadString(*volume, L"Label", label) != Read::Value)
+        if (!onSystemDisk || ReadString(*volume.get(), L"Label", label) != Read::Value)
             continue;
         uint32_t partition = 0;
         if (_wcsicmp(label.c_str(), L"ANDROID") == 0) {
             info.androidPresent = 1;
-            if (ReadPartitionNumber(queries, volumePath.c_str(), partition))
+            if (ReadPartitionNumber(volumePath.c_str(), partition))
                 info.androidPartition = partition;
         } else if (_wcsicmp(label.c_str(), L"ASOS") == 0) {
             info.asosPresent = 1;
-            if (ReadPartitionNumber(queries, volumePath.c_str(), partition))
+            if (ReadPartitionNumber(volumePath.c_str(), partition))
                 info.asosPartition = partition;
         }
     }
@@ -238,18 +239,18 @@ int Discover(CDiskInfo& info) noexcept
     ComInit com;
     if (FAILED(com.result()))
         return 0;
-    std::unique_ptr<IDiskQueries> queries = CreateDiskQueries();
-    if (!queries || FAILED(queries->Connect()))
+    CDiskQueries queries;
+    if (FAILED(queries.Connect()))
         return 0;
 
     // A Windows PE session runs from X:; the installed Windows is then C:.
     if (_wcsicmp(systemDrive.c_str(), L"X:") == 0)
         systemDrive[0] = L'C';
-    if (!FindSystemDisk(*queries, info, systemDrive))
+    if (!FindSystemDisk(queries, info, systemDrive))
         return 0;
 
-    const std::vector<uint32_t> unhidden = ReadLayoutAndUnhide(*queries, info);
-    WalkVolumes(*queries, info);
+    const std::vector<uint32_t> unhidden = ReadLayoutAndUnhide(info);
+    WalkVolumes(queries, info);
     ApplyAndroidFinalCheck(info);
     for (uint32_t partition : unhidden)
         (void)RunDiskpartScript(scripts::HidePartition(info.diskIndex, partition).c_str(), scripts::kTestAndroidFile,
@@ -261,10 +262,8 @@ bool ReadPartitionPlaces(const CDiskInfo& info, std::vector<PartitionPlace>& pla
 {
     try {
         places.clear();
-        std::unique_ptr<IDiskQueries> queries = CreateDiskQueries();
         std::vector<unsigned char> buffer(kLayoutBufferSize, 0);
-        if (!queries ||
-            !queries->DeviceControl(info.diskDevicePath, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, buffer.data(), kLayoutBufferSize))
+        if (!DiskDeviceControl(info.diskDevicePath, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, buffer.data(), kLayoutBufferSize))
             return false;
         const auto* layout = reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(buffer.data());
         const DWORD count = layout->PartitionCount < kMaxLayoutEntries ? layout->PartitionCount : kMaxLayoutEntries;

@@ -30,7 +30,7 @@ constexpr int kDone = 0;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
-constexpr const wchar_t* kPowrprofUsers[] = {L"ObrinInstaller.exe", L"ObrinInstallerSimDisk.exe"};
+constexpr const wchar_t* kPowrprofUsers[] = {L"ObrinInstaller.exe"};
 
 int Usage()
 {

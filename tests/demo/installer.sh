@@ -1,6 +1,7 @@
-# Demo stage: ObrinInstaller (its build over the stand-in disk) installs the
-# Android side on a standard disk and removes it again; the layout is shown
-# before, between and after. Sourced by tests/demo/run.
+# Demo stage: ObrinInstaller, the program that ships, installs the Android side
+# on a standard stand-in disk and removes it again; it finds the disk through
+# the disk WMI classes and the disk driver as it would on Windows. The layout
+# is shown before, between and after. Sourced by tests/demo/run.
 
 show_layout() {
   echo "\$ disksim show"
@@ -19,19 +20,19 @@ demo_installer() {
   # service needs it to start.
   [ -x "$prefix/drive_c/obrin/firmsim.exe" ] && run_expect 0 firmsim.exe install
   show_layout
-  run_expect 19 ObrinInstallerSimDisk.exe -check-dualos
+  run_expect 19 ObrinInstaller.exe -check-dualos
 
   step "Installer: install (shrink Windows, create ANDROID and ASOS, copy the boot files, start the service)"
-  OBRIN_DEMO_STEP_TIMEOUT=300 run_expect 0 ObrinInstallerSimDisk.exe -install-dualos
+  OBRIN_DEMO_STEP_TIMEOUT=300 run_expect 0 ObrinInstaller.exe -install-dualos
   show_layout
   show_service_state
-  run_expect 0 ObrinInstallerSimDisk.exe -check-dualos
+  run_expect 0 ObrinInstaller.exe -check-dualos
 
   step "Installer: uninstall (delete both partitions, grow Windows, remove the boot files and the service)"
-  OBRIN_DEMO_STEP_TIMEOUT=300 run_expect 0 ObrinInstallerSimDisk.exe -uninstall-dualos
+  OBRIN_DEMO_STEP_TIMEOUT=300 run_expect 0 ObrinInstaller.exe -uninstall-dualos
   show_layout
   show_service_state
-  run_expect 19 ObrinInstallerSimDisk.exe -check-dualos
-  run_expect 2 ObrinInstallerSimDisk.exe
+  run_expect 19 ObrinInstaller.exe -check-dualos
+  run_expect 2 ObrinInstaller.exe
   return 0
 }

@@ -361,7 +361,7 @@ TEST_F(DiskDriver, AnswersFollowEveryStepOfAnInstallAndAnUninstall)
         {"hide ANDROID with its type", scripts::HideAndroidWithType(0, L"N:"), false},
         {"unhide ASOS for discovery", scripts::UnhidePartition(0, 6), false},
         {"hide ASOS again", scripts::HidePartition(0, 6), false},
-        {"delete both partitions", scripts::DeleteAndroidPartitions(0, true, 5, true, 6), false},
+        {"delete both partitions", scripts::DeleteAndroidPartitions(0, {5, 6}), false},
         {"extend Windows", scripts::ExtendPartition(0, 4), false},
         {"assign the EFI letter", scripts::AssignLetter(0, 2, L"M:"), false},
         {"remove the boot folders", scripts::RemoveBootFolders(L"M:"), true},

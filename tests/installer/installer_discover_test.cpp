@@ -144,6 +144,21 @@ TEST_F(Discovery, FieldsOfAnEarlierRunStayInTheRecord)
     EXPECT_STREQ(info.efiLetter, L"M:") << "discovery does not touch the letters";
 }
 
+// The program that ships finds the system disk of every machine and no
+// installation on any of them, the removable "ASOS" and "ANDROID" disks too.
+TEST_F(Discovery, CheckOnEveryMachineFindsNoInstallation)
+{
+    for (std::string_view variant : disksim::MachineVariantNames()) {
+        const std::string name(variant);
+        SCOPED_TRACE(name);
+        ResetMachine(name.c_str());
+        CDiskInfo info = {};
+        ASSERT_EQ(Discover(info), 1);
+        EXPECT_EQ(info.diskIndex, name == "system-disk-1" ? 1u : 0u);
+        EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(19));
+    }
+}
+
 TEST_F(Discovery, FreeLettersComeFromMToZInOrder)
 {
     ResetMachine("standard");

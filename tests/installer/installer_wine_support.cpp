@@ -64,7 +64,7 @@ std::optional<DWORD> RunBounded(const std::wstring& commandLine, DWORD timeoutMs
 
 std::optional<DWORD> RunInstaller(const std::wstring& arguments)
 {
-    return RunBounded(L"\"" + ProgramDirectory() + L"ObrinInstallerSimDisk.exe\" " + arguments);
+    return RunBounded(L"\"" + ProgramDirectory() + L"ObrinInstaller.exe\" " + arguments);
 }
 
 std::optional<DWORD> Disksim(const std::wstring& arguments)
@@ -80,6 +80,8 @@ std::optional<DWORD> Firmsim(const std::wstring& arguments)
 void ResetMachine(const char* variant)
 {
     const std::wstring name(variant, variant + strlen(variant));
+    // The locator in place serves the disk classes; the driver the I/O controls.
+    ASSERT_EQ(Firmsim(L"install"), std::optional<DWORD>(0));
     ASSERT_EQ(Disksim(L"init " + name), std::optional<DWORD>(0));
     ASSERT_EQ(Disksim(L"install-tools"), std::optional<DWORD>(0));
 }

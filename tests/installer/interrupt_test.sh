@@ -17,7 +17,7 @@ root=$(cd "$here/../.." && pwd)
 # shellcheck source=../wine/prefix.sh
 . "$root/tests/wine/prefix.sh"
 bin=${1:?usage: interrupt_test.sh BIN_DIR [INSTALLER]}
-installer=${2:-ObrinInstallerSimDisk.exe}
+installer=${2:-ObrinInstaller.exe}
 template=${OBRIN_WINE_TEMPLATE:-$root/build/wine-template}
 jobs=${OBRIN_INTERRUPT_JOBS:-4}
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/ownership.h"
+#include "tests/support/com_environment.h"
 #include "tests/support/firmware_fixture.h"
 
 namespace {
@@ -26,20 +27,7 @@ using Objects = std::vector<ComPtr<IWbemClassObject>>;
 constexpr wchar_t kDrive0[] = L"\\\\.\\PHYSICALDRIVE0";
 constexpr unsigned long long kMb = 1024ull * 1024ull;
 
-class ComEnvironment : public testing::Environment {
-public:
-    void SetUp() override
-    {
-        ASSERT_EQ(m_com.result(), S_OK);
-        ASSERT_EQ(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY,
-                                       RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_SECURE_REFS, nullptr),
-                  S_OK);
-    }
-
-private:
-    obrin::ComInit m_com{COINIT_MULTITHREADED};
-};
-[[maybe_unused]] testing::Environment* const g_environment = testing::AddGlobalTestEnvironment(new ComEnvironment);
+[[maybe_unused]] testing::Environment* const g_environment = testing::AddGlobalTestEnvironment(new obrin::test::ComEnvironment);
 
 std::string Text(const std::wstring& wide)
 {

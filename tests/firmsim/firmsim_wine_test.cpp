@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/ownership.h"
+#include "tests/support/com_environment.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -185,19 +186,13 @@ std::string Calls()
     return RunFirmsim(L"calls").out;
 }
 
-class FirmsimEnvironment : public testing::Environment {
+class FirmsimEnvironment : public obrin::test::ComEnvironment {
 public:
     void SetUp() override
     {
-        ASSERT_EQ(m_com.result(), S_OK);
-        ASSERT_EQ(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT_PRIVACY,
-                                       RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_SECURE_REFS, nullptr),
-                  S_OK);
+        ComEnvironment::SetUp();
         Firmsim(L"install");
     }
-
-private:
-    obrin::ComInit m_com{COINIT_MULTITHREADED};
 };
 
 [[maybe_unused]] testing::Environment* const g_environment = testing::AddGlobalTestEnvironment(new FirmsimEnvironment);

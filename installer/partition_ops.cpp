@@ -146,9 +146,9 @@ bool AndroidPartitionsGone(CDiskInfo& info) noexcept
 {
     if (!Discover(info) || info.androidFound == 1 || info.asosPresent == 1)
         return false;
-    std::vector<PartitionPlace> places;
     if (info.createdCount == 0)
         return true;
+    std::vector<PartitionPlace> places;
     if (!ReadPartitionPlaces(info, places))
         return false;
     for (uint32_t i = 0; i < info.createdCount; ++i) {

@@ -50,7 +50,7 @@ HRESULT NextObject(IEnumWbemClassObject& objects, ComPtr<IWbemClassObject>& obje
     const HRESULT hr = objects.Next(WBEM_INFINITE, 1, object.put(), &returned);
     if (FAILED(hr))
         return hr;
-    return returned == 0 ? WBEM_S_FALSE : S_OK;
+    return returned == 0 ? static_cast<HRESULT>(WBEM_S_FALSE) : S_OK;
 }
 
 BOOL DiskDeviceControl(const wchar_t* path, DWORD ioControlCode, void* output, DWORD outputSize) noexcept

@@ -9,7 +9,6 @@ namespace obrin::disksim {
 
 namespace {
 
-constexpr uint64_t kBytesPerMb = 1024ull * 1024ull;
 
 // Fixed GUIDs of this machine's disks and partitions, in the family of its
 // volume GUIDs (VolumeGuidPath).

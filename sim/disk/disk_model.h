@@ -16,6 +16,9 @@
 
 namespace obrin::disksim {
 
+// The model's unit, in the bytes Windows reports offsets and sizes in.
+inline constexpr uint64_t kBytesPerMb = 1024ull * 1024ull;
+
 // GPT partition types, lower case without braces (the form the model stores).
 inline constexpr std::string_view kTypeEfi = "c12a7328-f81f-11d2-ba4b-00a0c93ec93b";
 inline constexpr std::string_view kTypeMsr = "e3c9e316-0b5c-4db8-817d-f92df00215ae";

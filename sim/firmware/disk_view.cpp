@@ -10,10 +10,10 @@ namespace {
 
 using obrin::disksim::Disk;
 using obrin::disksim::EqualsNoCase;
+using obrin::disksim::kBytesPerMb;
 using obrin::disksim::Model;
 using obrin::disksim::Partition;
 
-constexpr uint64_t kBytesPerMb = 1024ull * 1024ull;
 constexpr uint64_t kSectorBytes = 512;
 constexpr std::string_view kCimNamespace = "root\\cimv2";
 

@@ -10,7 +10,7 @@
 namespace obrin::disksim {
 namespace {
 
-constexpr uint64_t kMb = 1024ull * 1024ull;
+constexpr uint64_t kMb = obrin::disksim::kBytesPerMb;
 
 Model Machine(std::string_view name)
 {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/ownership.h"
+#include "sim/disk/disk_model.h"
 #include "tests/support/com_environment.h"
 #include "tests/support/firmware_fixture.h"
 
@@ -25,7 +26,7 @@ using obrin::test::ProgramDirectory;
 using Objects = std::vector<ComPtr<IWbemClassObject>>;
 
 constexpr wchar_t kDrive0[] = L"\\\\.\\PHYSICALDRIVE0";
-constexpr unsigned long long kMb = 1024ull * 1024ull;
+constexpr uint64_t kMb = obrin::disksim::kBytesPerMb;
 
 [[maybe_unused]] testing::Environment* const g_environment = testing::AddGlobalTestEnvironment(new obrin::test::ComEnvironment);
 

@@ -41,7 +41,7 @@ static_assert(sizeof(VOLUME_DISK_EXTENTS) == kExtentsSize);
 
 constexpr uint32_t kPartitionStyleGpt = 1;
 constexpr uint32_t kFileDeviceDisk = 7;
-constexpr uint64_t kMb = 1024ull * 1024ull;
+constexpr uint64_t kMb = obrin::disksim::kBytesPerMb;
 // What discovery passes: the header and room for 129 entries.
 constexpr DWORD kDiscoveryLayoutBytes = 18624;
 

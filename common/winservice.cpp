@@ -196,8 +196,14 @@ bool CWinService::Stop(SERVICE_STATUS* status) noexcept
         SERVICE_STATUS* record = status ? status : &local;
         const bool requested = ControlService(service.get(), SERVICE_CONTROL_STOP, record) != FALSE;
         RecordLastError();
-        if (requested)
-            state = WaitForState(service.get(), SERVICE_STOP_PENDING, record);
+        const DWORD controlError = m_lastError;
+        // A refused control leaves the service as it was, but a stop handler
+        // that outlasts the manager's wait for its answer
+        // (ERROR_SERVICE_REQUEST_TIMEOUT), or a process that ends before it
+        // answers, is a stop under way all the same: the state decides.
+        state = WaitForState(service.get(), SERVICE_STOP_PENDING, record);
+        if (!requested && state != SERVICE_STOPPED)
+            m_lastError = controlError;
     }
     const bool stopped = state == SERVICE_STOPPED;
     if (!stopped)

@@ -1,7 +1,8 @@
 // A service for testing the service controller: it registers as OBRINSERVICE
 // and lingers in START_PENDING and STOP_PENDING for as long as the test asks
 // in HKLM\SOFTWARE\ObrinTest\SlowService (StartDelayMs, StartWaitHintMs,
-// StopDelayMs; read at each start).
+// StopDelayMs, and HandlerDelayMs: how long the stop control's handler blocks
+// before it answers; read at each start).
 #include "common/ownership.h"
 #include "common/winservice.h"
 
@@ -15,6 +16,7 @@ SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
 HANDLE g_stopRequested = nullptr;
 DWORD g_checkpoint = 1;
 bool g_refuseStop = false;
+DWORD g_handlerDelayMs = 0;
 
 DWORD ReadSetting(const wchar_t* name, DWORD fallback)
 {
@@ -42,6 +44,7 @@ DWORD WINAPI Handler(DWORD control, DWORD, LPVOID, LPVOID)
     if (control != SERVICE_CONTROL_STOP || g_refuseStop)
         return ERROR_CALL_NOT_IMPLEMENTED;
     Report(SERVICE_STOP_PENDING, 30000);
+    Sleep(g_handlerDelayMs);
     SetEvent(g_stopRequested);
     return NO_ERROR;
 }
@@ -54,6 +57,7 @@ void WINAPI SlowServiceMain(DWORD, LPWSTR*)
     obrin::UniqueHandle stopRequested(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     g_stopRequested = stopRequested.get();
     g_refuseStop = ReadSetting(L"RefuseStop", 0) != 0;
+    g_handlerDelayMs = ReadSetting(L"HandlerDelayMs", 0);
     Report(SERVICE_START_PENDING, ReadSetting(L"StartWaitHintMs", 30000));
     Sleep(ReadSetting(L"StartDelayMs", 0));
     Report(SERVICE_RUNNING, 0);

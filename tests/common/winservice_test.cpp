@@ -219,6 +219,25 @@ TEST_F(WinServiceTest, WaitForStateGivesUpAfterReportedHintAndReturnsPending)
     EXPECT_GE(status.dwCheckPoint, 1u);
 }
 
+// A stop handler that blocks longer than the manager waits for its answer
+// (10 s under Wine, 30 s on Windows) makes ControlService fail with
+// ERROR_SERVICE_REQUEST_TIMEOUT while the stop goes on: Stop waits for it.
+// (A stop the service refuses fails: the installer's tests cover that.)
+TEST_F(WinServiceTest, StopOutlastingTheManagersWaitForItsHandlerSucceeds)
+{
+    const wchar_t* settings = L"SOFTWARE\\ObrinTest\\SlowService";
+    const DWORD handlerDelayMs = 12000;
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, settings, L"HandlerDelayMs", REG_DWORD, &handlerDelayMs,
+                    sizeof(handlerDelayMs));
+    CreateSlowService();
+    ASSERT_TRUE(GetWinService().Start(nullptr));
+    const LogTail log;
+    EXPECT_TRUE(GetWinService().Stop(nullptr)) << GetWinService().LastError();
+    EXPECT_EQ(RawServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(log.NewText(), "");
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, settings, L"HandlerDelayMs");
+}
+
 TEST_F(WinServiceTest, ControlUserCodeOnStoppedServiceLogsUnknownWithCode)
 {
     CreateSlowService();

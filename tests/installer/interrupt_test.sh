@@ -10,7 +10,8 @@
 #
 # Prints "ok ..." or "FAIL ..." per check and exits 1 when any failed.
 # Kill points run side by side in prefixes of their own (OBRIN_INTERRUPT_JOBS,
-# default 4): most of a run is waiting.
+# default 4): most of a run is waiting. OBRIN_INTERRUPT_POINTS (e.g.
+# "install-11 uninstall-3") runs only those points.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -55,15 +56,23 @@ copy_of() {
   mkdir -p "$2" && obrin_copy_prefix "$1" "$2" && start_prefix "$2"
 }
 
+# The installer's log in prefix $1 after its first $2 lines, indented.
+installer_log() {
+  local log=$1/drive_c/obrin/DUALOSLOG.log
+  [ -f "$log" ] && tail -n +"$(($2 + 1))" "$log" | tr -d '\r' | sed 's/^/    /'
+}
+
 # Runs the installer with option $2 in prefix $1 and checks its exit code.
 expect_exit() {
-  local p=$1 option=$2 expected=$3 label=$4 rc
+  local p=$1 option=$2 expected=$3 label=$4 rc logged=0
+  [ -f "$p/drive_c/obrin/DUALOSLOG.log" ] && logged=$(wc -l <"$p/drive_c/obrin/DUALOSLOG.log")
   in_prefix "$p" "$installer" "$option" >/dev/null 2>&1
   rc=$?
   if [ "$rc" = "$expected" ]; then
     echo "ok $label: $option exits $rc"
   else
-    echo "FAIL $label: $option exits $rc, expected $expected"
+    echo "FAIL $label: $option exits $rc, expected $expected; the installer logged:"
+    installer_log "$p" "$logged"
   fi
 }
 
@@ -129,14 +138,17 @@ rm -rf "$restart"
 
 # One kill point: flow $1 cut off after child run $2.
 kill_point() {
-  local flow=$1 point=$2 from p label output
+  local flow=$1 point=$2 from p label output logged
   label="$flow cut off after child run $point"
   [ "$flow" = install ] && from=$original || from=$installed
   p=$work/$flow-$point
   copy_of "$from" "$p"
+  logged=0
+  [ -f "$p/drive_c/obrin/DUALOSLOG.log" ] && logged=$(wc -l <"$p/drive_c/obrin/DUALOSLOG.log")
   output=$(in_prefix "$p" installer_probe.exe kill "$point" "$installer" "-$flow-dualos" | tr -d '\r')
   if [ "${output#ended after child run}" = "$output" ]; then
-    echo "FAIL $label: $output"
+    echo "FAIL $label: $output; the installer logged:"
+    installer_log "$p" "$logged"
   else
     stop_prefix "$p"
     start_prefix "$p"
@@ -153,6 +165,13 @@ kill_point() {
 points=()
 for point in $(seq 1 "$install_points"); do points+=("install $point"); done
 for point in $(seq 1 "$uninstall_points"); do points+=("uninstall $point"); done
+if [ -n "${OBRIN_INTERRUPT_POINTS:-}" ]; then
+  chosen=()
+  for entry in "${points[@]}"; do
+    case " $OBRIN_INTERRUPT_POINTS " in *" ${entry/ /-} "*) chosen+=("$entry") ;; esac
+  done
+  points=("${chosen[@]}")
+fi
 for entry in "${points[@]}"; do
   while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do wait -n; done
   # shellcheck disable=SC2086

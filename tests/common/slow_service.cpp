@@ -1,8 +1,10 @@
 // A service for testing the service controller: it registers as OBRINSERVICE
 // and lingers in START_PENDING and STOP_PENDING for as long as the test asks
 // in HKLM\SOFTWARE\ObrinTest\SlowService (StartDelayMs, StartWaitHintMs,
-// StopDelayMs, and HandlerDelayMs: how long the stop control's handler blocks
-// before it answers; read at each start).
+// StopDelayMs; HandlerDelayMs: how long the stop control's handler blocks
+// before it lets the service stop; AnswerDelayMs: when set, the handler
+// reports STOPPED itself, as OBRINSERVICE's does, and answers that much
+// later; read at each start).
 #include "common/ownership.h"
 #include "common/winservice.h"
 
@@ -17,6 +19,7 @@ HANDLE g_stopRequested = nullptr;
 DWORD g_checkpoint = 1;
 bool g_refuseStop = false;
 DWORD g_handlerDelayMs = 0;
+DWORD g_answerDelayMs = 0;
 
 DWORD ReadSetting(const wchar_t* name, DWORD fallback)
 {
@@ -46,6 +49,10 @@ DWORD WINAPI Handler(DWORD control, DWORD, LPVOID, LPVOID)
     Report(SERVICE_STOP_PENDING, 30000);
     Sleep(g_handlerDelayMs);
     SetEvent(g_stopRequested);
+    if (g_answerDelayMs != 0) {
+        Report(SERVICE_STOPPED, 0);
+        Sleep(g_answerDelayMs);
+    }
     return NO_ERROR;
 }
 
@@ -58,6 +65,7 @@ void WINAPI SlowServiceMain(DWORD, LPWSTR*)
     g_stopRequested = stopRequested.get();
     g_refuseStop = ReadSetting(L"RefuseStop", 0) != 0;
     g_handlerDelayMs = ReadSetting(L"HandlerDelayMs", 0);
+    g_answerDelayMs = ReadSetting(L"AnswerDelayMs", 0);
     Report(SERVICE_START_PENDING, ReadSetting(L"StartWaitHintMs", 30000));
     Sleep(ReadSetting(L"StartDelayMs", 0));
     Report(SERVICE_RUNNING, 0);

@@ -75,13 +75,7 @@ TEST_F(ServiceProgram, InstallTwiceThenUninstallTwice)
 TEST_F(ServiceProgram, InstallStartsAnExistingStoppedEntry)
 {
     ExpectExit(RunService(L"-install"), 0);
-    {
-        UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-        UniqueServiceHandle service(OpenServiceW(manager.get(), L"OBRINSERVICE", SERVICE_ALL_ACCESS));
-        SERVICE_STATUS status = {};
-        ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
-    }
-    ASSERT_TRUE(WaitForRawState(SERVICE_STOPPED, 10000));
+    ASSERT_TRUE(StopRawService(10000));
     ExpectExit(RunService(L"-INSTALL"), 0);
     EXPECT_EQ(RawServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
 }

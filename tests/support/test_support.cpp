@@ -242,6 +242,19 @@ bool WaitForRawState(DWORD state, DWORD timeoutMs)
     }
 }
 
+bool StopRawService(DWORD timeoutMs)
+{
+    {
+        UniqueServiceHandle manager = OpenManager();
+        UniqueServiceHandle service(OpenServiceW(manager.get(), OBRIN_SERVICE_NAME, SERVICE_STOP));
+        if (!service)
+            return false;
+        SERVICE_STATUS status = {};
+        ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+    }
+    return WaitForRawState(SERVICE_STOPPED, timeoutMs);
+}
+
 bool RemoveServiceIfPresent(DWORD timeoutMs)
 {
     const DWORD start = GetTickCount();

@@ -62,6 +62,11 @@ private:
 bool RemoveServiceIfPresent(DWORD timeoutMs = 15000);
 // Polls until OBRINSERVICE is in state, up to timeoutMs.
 bool WaitForRawState(DWORD state, DWORD timeoutMs);
+// Sends OBRINSERVICE the stop control and polls until it has stopped. The
+// control's own answer is not asked: under Wine the process can end before
+// its answer reaches the manager (ERROR_BROKEN_PIPE) although the stop went
+// through. True when the service stopped within timeoutMs.
+bool StopRawService(DWORD timeoutMs);
 
 // HKLM\SOFTWARE\Vantrel\VantrelObrin values.
 [[nodiscard]] std::optional<DWORD> ReadShowMsg();

@@ -3,7 +3,6 @@
 // both from the bin folder beside this test program.
 #include "switcher/client/dualos_client.h"
 
-#include "common/ownership.h"
 #include "sim/firmware/state_store.h"
 #include "tests/support/test_support.h"
 
@@ -16,12 +15,12 @@
 
 namespace {
 
-using obrin::UniqueServiceHandle;
 using obrin::test::CountLinesWith;
 using obrin::test::Firmsim;
 using obrin::test::LogTail;
 using obrin::test::RemoveServiceIfPresent;
 using obrin::test::RunProgram;
+using obrin::test::StopRawService;
 using obrin::test::WaitForRawState;
 
 bool RunBounded(const wchar_t* program, const std::wstring& arguments)
@@ -118,13 +117,7 @@ TEST_F(SendCommandThroughService, MissingFirmwareFailsBeforeTheCall)
 // Runs last in the suite: the service stays stopped.
 TEST_F(SendCommandThroughService, StoppedServiceGivesAWin32ErrorAndKeepsThePreset)
 {
-    {
-        UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-        UniqueServiceHandle service(OpenServiceW(manager.get(), L"OBRINSERVICE", SERVICE_ALL_ACCESS));
-        SERVICE_STATUS status = {};
-        ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) << GetLastError();
-    }
-    ASSERT_TRUE(WaitForRawState(SERVICE_STOPPED, 30000));
+    ASSERT_TRUE(StopRawService(30000));
     const LogTail log;
     uint32_t value = 1;
     const HRESULT hr = DualOS_SendCommand(17, value);

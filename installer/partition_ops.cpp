@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -121,6 +122,23 @@ bool AndroidPartitionsInPlace(const CDiskInfo& info) noexcept
     return info.asosPresent == 1 && info.asosPartition == second->number;
 }
 
+// The numbers of the partitions this run's create made that are still on the
+// disk; nullopt when the layout cannot be read.
+std::optional<std::vector<uint32_t>> CreatedPartitionsLeft(const CDiskInfo& info)
+{
+    std::vector<uint32_t> left;
+    std::vector<PartitionPlace> places;
+    if (info.createdCount == 0)
+        return left;
+    if (!ReadPartitionPlaces(info, places))
+        return std::nullopt;
+    for (uint32_t i = 0; i < info.createdCount; ++i) {
+        if (const PartitionPlace* created = FindPlaceAt(places, info.createdOffsets[i]))
+            left.push_back(created->number);
+    }
+    return left;
+}
+
 // What the delete script must remove: what discovery recognised and what this
 // run's create made, each once.
 std::vector<uint32_t> PartitionsToDelete(const CDiskInfo& info)
@@ -130,13 +148,9 @@ std::vector<uint32_t> PartitionsToDelete(const CDiskInfo& info)
         partitions.push_back(info.androidPartition);
     if (info.asosPresent == 1 && (partitions.empty() || partitions[0] != info.asosPartition))
         partitions.push_back(info.asosPartition);
-    std::vector<PartitionPlace> places;
-    if (info.createdCount == 0 || !ReadPartitionPlaces(info, places))
-        return partitions;
-    for (uint32_t i = 0; i < info.createdCount; ++i) {
-        const PartitionPlace* created = FindPlaceAt(places, info.createdOffsets[i]);
-        if (created != nullptr && std::find(partitions.begin(), partitions.end(), created->number) == partitions.end())
-            partitions.push_back(created->number);
+    for (const uint32_t created : CreatedPartitionsLeft(info).value_or(std::vector<uint32_t>{})) {
+        if (std::find(partitions.begin(), partitions.end(), created) == partitions.end())
+            partitions.push_back(created);
     }
     return partitions;
 }
@@ -146,15 +160,9 @@ bool AndroidPartitionsGone(CDiskInfo& info) noexcept
 {
     if (!Discover(info) || info.androidFound == 1 || info.asosPresent == 1)
         return false;
-    if (info.createdCount == 0)
-        return true;
-    std::vector<PartitionPlace> places;
-    if (!ReadPartitionPlaces(info, places))
+    const std::optional<std::vector<uint32_t>> left = CreatedPartitionsLeft(info);
+    if (!left || !left->empty())
         return false;
-    for (uint32_t i = 0; i < info.createdCount; ++i) {
-        if (FindPlaceAt(places, info.createdOffsets[i]) != nullptr)
-            return false;
-    }
     info.createdCount = 0;
     return true;
 }

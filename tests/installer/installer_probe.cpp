@@ -13,6 +13,7 @@
 #include "common/ownership.h"
 #include "common/registry_names.h"
 #include "sim/disk/disk_files.h"
+#include "tests/support/test_support.h"
 
 #include <windows.h>
 #include <winternl.h>
@@ -32,14 +33,6 @@ constexpr int kCannotWatch = 1;
 constexpr int kUsage = 2;
 constexpr int kEndedFirst = 3;
 constexpr DWORD kWatchLimitMs = 600000;
-
-std::wstring ProgramFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length < MAX_PATH ? length : 0);
-    return folder.substr(0, folder.rfind(L'\\') + 1);
-}
 
 DWORD ParentOf(HANDLE process)
 {
@@ -67,7 +60,7 @@ int Kill(unsigned point, const std::wstring& commandLine)
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION started = {};
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                        ProgramFolder().c_str(), &startup, &started))
+                        obrin::test::ProgramDirectory().c_str(), &startup, &started))
         return kCannotWatch;
     UniqueHandle program(started.hProcess);
     UniqueHandle thread(started.hThread);
@@ -215,7 +208,7 @@ int wmain(int argc, wchar_t** argv)
             return State();
         if (argc >= 4 && std::wstring(argv[1]) == L"kill") {
             const unsigned point = static_cast<unsigned>(_wtoi(argv[2]));
-            std::wstring commandLine = L"\"" + ProgramFolder() + argv[3] + L"\"";
+            std::wstring commandLine = L"\"" + obrin::test::ProgramDirectory() + argv[3] + L"\"";
             for (int i = 4; i < argc; ++i)
                 commandLine += std::wstring(L" ") + argv[i];
             if (point == 0)

@@ -63,9 +63,11 @@ struct RegistryValue {
     bool operator==(const RegistryValue&) const = default;
 };
 RegistryValue DwordValue(DWORD value);
-std::optional<RegistryValue> ReadAutoRunValue();
+// `view`: 0, or KEY_WOW64_64KEY / KEY_WOW64_32KEY for one view of the registry
+// (the key is shared by both views on 64-bit Windows).
+std::optional<RegistryValue> ReadAutoRunValue(REGSAM view = 0);
 // Creates the policy key (a new prefix lacks it) and sets or deletes the value.
-void WriteAutoRunValue(const std::optional<RegistryValue>& value);
+void WriteAutoRunValue(const std::optional<RegistryValue>& value, REGSAM view = 0);
 void PrintTo(const RegistryValue& value, std::ostream* out);
 
 // Firmware calls so far that carry this code.

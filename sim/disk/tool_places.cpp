@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <optional>
-
 namespace obrin::disksim {
 
 namespace {
@@ -30,26 +28,24 @@ std::wstring FolderFrom(Getter get)
     return std::wstring(buffer, length);
 }
 
-// Runs a command line and waits for it; its exit code, or nothing when it did
-// not start or end in time (the last error set).
-std::optional<DWORD> RunTool(std::wstring commandLine) noexcept
+// Runs a command line in this console and waits for it to end. False when it
+// did not start or end in time, with the last error set.
+bool RunTool(std::wstring commandLine) noexcept
 {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &process))
-        return std::nullopt;
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        return false;
     UniqueHandle processHandle(process.hProcess);
     UniqueHandle threadHandle(process.hThread);
-    DWORD exitCode = 0;
     if (WaitForSingleObject(processHandle.get(), kToolTimeoutMs) != WAIT_OBJECT_0) {
         TerminateProcess(processHandle.get(), ERROR_TIMEOUT);
         SetLastError(ERROR_TIMEOUT);
-        return std::nullopt;
+        return false;
     }
-    GetExitCodeProcess(processHandle.get(), &exitCode);
-    return exitCode;
+    return true;
 }
 
 }  // namespace
@@ -102,13 +98,10 @@ UniqueServiceHandle RegisterDriverService(SC_HANDLE manager, const SystemFolders
             UniqueServiceHandle existing(OpenServiceW(manager, kDiskDriverService, SERVICE_ALL_ACCESS));
             if (existing)
                 return existing;
-            const std::optional<DWORD> exitCode =
-                RunTool(L"\"" + folders.native + L"\\sc.exe\" create " + kDiskDriverService +
-                        L" type= kernel start= auto error= normal binpath= \"" + image + L"\" displayname= \"" +
-                        kDriverDisplayName + L"\"");
-            if (exitCode && *exitCode != 0)
-                SetLastError(*exitCode);
-            if (exitCode != std::optional<DWORD>(0))
+            // sc says on disksim's output why it failed; the entry is then missing.
+            if (!RunTool(L"\"" + folders.native + L"\\sc.exe\" create " + kDiskDriverService +
+                         L" type= kernel start= auto error= normal binpath= \"" + image + L"\" displayname= \"" +
+                         kDriverDisplayName + L"\""))
                 return UniqueServiceHandle();
             return UniqueServiceHandle(OpenServiceW(manager, kDiskDriverService, SERVICE_ALL_ACCESS));
         }

@@ -178,6 +178,16 @@ void PrintTo(const RegistryValue& value, std::ostream* out)
     *out << '}';
 }
 
+UINT RegisterProgressWindowClass(const wchar_t* className, WNDPROC proc)
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = proc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = className;
+    RegisterClassW(&windowClass);
+    return RegisterWindowMessageW(L"DUAL_OS_WPM_SETPOS");
+}
+
 size_t FirmwareCallsWithCode(DWORD code)
 {
     char prefix[16];

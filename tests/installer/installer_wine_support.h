@@ -70,6 +70,11 @@ std::optional<RegistryValue> ReadAutoRunValue(REGSAM view = 0);
 void WriteAutoRunValue(const std::optional<RegistryValue>& value, REGSAM view = 0);
 void PrintTo(const RegistryValue& value, std::ostream* out);
 
+// Registers a window class of this process whose windows receive the
+// installer's progress (the "-win:0x..." option) in `proc`, and returns the
+// progress message ("DUAL_OS_WPM_SETPOS") that `proc` is to look for.
+UINT RegisterProgressWindowClass(const wchar_t* className, WNDPROC proc);
+
 // Firmware calls so far that carry this code.
 size_t FirmwareCallsWithCode(DWORD code);
 

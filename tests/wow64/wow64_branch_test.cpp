@@ -364,12 +364,7 @@ class Wow64Installer : public Wow64, public ::testing::WithParamInterface<const 
 protected:
     static void SetUpTestSuite()
     {
-        g_progressMessage = RegisterWindowMessageW(L"DUAL_OS_WPM_SETPOS");
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = ProgressWindowProc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"Wow64ProgressProbe";
-        RegisterClassW(&windowClass);
+        g_progressMessage = RegisterProgressWindowClass(L"Wow64ProgressProbe", ProgressWindowProc);
     }
     void SetUp() override
     {

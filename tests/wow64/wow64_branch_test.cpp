@@ -118,8 +118,6 @@ protected:
     void SetUp() override { ASSERT_TRUE(IsWow64()) << "this program checks a 64-bit prefix (tests/wine/run --win64)"; }
 };
 
-// ---- The stand-ins where Windows keeps the tools they stand in for
-
 struct Placement {
     std::wstring path;     // as this 32-bit program reaches it
     const wchar_t* built;  // the file of the bin folder it must be; nullptr: Wine's own, left alone
@@ -273,8 +271,6 @@ TEST_F(Wow64, ShutdownNoticeTakesItsTextFromTheNativeWinlogon)
     EXPECT_TRUE(DeleteFileW(winlogon.c_str()));
 }
 
-// ---- Registry views
-
 TEST_F(Wow64, FirmwareLocatorIsReplacedForThirtyTwoBitClientsOnly)
 {
     const wchar_t key[] = L"Software\\Classes\\CLSID\\{4590F811-1D3A-11D0-891F-00AA004B2E24}\\InprocServer32";
@@ -341,8 +337,6 @@ TEST_F(Wow64Service, CodeNameFromASixtyFourBitToolCountsOnlyInTheThirtyTwoBitVie
         ASSERT_TRUE(obrin::test::RemoveServiceIfPresent());
     }
 }
-
-// ---- The installer's flows, per machine
 
 std::vector<bool> g_recordSeen32;
 std::vector<bool> g_recordSeen64;

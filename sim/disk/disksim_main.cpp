@@ -3,13 +3,14 @@
 //   disksim show                         the layout table
 //   disksim files                        every file in the partitions' folders
 //   disksim fail COMMAND [SKIP]          the (SKIP+1)-th run of a diskpart command fails
-//   disksim install-tools                diskpart.exe, powercfg.exe and powrprof.dll into system32
-//                                        (the installer loads that powrprof.dll), the disk driver
-//                                        obrindisk.sys started and handed the model
+//   disksim install-tools                diskpart.exe, powercfg.exe and powrprof.dll where Windows
+//                                        keeps them (the installer loads that powrprof.dll), the disk
+//                                        driver obrindisk.sys started and handed the model
 //   disksim occupy LETTERS               make drives the model does not know (e.g. "MNOPQ"),
 //   disksim release LETTERS              so that few letters stay free, and take them back
 #include "sim/disk/disk_driver.h"
 #include "sim/disk/disk_files.h"
+#include "sim/disk/tool_places.h"
 
 #include "common/ownership.h"
 
@@ -217,20 +218,22 @@ int InstallTools()
         return kFailed;
     std::wstring here(self, length);
     here.resize(here.find_last_of(L'\\') + 1);
-    wchar_t system[MAX_PATH];
-    UINT systemLength = GetSystemDirectoryW(system, MAX_PATH);
-    if (systemLength == 0 || systemLength >= MAX_PATH)
+    SystemFolders system;
+    if (!FindSystemFolders(system)) {
+        std::fprintf(stderr, "disksim: cannot find the system folders (error %lu)\n", GetLastError());
         return kFailed;
-    for (const wchar_t* tool : {L"diskpart.exe", L"powercfg.exe", L"powrprof.dll"}) {
-        std::wstring target = std::wstring(system) + L"\\" + tool;
+    }
+    for (const ToolCopy& copy : ToolCopies(system)) {
+        const std::wstring& target = copy.target;
         // Files in a test prefix may be hard links shared with the template:
         // unlink first, never write through them.
         if (!DeleteFileW(target.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
             std::fprintf(stderr, "disksim: cannot replace %s (error %lu)\n", Narrow(target).c_str(), GetLastError());
             return kFailed;
         }
-        if (!CopyFileW((here + tool).c_str(), target.c_str(), FALSE)) {
-            std::fprintf(stderr, "disksim: cannot copy %s (error %lu)\n", Narrow(here + tool).c_str(), GetLastError());
+        if (!CopyFileW((here + copy.file).c_str(), target.c_str(), FALSE)) {
+            std::fprintf(stderr, "disksim: cannot copy %s (error %lu)\n", Narrow(here + copy.file).c_str(),
+                         GetLastError());
             return kFailed;
         }
     }

@@ -48,12 +48,7 @@ class InstallerFlow : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        g_progressMessage = RegisterWindowMessageW(L"DUAL_OS_WPM_SETPOS");
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = ProgressWindowProc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"InstallerProgressProbe";
-        RegisterClassW(&windowClass);
+        g_progressMessage = RegisterProgressWindowClass(L"InstallerProgressProbe", ProgressWindowProc);
         if (FirmwareStandInPresent()) {
             ASSERT_EQ(Firmsim(L"install"), std::optional<DWORD>(0));
         }

@@ -83,6 +83,7 @@ void ResetMachine(const char* variant)
     // The locator in place serves the disk classes; the driver the I/O controls.
     ASSERT_EQ(Firmsim(L"install"), std::optional<DWORD>(0));
     ASSERT_EQ(Disksim(L"init " + name), std::optional<DWORD>(0));
+    ASSERT_EQ(Disksim(L"numbering stable"), std::optional<DWORD>(0));
     ASSERT_EQ(Disksim(L"install-tools"), std::optional<DWORD>(0));
 }
 

@@ -487,7 +487,7 @@ uint32_t LowestFreeNumber(const Disk& disk) noexcept
             return number;
 }
 
-std::vector<FreeExtent> FreeExtents(const Disk& disk)
+std::vector<FreeExtent> UnpartitionedSpace(const Disk& disk)
 {
     std::vector<FreeExtent> extents;
     uint64_t cursor = disk.FirstUsableSector();
@@ -498,6 +498,15 @@ std::vector<FreeExtent> FreeExtents(const Disk& disk)
     }
     if (disk.UsableEndSector() > cursor)
         extents.push_back({cursor, disk.UsableEndSector() - cursor});
+    return extents;
+}
+
+std::vector<FreeExtent> FreeExtents(const Disk& disk)
+{
+    std::vector<FreeExtent> extents = UnpartitionedSpace(disk);
+    extents.erase(std::remove_if(extents.begin(), extents.end(),
+                                 [&](const FreeExtent& e) { return e.sizeSectors < disk.SectorsPerMb(); }),
+                  extents.end());
     return extents;
 }
 
@@ -739,7 +748,7 @@ std::string LayoutTable(const Model& model)
         std::snprintf(line, sizeof line, "  %-4s %11s %11s  %-9s %-18s %-6s %-10s %-3s %-36s %s\n", "Par", "Offset",
                       "Size", "Type", "Attributes", "FS", "Label", "Ltr", "Id", "Folder");
         out += line;
-        std::vector<FreeExtent> free = FreeExtents(disk);
+        std::vector<FreeExtent> free = UnpartitionedSpace(disk);
         auto nextFree = free.begin();
         auto printFree = [&](uint64_t before) {
             for (; nextFree != free.end() && nextFree->offsetSectors < before; ++nextFree) {

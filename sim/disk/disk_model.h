@@ -27,12 +27,10 @@ inline constexpr std::string_view kTypeBasicData = "ebd0a0a2-b9e5-4433-87c0-68b6
 inline constexpr std::string_view kTypeRecovery = "de94bba4-06d1-4d40-a16a-bfd50179d6ac";
 inline constexpr std::string_view kTypeAndroid = "fe92a6a7-d642-4561-9f66-56cd28b8a049";
 
-// MBR partition type bytes, as two lower-case hexadecimal digits (the form the
-// model stores): an installable file system (NTFS, exFAT), what diskpart's
-// "create partition primary" makes on an MBR disk; and the hidden NTFS of
-// Windows' recovery partition.
+// The MBR partition type byte of an installable file system (NTFS, exFAT),
+// what diskpart's "create partition primary" makes on an MBR disk, as the
+// model stores type bytes: two lower-case hexadecimal digits.
 inline constexpr std::string_view kMbrTypeIfs = "07";
-inline constexpr std::string_view kMbrTypeRecovery = "27";
 
 // GPT attribute bits.
 inline constexpr uint64_t kAttrPlatformRequired = 0x0000000000000001ull;
@@ -146,7 +144,12 @@ void ApplyNumbering(Disk& disk, NumberingRule rule) noexcept;
 // Under Stable, the number a partition created now would get.
 [[nodiscard]] uint32_t LowestFreeNumber(const Disk& disk) noexcept;
 
-// Unpartitioned space of a disk's usable area, in offset order, to the sector.
+// Unpartitioned space of a disk's usable area, in offset order, to the sector:
+// also the few sectors in front of the first aligned partition or behind a
+// volume that ends off the grid.
+[[nodiscard]] std::vector<FreeExtent> UnpartitionedSpace(const Disk& disk);
+// The free space a partition can be made in or a volume extended into: the
+// unpartitioned extents of a megabyte and more.
 [[nodiscard]] std::vector<FreeExtent> FreeExtents(const Disk& disk);
 
 // Whether Windows surfaces a volume for the partition (Win32_Volume lists it,

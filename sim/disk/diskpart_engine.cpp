@@ -504,7 +504,7 @@ private:
         // or the end of the usable area.
         const Disk& disk = *FocusDisk();
         uint64_t contiguous = 0;
-        for (const FreeExtent& e : FreeExtents(disk))
+        for (const FreeExtent& e : UnpartitionedSpace(disk))
             if (e.offsetSectors == p->EndSector())
                 contiguous = e.sizeSectors;
         const uint64_t perMb = disk.SectorsPerMb();

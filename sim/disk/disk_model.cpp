@@ -45,6 +45,7 @@ namespace {
 constexpr uint64_t kGptEntryBytes = 128 * 128;
 constexpr uint32_t kMaxGptPartitions = 128;
 constexpr uint32_t kMaxMbrPartitions = 4;
+constexpr uint64_t kMbrSectorLimit = 1ull << 32;
 constexpr uint64_t kLargeDiskBytes = 4ull * 1024 * 1024 * 1024;
 constexpr uint64_t kSmallDiskAlignmentBytes = 64 * 1024;
 // Windows reports offsets and lengths as signed 64-bit byte counts.
@@ -204,7 +205,7 @@ bool ParseDisk(const std::vector<std::string>& words, Disk& disk, std::string& e
         error = "bad disk size " + fields["size"];
         return false;
     }
-    if (disk.sizeSectors < disk.FirstUsableSector() + (disk.sizeSectors - disk.UsableEndSector()) + 1) {
+    if (disk.UsableEndSector() <= disk.FirstUsableSector()) {
         error = "disk too small for its partition table";
         return false;
     }
@@ -271,11 +272,6 @@ bool ParsePartition(const Fields& given, const Disk& disk, Partition& p, std::st
         }
         if (fields["id"] != "-" || p.attributes != 0) {
             error = "an MBR partition has no GPT id or attributes";
-            return false;
-        }
-        // The MBR's entries hold 32-bit sector numbers.
-        if (p.EndSector() > std::numeric_limits<uint32_t>::max()) {
-            error = "an MBR partition lies within the first 2^32 sectors";
             return false;
         }
     }
@@ -401,7 +397,11 @@ uint64_t Disk::FirstUsableSector() const noexcept
 
 uint64_t Disk::UsableEndSector() const noexcept
 {
-    const uint64_t backup = style == PartitionStyle::Gpt ? 1 + kGptEntryBytes / bytesPerSector : 0;
+    // An MBR's entries hold 32-bit sector numbers: the rest of a larger disk
+    // is out of its reach.
+    if (style == PartitionStyle::Mbr)
+        return std::min<uint64_t>(sizeSectors, kMbrSectorLimit);
+    const uint64_t backup = 1 + kGptEntryBytes / bytesPerSector;
     return sizeSectors > backup ? sizeSectors - backup : 0;
 }
 

@@ -86,7 +86,8 @@ struct Disk {
     // Sector counts of a disk the model accepts fit in bytes (ParseModel).
     [[nodiscard]] uint64_t Bytes(uint64_t sectors) const noexcept { return sectors * bytesPerSector; }
     // The partitions' room: GPT keeps its header and entries (16 KiB) before
-    // it and their backup behind it; MBR only its first sector before it.
+    // it and their backup behind it; MBR only its first sector before it, and
+    // reaches 2^32 sectors at most.
     [[nodiscard]] uint64_t FirstUsableSector() const noexcept;
     [[nodiscard]] uint64_t UsableEndSector() const noexcept;  // one past the last usable sector
     // diskpart aligns new partitions to 1 MiB on disks of 4 GiB and up, to

@@ -263,7 +263,7 @@ TEST(DiskModelText, RejectsBrokenModelsSayingWhere)
          "line 7: more than 4 partitions on disk 0"},
         {"next-volume 9\ndisk 0 style=mbr sector=512 size=4194304 signature=0x1 removable=no path=x\n" +
              mbrPart("1", "2097152"),
-         "within the first 2^32 sectors"},
+         "ends beyond the usable end of disk 0 (sector 4294967296)"},
         {mbrHead + "disk 1 style=mbr sector=512 size=1000 signature=0x1234 removable=no path=y\n",
          "line 3: disk id or signature twice"},
     };

@@ -3,6 +3,7 @@
 //   disksim show                         the layout table
 //   disksim files                        every file in the partitions' folders
 //   disksim fail COMMAND [SKIP]          the (SKIP+1)-th run of a diskpart command fails
+//   disksim numbering stable|disk-order  how partition numbers are given from now on
 //   disksim install-tools                diskpart.exe, powercfg.exe and powrprof.dll where Windows
 //                                        keeps them (the installer loads that powrprof.dll), the disk
 //                                        driver obrindisk.sys started and handed the model
@@ -35,8 +36,8 @@ constexpr const wchar_t* kPowrprofUsers[] = {L"ObrinInstaller.exe"};
 
 int Usage()
 {
-    std::fputs("usage: disksim init VARIANT [--no-payload] | show | files | fail COMMAND [SKIP] | install-tools\n"
-               "       | occupy LETTERS | release LETTERS\n"
+    std::fputs("usage: disksim init VARIANT [--no-payload] | show | files | fail COMMAND [SKIP]\n"
+               "       | numbering stable|disk-order | install-tools | occupy LETTERS | release LETTERS\n"
                "variants:",
                stderr);
     for (std::string_view name : MachineVariantNames())
@@ -70,6 +71,8 @@ std::vector<std::pair<std::string, std::string_view>> FactoryFiles(const Partiti
 {
     if (p.type == kTypeEfi)
         return {{"EFI\\Microsoft\\Boot\\bootmgfw.efi", "stand-in Windows boot manager\r\n"}};
+    if (p.active)
+        return {{"bootmgr", "stand-in Windows boot manager\r\n"}, {"Boot\\BCD", "stand-in boot configuration\r\n"}};
     if (p.type == kTypeRecovery)
         return {{"Recovery\\WindowsRE\\Winre.wim", "stand-in recovery image\r\n"}};
     if (!p.label.empty())
@@ -210,6 +213,22 @@ int Fail(std::string command, const wchar_t* skipText)
     return SaveOrReport(model) ? kDone : kFailed;
 }
 
+// Under disk-order the numbers close up at once; switching to stable keeps
+// the numbers the partitions have now.
+int Numbering(const std::string& name)
+{
+    const std::optional<NumberingRule> rule = ParseNumbering(name);
+    if (!rule)
+        return Usage();
+    Model model;
+    if (!LoadOrReport(model))
+        return kFailed;
+    model.numbering = *rule;
+    for (Disk& disk : model.disks)
+        ApplyNumbering(disk, *rule);
+    return SaveOrReport(model) ? kDone : kFailed;
+}
+
 int InstallTools()
 {
     wchar_t self[MAX_PATH];
@@ -325,6 +344,8 @@ int Run(int argc, wchar_t** argv)
         return Files();
     if (command == L"fail" && (argc == 3 || argc == 4))
         return Fail(Narrow(argv[2]), argc == 4 ? argv[3] : nullptr);
+    if (command == L"numbering" && argc == 3)
+        return Numbering(Narrow(argv[2]));
     if (command == L"install-tools" && argc == 2)
         return InstallTools();
     if ((command == L"occupy" || command == L"release") && argc == 3)

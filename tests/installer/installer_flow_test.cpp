@@ -131,7 +131,7 @@ TEST_F(InstallerFlow, InstallCheckUninstallOnTheStandardDisk)
     RegDeleteValueW(key, L"NoDriveTypeAutoRun");
     RegCloseKey(key);
     const disksim::Model original = LoadModel();
-    const uint64_t windowsSizeBefore = FindByLabel(original.disks[0], "Windows")->sizeMb;
+    const uint64_t windowsSizeBefore = FindByLabel(original.disks[0], "Windows")->sizeSectors;
 
     // The window option in capitals is accepted too.
     ASSERT_EQ(RunInstaller(L"-install-dualos " + WindowOption(L"-WIN:0X%X")), std::optional<DWORD>(0));
@@ -146,7 +146,7 @@ TEST_F(InstallerFlow, InstallCheckUninstallOnTheStandardDisk)
     const disksim::Partition* android = FindByLabel(disk, "ANDROID");
     const disksim::Partition* asos = FindByLabel(disk, "ASOS");
     ASSERT_TRUE(windows && android && asos);
-    EXPECT_LT(windows->sizeMb, windowsSizeBefore);
+    EXPECT_LT(windows->sizeSectors, windowsSizeBefore);
     EXPECT_EQ(android->number, windows->number + 1);
     EXPECT_EQ(asos->number, android->number + 1);
     EXPECT_EQ(android->type, disksim::kTypeAndroid);

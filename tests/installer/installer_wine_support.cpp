@@ -83,6 +83,7 @@ void ResetMachine(const char* variant)
     // The locator in place serves the disk classes; the driver the I/O controls.
     ASSERT_EQ(Firmsim(L"install"), std::optional<DWORD>(0));
     ASSERT_EQ(Disksim(L"init " + name), std::optional<DWORD>(0));
+    ASSERT_EQ(Disksim(L"numbering stable"), std::optional<DWORD>(0));
     ASSERT_EQ(Disksim(L"install-tools"), std::optional<DWORD>(0));
 }
 
@@ -120,13 +121,13 @@ std::vector<PartitionShape> ShapeOf(const obrin::disksim::Disk& disk)
 {
     std::vector<PartitionShape> shape;
     for (const obrin::disksim::Partition& p : disk.partitions)
-        shape.push_back({p.number, p.offsetMb, p.sizeMb, p.type, p.attributes, p.label, p.letter});
+        shape.push_back({p.number, p.offsetSectors, p.sizeSectors, p.type, p.attributes, p.label, p.letter});
     return shape;
 }
 
 void PrintTo(const PartitionShape& shape, std::ostream* out)
 {
-    *out << "{par " << shape.number << " at " << shape.offsetMb << " MB, " << shape.sizeMb << " MB, "
+    *out << "{par " << shape.number << " at sector " << shape.offsetSectors << ", " << shape.sizeSectors << " sectors, "
          << obrin::disksim::TypeName(shape.type) << ", attributes 0x" << std::hex << shape.attributes << std::dec
          << ", \"" << shape.label << "\", letter " << (shape.letter ? shape.letter : '-') << "}";
 }

@@ -41,8 +41,8 @@ bool FileExists(const std::wstring& path);
 // attributes, labels and letters.
 struct PartitionShape {
     uint32_t number;
-    uint64_t offsetMb;
-    uint64_t sizeMb;
+    uint64_t offsetSectors;
+    uint64_t sizeSectors;
     std::string type;
     uint64_t attributes;
     std::string label;

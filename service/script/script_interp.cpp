@@ -85,47 +85,47 @@ HRESULT ReadTextProperties(CWMIObject& source, const ScriptAction& action, Scrip
     return S_OK;
 }
 
-// Runs one action. jumpTarget receives the new index for action 99.
+// Runs one action. jumpTarget receives the new index for a jump.
 HRESULT RunAction(RunState& state, const ScriptAction& action, ScriptVariables& variables, HRESULT current,
                   std::int64_t& jumpTarget)
 {
     const auto argument = [&](std::size_t index) { return SubstitutedArgument(action, index, variables); };
     switch (action.code) {
-    case 0:
+    case action::kSetVariable:
         variables[ArgumentText(action, 0)] = ArgumentText(action, 1);
         return S_OK;
-    case 99:
+    case action::kJump:
         jumpTarget = ArgumentToLong(argument(0));
         return S_OK;
-    case 100: {
+    case action::kConnect: {
         const std::wstring wmiNamespace = argument(0);
         if (!IsFirmwareNamespace(wmiNamespace))
             return WBEM_E_ACCESS_DENIED;
         return state.services.ConnectServer(wmiNamespace.c_str(), ArgumentToLong(argument(1)));
     }
-    case 101:
+    case action::kSetProxyBlanket:
         return state.services.SetProxyBlanket(ArgumentToUnsignedLong(argument(0)), ArgumentToUnsignedLong(argument(1)),
                                               ArgumentToUnsignedLong(argument(2)));
-    case 102: {
+    case action::kExecQuery: {
         const std::wstring query = argument(0);
         if (!IsFirmwareQuery(query))
             return WBEM_E_ACCESS_DENIED;
         return state.services.ExecQuery(query.c_str(), ArgumentToLong(argument(1)), state.enumerator);
     }
-    case 103: {
+    case action::kGetObject: {
         const std::wstring path = argument(0);
         if (!IsLocalFirmwarePath(path))
             return WBEM_E_ACCESS_DENIED;
         return state.services.GetObject(path.c_str(), ArgumentToLong(argument(1)), state.object);
     }
-    case 104: {
+    case action::kGetMethod: {
         const std::wstring className = argument(0);
         const std::wstring methodName = argument(1);
         if (!IsFirmwareMethod(className, methodName))
             return WBEM_E_ACCESS_DENIED;
         return state.services.GetMethod(className.c_str(), methodName.c_str(), state.method);
     }
-    case 105: {
+    case action::kExecMethod: {
         const std::wstring path = argument(0);
         const BSTR methodName = state.method.Name();
         if (!IsLocalFirmwarePath(path) || !methodName ||
@@ -133,26 +133,26 @@ HRESULT RunAction(RunState& state, const ScriptAction& action, ScriptVariables& 
             return WBEM_E_ACCESS_DENIED;
         return state.services.ExecMethod(path.c_str(), state.method, ArgumentToLong(argument(1)));
     }
-    case 199:
+    case action::kReleaseConnection:
         state.services.ReleaseInterface();
         return S_OK;
-    case 200:
+    case action::kNextObject:
         return state.enumerator.Next(ArgumentToLong(argument(0)), 1, &state.object);
-    case 299:
+    case action::kReleaseEnumerator:
         state.enumerator.ReleaseInterface();
         return S_OK;
-    case 300:
+    case action::kPutInParameters:
         return PutTextProperties(state.method.InParams(), action, variables);
-    case 301:
+    case action::kReadOutParameters:
         return ReadTextProperties(state.method.OutParams(), action, variables, false);
-    case 399:
+    case action::kClearMethod:
         state.method.Clear();
         return S_OK;
-    case 400:
+    case action::kPutProperties:
         return PutTextProperties(state.object, action, variables);
-    case 401:
+    case action::kReadProperties:
         return ReadTextProperties(state.object, action, variables, true);
-    case 499:
+    case action::kReleaseObject:
         state.object.ReleaseInterface();
         return S_OK;
     default:

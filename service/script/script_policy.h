@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "service/script/script_text.h"
+#include "common/script/script_text.h"
 
 namespace obrin::script {
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "common/ownership.h"
-#include "service/script/script_client.h"
+#include "common/script/script_client.h"
 #include "service/script/script_interp.h"
 #include "switcher/client/notify_script.h"
 #include "wmi/wmi_objects.h"

@@ -1,6 +1,6 @@
 // The interpreter under Wine against the firmware stand-in, which this test
 // installs into its prefix (firmsim.exe beside the test program).
-#include "service/script/script_client.h"
+#include "common/script/script_client.h"
 #include "service/script/script_interp.h"
 #include "service/script/script_server.h"
 
@@ -36,16 +36,16 @@ public:
 // The switcher's script for one DualOSNotify call.
 ScriptActions SwitcherScript(unsigned code)
 {
-    return {BuildAction(100, L"root\\wmi,0"),
-            BuildAction(101, L"4,3,0"),
-            BuildAction(102, L"Select * from DualOsMethod,16"),
-            BuildAction(200, L"-1"),
-            BuildAction(401, L"__PATH"),
-            BuildAction(104, L"DualOsMethod,DualOSNotify"),
-            BuildAction(300, L"NotificationCode," + std::to_wstring(code)),
-            BuildAction(300, L"NotifycationParmeter,0"),
-            BuildAction(105, L"$(__PATH),0"),
-            BuildAction(301, L"NotifycationReturnValue")};
+    return {BuildAction(action::kConnect, L"root\\wmi,0"),
+            BuildAction(action::kSetProxyBlanket, L"4,3,0"),
+            BuildAction(action::kExecQuery, L"Select * from DualOsMethod,16"),
+            BuildAction(action::kNextObject, L"-1"),
+            BuildAction(action::kReadProperties, L"__PATH"),
+            BuildAction(action::kGetMethod, L"DualOsMethod,DualOSNotify"),
+            BuildAction(action::kPutInParameters, L"NotificationCode," + std::to_wstring(code)),
+            BuildAction(action::kPutInParameters, L"NotifycationParmeter,0"),
+            BuildAction(action::kExecMethod, L"$(__PATH),0"),
+            BuildAction(action::kReadOutParameters, L"NotifycationReturnValue")};
 }
 
 ScriptVariables Execute(const ScriptActions& actions)

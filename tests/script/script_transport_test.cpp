@@ -1,6 +1,6 @@
 // The script pipe under Wine: server and client in this process, a runner
 // without WMI that answers with what it received.
-#include "service/script/script_client.h"
+#include "common/script/script_client.h"
 #include "service/script/script_server.h"
 
 #include <gtest/gtest.h>
@@ -138,7 +138,7 @@ TEST_F(ScriptTransport, LongScriptLosesAndDuplicatesNoActionAtAnyChunkBoundary)
         wchar_t action[16];
         swprintf(action, 16, L"[0=v%05d,x,]", i);
         body += action;
-        expected.push_back(ScriptAction{0, {L"v" + std::to_wstring(100000 + i).substr(1), L"x"}});
+        expected.push_back(ScriptAction{action::kSetVariable, {L"v" + std::to_wstring(100000 + i).substr(1), L"x"}});
     }
     ASSERT_GT(WireBytes(body), 100u * 1024);
     const std::wstring expectedReply = WriteScript(expected);
@@ -169,7 +169,7 @@ std::wstring NumberedScript(int count, int first)
 {
     ScriptActions actions;
     for (int i = first; i < first + count; ++i)
-        actions.push_back(ScriptAction{0, {L"v" + std::to_wstring(100000 + i).substr(1), L"x"}});
+        actions.push_back(ScriptAction{action::kSetVariable, {L"v" + std::to_wstring(100000 + i).substr(1), L"x"}});
     return WriteScript(actions);
 }
 

@@ -1,4 +1,4 @@
-#include "service/script/script_client.h"
+#include "common/script/script_client.h"
 
 #include <cstring>
 #include <new>

@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "common/ownership.h"
-#include "service/script/script_pipe.h"
-#include "service/script/script_text.h"
+#include "common/script/script_pipe.h"
+#include "common/script/script_text.h"
 
 namespace obrin::script {
 

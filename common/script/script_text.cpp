@@ -1,4 +1,4 @@
-#include "service/script/script_text.h"
+#include "common/script/script_text.h"
 
 #include "common/case_fold.h"
 

@@ -148,6 +148,14 @@ std::ptrdiff_t ParseScript(std::wstring_view text, ScriptActions& actions)
     return ParseScriptChunk(text, actions).lastBracket;
 }
 
+std::size_t ParsedSize(const ScriptAction& action) noexcept
+{
+    std::size_t size = sizeof(ScriptAction);
+    for (const std::wstring& argument : action.arguments)
+        size += sizeof(std::wstring) + (argument.size() + 1) * sizeof(wchar_t);
+    return size;
+}
+
 std::wstring ArgumentText(const ScriptAction& action, std::size_t index)
 {
     return index < action.arguments.size() ? action.arguments[index] : std::wstring();

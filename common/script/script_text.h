@@ -88,6 +88,11 @@ struct ScriptChunkParse {
 };
 ScriptChunkParse ParseScriptChunk(std::wstring_view text, ScriptActions& actions);
 
+// What one parsed action holds in memory: its record, and each argument's
+// record and text (with its terminator). The server bounds a message's
+// parsed form by the sum of these.
+[[nodiscard]] std::size_t ParsedSize(const ScriptAction& action) noexcept;
+
 // The i-th field of action, or "" when there is none. With substitution a
 // whole argument of the form "$(name)" is replaced by that variable ("" when
 // unset); nothing inside longer text is replaced.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/ownership.h"
+#include "service/script/script_limits.h"
 #include "service/script/script_policy.h"
 #include "wmi/wmi_objects.h"
 
@@ -23,6 +24,7 @@ struct RunState {
     CWMIMethod method;
     CWMIEnumObject enumerator;
     CWMIObject object;
+    std::size_t firmwareCalls = 0;
 };
 
 // Names a __PATH may carry for this machine.
@@ -45,6 +47,18 @@ bool IsLocalFirmwarePath(std::wstring_view path)
     // the interpreter's own work for a script.
     static const std::vector<std::wstring> names = ReadLocalServerNames();
     return IsFirmwareObjectPath(path, names);
+}
+
+// The firmware call the method holder's in-parameters would make is one the
+// switcher makes: read back as WMI stored them, after its own conversion of
+// the texts the script put.
+bool HoldsAllowedFirmwareCall(CWMIObject& inParams)
+{
+    DWORD code = 0;
+    DWORD parameter = 0;
+    return SUCCEEDED(inParams.GetUInt32(kFirmwareCodeParameter.data(), &code)) &&
+           SUCCEEDED(inParams.GetUInt32(kFirmwareValueParameter.data(), &parameter)) &&
+           IsAllowedFirmwareCall(code, parameter);
 }
 
 HRESULT PutTextProperties(CWMIObject& target, const ScriptAction& action, const ScriptVariables& variables)
@@ -129,8 +143,12 @@ HRESULT RunAction(RunState& state, const ScriptAction& action, ScriptVariables& 
         const std::wstring path = argument(0);
         const BSTR methodName = state.method.Name();
         if (!IsLocalFirmwarePath(path) || !methodName ||
-            !IsFirmwareMethod(kFirmwareClass, std::wstring_view(methodName, SysStringLen(methodName))))
+            !IsFirmwareMethod(kFirmwareClass, std::wstring_view(methodName, SysStringLen(methodName))) ||
+            !HoldsAllowedFirmwareCall(state.method.InParams()))
             return WBEM_E_ACCESS_DENIED;
+        if (state.firmwareCalls == kMaxFirmwareCalls)
+            return WBEM_E_CALL_CANCELLED;
+        ++state.firmwareCalls;
         return state.services.ExecMethod(path.c_str(), state.method, ArgumentToLong(argument(1)));
     }
     case action::kReleaseConnection:
@@ -168,7 +186,7 @@ void SetResultKeys(ScriptVariables& variables, HRESULT hr, std::int64_t index)
 
 }  // namespace
 
-int RunScript(const ScriptActions& actions, ScriptVariables& variables) noexcept
+int RunScript(const ScriptActions& actions, ScriptVariables& variables, const std::atomic<bool>* stopRequested) noexcept
 {
     const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     try {
@@ -186,7 +204,7 @@ int RunScript(const ScriptActions& actions, ScriptVariables& variables) noexcept
         const auto count = static_cast<std::int64_t>(actions.size());
         // A jump may lead anywhere: only indexes inside the script are run.
         for (std::int64_t index = 0; index >= 0 && index < count && SUCCEEDED(current); ++index) {
-            if (run++ == kMaxActionsRun) {
+            if (run++ == kMaxActionsRun || (stopRequested && stopRequested->load(std::memory_order_relaxed))) {
                 SetResultKeys(variables, WBEM_E_CALL_CANCELLED, index);
                 break;
             }
@@ -208,10 +226,10 @@ int RunScript(const ScriptActions& actions, ScriptVariables& variables) noexcept
     return 1;
 }
 
-std::wstring RunScriptToResults(const ScriptActions& actions)
+std::wstring RunScriptToResults(const ScriptActions& actions, const std::atomic<bool>& stopRequested)
 {
     ScriptVariables variables;
-    RunScript(actions, variables);
+    RunScript(actions, variables, &stopRequested);
     return FormatResults(variables);
 }
 

@@ -368,7 +368,8 @@ int Measure(DWORD serviceProcess, HANDLE serviceHandle)
         return 1;
     }
 
-    const auto interpret = [&] { return RunScriptToResults(actions).find(L"WMIS_HRESULT=0;") != std::wstring::npos; };
+    const std::atomic<bool> neverStopped = false;
+    const auto interpret = [&] { return RunScriptToResults(actions, neverStopped).find(L"WMIS_HRESULT=0;") != std::wstring::npos; };
     // As a connection does it: on a thread of its own, which enters COM anew.
     const auto interpretOnNewThread = [&] {
         bool answered = false;

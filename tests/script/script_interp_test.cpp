@@ -8,6 +8,7 @@
 #include <wbemidl.h>
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -220,6 +221,17 @@ TEST_F(ScriptInterpreter, FirmwareNamesAreAllowedWithoutRegardToCase)
                                   L"[300=NotifycationParmeter,0,][105=$(__PATH),0,][301=NotifycationReturnValue,]");
     EXPECT_EQ(results[L"WMIS_HRESULT"], L"0");
     EXPECT_EQ(results[L"WMIS_ActionIndex"], L"9");
+}
+
+// The server's stop ends a run before its next action.
+TEST(ScriptInterpreterStop, StopRequestedEndsTheRunBeforeItsNextAction)
+{
+    const std::atomic<bool> stopRequested = true;
+    ScriptActions actions;
+    ParseScript(L"[0=a,1,][0=b,2,]", actions);
+    ScriptVariables results;
+    EXPECT_EQ(RunScript(actions, results, &stopRequested), 1);
+    EXPECT_EQ(FormatResults(results), L"WMIS_ActionIndex=0;WMIS_HRESULT=" + Hresult(WBEM_E_CALL_CANCELLED) + L";");
 }
 
 // The run's connection balances the run's own CoInitializeEx; on a thread in

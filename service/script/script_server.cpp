@@ -42,6 +42,10 @@ constexpr wchar_t kPipeSecurity[] = L"D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)(A;
 // after every further failure up to the longest.
 constexpr DWORD kFirstRetryMs = 50;
 constexpr DWORD kLongestRetryMs = 2000;
+// Connection threads started ahead, each waiting in COM for a client of its
+// own: while one client is served, the next ones' threads start, so clients
+// that come one after the other do not wait for a thread either.
+constexpr std::size_t kReadyThreads = 2;
 // How long the listener waits for a connection it closes to make room.
 constexpr DWORD kMakeRoomWaitMs = 1000;
 // WaitForMultipleObjects takes at most this many handles.
@@ -55,13 +59,15 @@ constexpr ULONGLONG kClosing = ~0ULL;
 
 }  // namespace
 
+// The listener wakes a connection thread by queueing WakeConnection to it:
+// once when it hands the instance over, and again when it closes the
+// connection to make room. The thread's waits are alertable for it.
 struct ScriptConnection {
     std::shared_ptr<ScriptServerState> server;
     UniqueHandle thread;        // the listener's
-    UniqueFileHandle instance;  // stored by the listener before it sets wake
-    // Auto-reset: set once when the instance is handed over, and again when
-    // the listener closes the connection to make room.
-    UniqueHandle wake;
+    UniqueFileHandle instance;  // the listener's until handedOver is set
+    std::atomic<bool> inCom{false};
+    std::atomic<bool> handedOver{false};
     std::atomic<ULONGLONG> idleSince{kBusy};
     std::atomic<bool> ended{false};
 };
@@ -87,18 +93,20 @@ DWORD StartError(BOOL started) noexcept
     return started ? ERROR_SUCCESS : GetLastError();
 }
 
+void CALLBACK WakeConnection(ULONG_PTR) noexcept {}
+
 // What an overlapped operation waits for besides its own event: the stop,
-// optionally the listener's request to close, and optionally a deadline.
+// optionally the listener closing the connection, and optionally a deadline.
 struct Waits {
     HANDLE ioEvent = nullptr;
     HANDLE stopEvent = nullptr;
-    HANDLE closeEvent = nullptr;
-    ULONGLONG deadline = 0;  // GetTickCount64 value; 0: none
+    const std::atomic<ULONGLONG>* idleSince = nullptr;  // kClosing: closed by the listener
+    ULONGLONG deadline = 0;                              // GetTickCount64 value; 0: none
 };
 
 // Completes an overlapped operation that was started with startError
 // (ERROR_SUCCESS when the call returned TRUE). One that is still pending at
-// the stop, the close request or the deadline is cancelled, and
+// the stop, the listener's close or the deadline is cancelled, and
 // ERROR_OPERATION_ABORTED or ERROR_TIMEOUT returned once the system no longer
 // touches its buffer.
 DWORD AwaitOverlapped(HANDLE handle, OVERLAPPED& overlapped, DWORD startError, const Waits& waits,
@@ -106,10 +114,11 @@ DWORD AwaitOverlapped(HANDLE handle, OVERLAPPED& overlapped, DWORD startError, c
 {
     bytes = 0;
     if (startError == ERROR_IO_PENDING) {
-        const HANDLE handles[3] = {waits.ioEvent, waits.stopEvent, waits.closeEvent};
-        const DWORD count = waits.closeEvent ? 3 : 2;
-        const DWORD woken =
-            WaitForMultipleObjects(count, handles, FALSE, waits.deadline ? TimeLeft(waits.deadline) : INFINITE);
+        const HANDLE handles[2] = {waits.ioEvent, waits.stopEvent};
+        DWORD woken = WAIT_IO_COMPLETION;
+        while (woken == WAIT_IO_COMPLETION && !(waits.idleSince && waits.idleSince->load() == kClosing))
+            woken = WaitForMultipleObjectsEx(2, handles, FALSE, waits.deadline ? TimeLeft(waits.deadline) : INFINITE,
+                                             TRUE);
         if (woken != WAIT_OBJECT_0) {
             CancelIoEx(handle, &overlapped);
             GetOverlappedResult(handle, &overlapped, &bytes, TRUE);
@@ -229,7 +238,7 @@ bool Serve(Connection& connection, HANDLE ioEvent) noexcept
     ScriptServerState& server = *connection.server;
     const HANDLE instance = connection.instance.get();
     const ScriptServerLimits& limits = server.limits;
-    Waits waits{ioEvent, server.stopEvent.get(), connection.wake.get(), 0};
+    Waits waits{ioEvent, server.stopEvent.get(), &connection.idleSince, 0};
     std::unique_ptr<wchar_t[]> buffer(new (std::nothrow) wchar_t[kPipeChunkChars]);
     if (!buffer)
         return true;
@@ -272,15 +281,19 @@ unsigned __stdcall ConnectionThread(void* context) noexcept
         // a reference to this thread's apartment.
         const ComInit com(COINIT_MULTITHREADED);
         const UniqueHandle ioEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        const HANDLE handover[2] = {connection->wake.get(), server.stopEvent.get()};
-        if (ioEvent && WaitForMultipleObjects(2, handover, FALSE, INFINITE) == WAIT_OBJECT_0 && connection->instance) {
+        connection->inCom.store(true);
+        while (!connection->handedOver.load() && !StopRequested(server))
+            WaitForSingleObjectEx(server.stopEvent.get(), INFINITE, TRUE);
+        // Without a handover (a stop came first) the instance, if the
+        // listener hands one over after all, is closed with the record.
+        if (connection->handedOver.load()) {
             // Dropping discards what the client has not read yet. After a stop
             // the instance is only closed: the client can still read a reply
             // written before, then finds the pipe broken.
-            if (Serve(*connection, ioEvent.get()) && !StopRequested(server))
+            if (ioEvent && !StopRequested(server) && Serve(*connection, ioEvent.get()) && !StopRequested(server))
                 DisconnectNamedPipe(connection->instance.get());
+            connection->instance.reset();
         }
-        connection->instance.reset();
     }
     connection->ended.store(true);
     return 0;
@@ -293,9 +306,6 @@ std::shared_ptr<Connection> StartConnectionThread(const std::shared_ptr<ScriptSe
     try {
         auto connection = std::make_shared<Connection>();
         connection->server = server;
-        connection->wake.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-        if (!connection->wake)
-            return nullptr;
         auto context = std::make_unique<std::shared_ptr<Connection>>(connection);
         connection->thread.reset(
             reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ConnectionThread, context.get(), 0, nullptr)));
@@ -306,6 +316,35 @@ std::shared_ptr<Connection> StartConnectionThread(const std::shared_ptr<ScriptSe
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
+}
+
+// Starts connection threads until kReadyThreads wait for clients.
+void StartReadyThreads(std::vector<std::shared_ptr<Connection>>& ready,
+                       const std::shared_ptr<ScriptServerState>& server) noexcept
+{
+    try {
+        while (ready.size() < kReadyThreads) {
+            std::shared_ptr<Connection> thread = StartConnectionThread(server);
+            if (!thread)
+                return;
+            ready.push_back(std::move(thread));
+        }
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+// The ready thread for the next client, preferring one already in COM;
+// null when there is none.
+std::shared_ptr<Connection> TakeReadyThread(std::vector<std::shared_ptr<Connection>>& ready) noexcept
+{
+    if (ready.empty())
+        return nullptr;
+    auto chosen = std::find_if(ready.begin(), ready.end(), [](const auto& c) { return c->inCom.load(); });
+    if (chosen == ready.end())
+        chosen = ready.begin();
+    std::shared_ptr<Connection> taken = std::move(*chosen);
+    ready.erase(chosen);
+    return taken;
 }
 
 DWORD InstanceLimit(const ScriptServerLimits& limits) noexcept
@@ -387,7 +426,7 @@ bool CloseIdleLongest(std::vector<std::shared_ptr<Connection>>& connections) noe
         // It may have received a message meanwhile; then look again.
         if (!(*oldest)->idleSince.compare_exchange_strong(oldestSince, kClosing))
             continue;
-        SetEvent((*oldest)->wake.get());
+        QueueUserAPC(WakeConnection, (*oldest)->thread.get(), 0);
         if (WaitForSingleObject((*oldest)->thread.get(), kMakeRoomWaitMs) == WAIT_OBJECT_0)
             connections.erase(oldest);
         return true;
@@ -433,17 +472,17 @@ bool CScriptServer::Start(ScriptRunner runner, const wchar_t* pipeName, const Sc
         m_firstInstance = CreateServerInstance(*m_state, true);
     if (m_firstInstance) {
         m_state->serving.store(true);
-        m_firstSpare = StartConnectionThread(m_state);
+        StartReadyThreads(m_readyThreads, m_state);
         m_listener.reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ListenerThread, this, 0, nullptr)));
     }
     if (m_listener)
         return true;
     // The owners keep the last error of the failed step while they close.
     m_firstInstance.reset();
-    if (m_firstSpare) {
+    if (!m_readyThreads.empty()) {
         m_state->stopRequested.store(true);
         SetEvent(m_state->stopEvent.get());
-        m_firstSpare.reset();
+        m_readyThreads.clear();
     }
     m_state.reset();
     return false;
@@ -477,7 +516,7 @@ void CScriptServer::Listen() noexcept
     const HANDLE stopEvent = server.stopEvent.get();
     const UniqueHandle connected(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::vector<std::shared_ptr<Connection>> connections;
-    std::shared_ptr<Connection> spare = std::move(m_firstSpare);
+    std::vector<std::shared_ptr<Connection>> ready = std::move(m_readyThreads);
     RetriedCall create(L"CreateNamedPipe");
     RetriedCall connect(L"ConnectNamedPipe");
     UniqueFileHandle instance = std::move(m_firstInstance);
@@ -491,9 +530,8 @@ void CScriptServer::Listen() noexcept
             }
             create.Succeeded();
         }
-        // The next client's thread starts, and enters COM, while this one waits.
-        if (!spare)
-            spare = StartConnectionThread(m_state);
+        // The next clients' threads start, and enter COM, while this one waits.
+        StartReadyThreads(ready, m_state);
 
         OVERLAPPED overlapped{};
         overlapped.hEvent = connected.get();
@@ -527,17 +565,18 @@ void CScriptServer::Listen() noexcept
         instance = CreateServerInstance(server, false);
         if (!client)
             continue;
-        if (!spare)
-            spare = StartConnectionThread(m_state);
+        StartReadyThreads(ready, m_state);
+        std::shared_ptr<Connection> connection = TakeReadyThread(ready);
         try {
             connections.reserve(connections.size() + 1);
         } catch (const std::bad_alloc&) {
-            spare.reset();
+            connection.reset();
         }
-        if (spare) {
-            spare->instance = std::move(client);
-            SetEvent(spare->wake.get());
-            connections.push_back(std::move(spare));
+        if (connection) {
+            connection->instance = std::move(client);
+            connection->handedOver.store(true);
+            QueueUserAPC(WakeConnection, connection->thread.get(), 0);
+            connections.push_back(std::move(connection));
         } else {
             DisconnectNamedPipe(client.get());
         }
@@ -545,8 +584,8 @@ void CScriptServer::Listen() noexcept
     server.serving.store(false);
     const ULONGLONG deadline = GetTickCount64() + server.limits.stopWaitMs;
     WaitForConnections(connections, deadline);
-    if (spare)
-        WaitForSingleObject(spare->thread.get(), TimeLeft(deadline));
+    // The ready threads end at the stop by themselves.
+    WaitForConnections(ready, deadline);
 }
 
 int StartScriptServer(ScriptRunner runner) noexcept

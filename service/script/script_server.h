@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/ownership.h"
 #include "common/script/script_pipe.h"
@@ -38,7 +39,7 @@ public:
     CScriptServer& operator=(const CScriptServer&) = delete;
 
     // Stops a running server first. When it returns, the first instance
-    // exists and the first client's thread is started. False (last error
+    // exists and the first clients' threads are started. False (last error
     // set) when the pipe or the listener could not be created;
     // ERROR_ACCESS_DENIED when another process already serves the name.
     [[nodiscard]] bool Start(ScriptRunner runner, const wchar_t* pipeName = kScriptPipeName,
@@ -57,7 +58,7 @@ private:
     std::shared_ptr<ScriptServerState> m_state;
     // Handed to the listener when it starts.
     UniqueFileHandle m_firstInstance;
-    std::shared_ptr<ScriptConnection> m_firstSpare;
+    std::vector<std::shared_ptr<ScriptConnection>> m_readyThreads;
     UniqueHandle m_listener;
 };
 

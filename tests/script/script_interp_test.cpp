@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "common/ownership.h"
+#include "switcher/client/notify_script.h"
 #include "tests/support/test_support.h"
 
 namespace obrin::script {
@@ -37,16 +38,9 @@ public:
 // The switcher's script for one DualOSNotify call.
 ScriptActions SwitcherScript(unsigned code)
 {
-    return {BuildAction(action::kConnect, L"root\\wmi,0"),
-            BuildAction(action::kSetProxyBlanket, L"4,3,0"),
-            BuildAction(action::kExecQuery, L"Select * from DualOsMethod,16"),
-            BuildAction(action::kNextObject, L"-1"),
-            BuildAction(action::kReadProperties, L"__PATH"),
-            BuildAction(action::kGetMethod, L"DualOsMethod,DualOSNotify"),
-            BuildAction(action::kPutInParameters, L"NotificationCode," + std::to_wstring(code)),
-            BuildAction(action::kPutInParameters, L"NotifycationParmeter,0"),
-            BuildAction(action::kExecMethod, L"$(__PATH),0"),
-            BuildAction(action::kReadOutParameters, L"NotifycationReturnValue")};
+    ScriptActions actions;
+    ParseScript(NotifyScriptText(code), actions);
+    return actions;
 }
 
 ScriptVariables Execute(const ScriptActions& actions)

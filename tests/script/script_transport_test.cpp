@@ -492,28 +492,6 @@ TEST_F(ScriptServerBounds, ReplyNotTakenIsDroppedAtTheReplyLimit)
     EXPECT_GE(GetTickCount64() - written, kShortLimits.replyReadTimeoutMs - 20);
 }
 
-TEST_F(ScriptServerBounds, ClientIdleLongestMakesRoomWhenAllConnectionsAreTaken)
-{
-    Start(kLongWaits);
-    std::vector<UniqueFileHandle> idle;
-    for (std::size_t i = 0; i < kLongWaits.maxConnections; ++i) {
-        idle.push_back(OpenClient());
-        ASSERT_TRUE(idle.back()) << i << ": " << GetLastError();
-        // Tells their waits apart, also where the tick count moves in steps.
-        Sleep(50);
-    }
-    DWORD error = 1;
-    EXPECT_EQ(Exchange(L"[0=newcomer,]", error), L"[0=newcomer,]");
-    EXPECT_EQ(error, 0u);
-    EXPECT_TRUE(WaitUntilDropped(idle[0].get(), 5000).has_value()) << "the client idle longest is still connected";
-    for (std::size_t i = 1; i < idle.size(); ++i) {
-        SCOPED_TRACE(i);
-        ASSERT_TRUE(WriteMessage(idle[i].get(), L"[0=still,]"));
-        EXPECT_EQ(ReadMessage(idle[i].get(), error), L"[0=still,]");
-        EXPECT_EQ(error, 0u);
-    }
-}
-
 TEST_F(ScriptServerBounds, NewcomerIsDroppedWhileEveryConnectionRunsAScript)
 {
     Start(kLongWaits, [this](const ScriptActions& actions, const std::atomic<bool>&) {
@@ -540,25 +518,6 @@ TEST_F(ScriptServerBounds, NewcomerIsDroppedWhileEveryConnectionRunsAScript)
         EXPECT_EQ(ReadMessage(busy[i].get(), error), L"[0=busy,]");
         EXPECT_EQ(error, 0u);
     }
-}
-
-TEST_F(ScriptServerBounds, StopEndsARunningScriptAtItsNextStepAndItsReplyStillArrives)
-{
-    Start(kLongWaits, [](const ScriptActions&, const std::atomic<bool>& stopRequested) {
-        int steps = 0;
-        for (; steps < 1000 && !stopRequested.load(); ++steps)
-            Sleep(10);
-        return std::wstring(steps < 1000 ? L"stopped=1;" : L"stopped=0;");
-    });
-    UniqueFileHandle pipe = OpenClient();
-    ASSERT_TRUE(pipe && WriteMessage(pipe.get(), L"[0=long,]")) << GetLastError();
-    Sleep(200);
-    const ULONGLONG begin = GetTickCount64();
-    m_server.Stop();
-    EXPECT_LT(GetTickCount64() - begin, 2000u);
-    DWORD error = 1;
-    EXPECT_EQ(ReadMessage(pipe.get(), error), L"stopped=1;");
-    EXPECT_EQ(error, 0u);
 }
 
 TEST(ScriptServerStop, GivesUpOnAScriptThatDoesNotEndAfterTheStopWait)

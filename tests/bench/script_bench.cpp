@@ -439,6 +439,10 @@ int Measure(DWORD serviceProcess, HANDLE serviceHandle)
         std::thread([] { const ComInit com(COINIT_MULTITHREADED); }).join();
         return true;
     };
+    const auto bareThread = [] {
+        std::thread([] {}).join();
+        return true;
+    };
     const auto nextInstance = [] {
         const UniqueFileHandle instance(CreateNamedPipeW(L"\\\\.\\pipe\\ObrinBenchInstance",
                                                          PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
@@ -446,7 +450,7 @@ int Measure(DWORD serviceProcess, HANDLE serviceHandle)
                                                          4096, 4096, 0, nullptr));
         return instance.valid();
     };
-    Latency oneThreadEcho, echo, service, wmi, interpreter, thread, instance;
+    Latency oneThreadEcho, echo, service, wmi, interpreter, thread, bare, instance;
     for (int round = 0; round < kLatencyRounds; ++round) {
         Time([&] { return Exchange(kOneThreadEchoPipe, script, false); }, oneThreadEcho, kLatencyRunsPerRound);
         Time([&] { return Exchange(kEchoPipe, script, false); }, echo, kLatencyRunsPerRound);
@@ -454,6 +458,7 @@ int Measure(DWORD serviceProcess, HANDLE serviceHandle)
         Time(WmiSequence, wmi, kLatencyRunsPerRound);
         Time(interpret, interpreter, kLatencyRunsPerRound);
         Time(threadEnteringCom, thread, kLatencyRunsPerRound);
+        Time(bareThread, bare, kLatencyRunsPerRound);
         Time(nextInstance, instance, kLatencyRunsPerRound);
     }
     const int runs = kLatencyRounds * kLatencyRunsPerRound;
@@ -482,6 +487,7 @@ int Measure(DWORD serviceProcess, HANDLE serviceHandle)
     row("WMI calls of one script, in-process", wmi);
     row("interpreter run of the script, in-process", interpreter);
     row("a new thread that enters COM and ends", thread);
+    row("a new thread that ends at once", bare);
     row("a new pipe instance (made and closed)", instance);
     const double ownCost = service.Mean() - wmi.Mean();
     const double ownRatio = ownCost / oneThreadEcho.Mean();
@@ -500,12 +506,13 @@ int Measure(DWORD serviceProcess, HANDLE serviceHandle)
            "costs beyond that echo (%.2f ms) is the hand-over to the connection thread (an APC), its overlapped "
            "reads and writes, and the listener's work for each client, done while the client is served: the next "
            "instance (%.2f ms) and the thread for a later client, which starts, enters COM and, after its client, "
-           "ends (%.2f ms here, in a process with the same COM and WMI DLLs loaded; much of it is their thread notifications). That "
+           "ends (%.2f ms here, %.2f ms of it without COM, in a process with the same COM and WMI DLLs loaded, "
+           "which each thread notifies as it starts and ends). That "
            "thread is the largest item: it no longer delays its own client, but with one thread per connection "
            "it is made for every client, and on 2 cores shared with other work it runs beside the exchange only "
            "as far as a core is free.\n\n",
            interpreterOwn, exchange, oneThreadEcho.Mean(), exchange - oneThreadEcho.Mean(), instance.Mean(),
-           thread.Mean());
+           thread.Mean(), bare.Mean());
     fflush(stdout);
 
     printf("### Scripts per second (%.0f s per figure)\n\n", kThroughputSeconds);

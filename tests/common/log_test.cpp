@@ -157,9 +157,7 @@ TEST(Log, EachProgramStampsItsLinesWithItsOwnBuild)
 {
     const LogTail log;
     GetLog().Print(LOG_INFO, "Test", 31, L"stamp\n");
-    const ProcessResult service = RunProgram(L"ObrinService.exe", L"-showmsg");
-    ASSERT_TRUE(service.finished) << service.startError;
-    EXPECT_EQ(service.exitCode, 1u);
+    ASSERT_THAT(Service(L"-showmsg"), ExitsWith(1));
     const std::vector<std::string> lines = log.NewLines();
     ASSERT_EQ(lines.size(), 2u) << log.NewText();
     wchar_t self[MAX_PATH] = {};
@@ -247,15 +245,7 @@ TEST(Log, FileHeldExclusivelyByAnotherProcessLosesOnlyThatMessage)
     const LogTail log;
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --hold-exclusively " + suffix;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &info))
-        << GetLastError();
-    UniqueHandle holder(info.hProcess);
-    UniqueHandle holderThread(info.hThread);
+    ChildProcess holder(L"\"" + std::wstring(self) + L"\" --hold-exclusively " + suffix, {.timeoutMs = 20000});
     ASSERT_EQ(WaitForSingleObject(held.get(), 20000), WAIT_OBJECT_0) << "holder did not open the file";
 
     DebugOutputListener debugger;
@@ -265,10 +255,7 @@ TEST(Log, FileHeldExclusivelyByAnotherProcessLosesOnlyThatMessage)
     EXPECT_THAT(debugger.Received(shown), HasSubstr(shown));
 
     SetEvent(release.get());
-    ASSERT_EQ(WaitForSingleObject(holder.get(), 20000), WAIT_OBJECT_0);
-    DWORD holderExit = 1;
-    GetExitCodeProcess(holder.get(), &holderExit);
-    EXPECT_EQ(holderExit, 0u);
+    ASSERT_THAT(holder.Wait(), ExitsWith(0));
 
     GetLog().Print(LOG_INFO, "Test", 22, L"after release\n");
     const std::string text = log.NewText();

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -22,7 +21,7 @@ namespace {
 using obrin::ComPtr;
 using obrin::UniqueBstr;
 using obrin::UniqueVariant;
-using obrin::test::ProgramDirectory;
+using namespace obrin::test;
 using Objects = std::vector<ComPtr<IWbemClassObject>>;
 
 constexpr wchar_t kDrive0[] = L"\\\\.\\PHYSICALDRIVE0";
@@ -33,13 +32,6 @@ constexpr uint64_t kMb = obrin::disksim::kBytesPerMb;
 std::string Text(const std::wstring& wide)
 {
     return std::string(wide.begin(), wide.end());
-}
-
-bool WriteText(const std::wstring& path, std::string_view text)
-{
-    obrin::UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    DWORD written = 0;
-    return file && WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 // A property as text ("<null>" for VT_NULL), after checking that WMI types it
@@ -69,7 +61,7 @@ protected:
         FirmwareStandInTest::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        if (GetFileAttributesW((ProgramDirectory() + L"disksim.exe").c_str()) == INVALID_FILE_ATTRIBUTES)
+        if (!PathExists(ProgramDirectory() + L"disksim.exe"))
             GTEST_SKIP() << "the disk stand-in (disksim.exe) is not built";
         ComPtr<IWbemLocator> locator;
         ASSERT_EQ(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
@@ -84,14 +76,6 @@ protected:
         Machine(L"standard");
     }
 
-    // Runs a script with the stand-in diskpart as the installer does.
-    void Diskpart(const std::string& text)
-    {
-        const std::wstring script = ProgramDirectory() + L"disk-wmi-test.txt";
-        ASSERT_TRUE(WriteText(script, text));
-        ASSERT_EQ(obrin::test::RunProcess(L"cmd /C diskpart.exe /s \"" + script + L"\"", 60000).exitCode, 0u) << text;
-    }
-
     // The object of a class by its key, as GetObject finds it.
     ComPtr<IWbemClassObject> Object(const std::wstring& path)
     {
@@ -103,8 +87,7 @@ protected:
 
     void Machine(const std::wstring& variant)
     {
-        const auto run = obrin::test::RunProgram(L"disksim.exe", L"init " + variant + L" --no-payload");
-        ASSERT_TRUE(run.finished && run.exitCode == 0) << "disksim init " << Text(variant);
+        ASSERT_THAT(Disksim(L"init " + variant + L" --no-payload"), ExitsWith(0));
     }
 
     // Every object of the query, fetched one at a time as discovery does.
@@ -207,9 +190,10 @@ TEST_F(DiskWmi, VolumesFollowTheModelBetweenQueries)
 
     // The stand-in diskpart hides the recovery partition and makes a RAW one.
     Machine(L"free-behind-windows");
-    ASSERT_EQ(obrin::test::RunProgram(L"disksim.exe", L"install-tools").exitCode, 0u);
-    Diskpart("select disk 0\r\nselect par 1\r\ngpt attributes=0x4000000000000001\r\n"
-             "create partition primary size=1024\r\nassign letter=M\r\nexit\r\n");
+    ASSERT_THAT(Disksim(L"install-tools"), ExitsWith(0));
+    ASSERT_THAT(Diskpart("select disk 0\r\nselect par 1\r\ngpt attributes=0x4000000000000001\r\n"
+                         "create partition primary size=1024\r\nassign letter=M\r\nexit\r\n"),
+                ExitsWith(0));
     volumes = Query(L"SELECT * FROM Win32_Volume");
     ASSERT_EQ(volumes.size(), 3u);  // EFI, Windows, the new RAW volume
     EXPECT_EQ(Prop(volumes[0], L"Label"), L"SYSTEM");
@@ -323,14 +307,16 @@ TEST_F(DiskWmi, PartitionIndexesFollowTheNumberingRule)
     for (const Case& c : cases) {
         SCOPED_TRACE(Text(c.rule));
         Machine(L"recovery-last");
-        ASSERT_EQ(obrin::test::RunProgram(L"disksim.exe", L"install-tools").exitCode, 0u);
-        ASSERT_EQ(obrin::test::RunProgram(L"disksim.exe", std::wstring(L"numbering ") + c.rule).exitCode, 0u);
-        Diskpart("select disk 0\r\nselect par 3\r\nshrink minimum=2048\r\n"
-                 "create partition primary size=1024\r\ncreate partition primary\r\nexit\r\n");
+        ASSERT_THAT(Disksim(L"install-tools"), ExitsWith(0));
+        ASSERT_THAT(Disksim(std::wstring(L"numbering ") + c.rule), ExitsWith(0));
+        ASSERT_THAT(Diskpart("select disk 0\r\nselect par 3\r\nshrink minimum=2048\r\n"
+                             "create partition primary size=1024\r\ncreate partition primary\r\nexit\r\n"),
+                    ExitsWith(0));
         ASSERT_EQ(Partitions(kDrive0).size(), 5u);
         // The first of the two new partitions, by the number it has now.
-        Diskpart(std::string("select disk 0\r\nselect par ") + (c.rule[0] == L'd' ? "4" : "5") +
-                 "\r\ndelete partition\r\nexit\r\n");
+        ASSERT_THAT(Diskpart(std::string("select disk 0\r\nselect par ") + (c.rule[0] == L'd' ? "4" : "5") +
+                             "\r\ndelete partition\r\nexit\r\n"),
+                    ExitsWith(0));
         const Objects partitions = Partitions(kDrive0);
         ASSERT_EQ(partitions.size(), c.offsetsMb.size());
         for (size_t i = 0; i < partitions.size(); ++i) {
@@ -344,16 +330,8 @@ TEST_F(DiskWmi, ADamagedOrMissingModelIsAMachineWithoutDisksReportedOnce)
 {
     const std::wstring report = ProgramDirectory() + L"firmwmi.log";
     const std::wstring damaged = ProgramDirectory() + L"damaged-model.txt";
-    ASSERT_TRUE(WriteText(damaged, "disk index=zero\r\n\x01\x02"));
-    const auto reportText = [&] {
-        std::string text;
-        obrin::UniqueFileHandle file(CreateFileW(report.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                                 nullptr, OPEN_EXISTING, 0, nullptr));
-        char buffer[4096];
-        for (DWORD read = 0; file && ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0;)
-            text.append(buffer, read);
-        return text;
-    };
+    ASSERT_TRUE(WriteBytes(damaged, "disk index=zero\r\n\x01\x02"));
+    const auto reportText = [&] { return ReadBytes(report).value_or(""); };
     const size_t before = reportText().size();
 
     for (const std::wstring& model : {damaged, ProgramDirectory() + L"no-such-model.txt"}) {

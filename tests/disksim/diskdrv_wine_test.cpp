@@ -8,6 +8,7 @@
 #include "installer/scripts.h"
 #include "sim/disk/disk_files.h"
 #include "sim/diskdrv/obrindisk_image.h"
+#include "tests/support/disk_support.h"
 #include "tests/support/test_support.h"
 
 #include <gmock/gmock.h>
@@ -25,7 +26,7 @@ namespace obrin::disksim {
 namespace {
 
 using ::testing::HasSubstr;
-using test::ProgramDirectory;
+using namespace obrin::test;
 
 // The structures as documented (the same on 32- and 64-bit Windows). The
 // answers are read at these offsets, not through this build's headers.
@@ -220,59 +221,6 @@ void ExpectDevicesMatch(const Model& model)
     EXPECT_EQ(OpenError(VolumePath(model.nextVolumeId)), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
-Model LoadModel()
-{
-    Model model;
-    std::string error;
-    EXPECT_TRUE(LoadModelFile(ModelFilePath(), model, error)) << error;
-    return model;
-}
-
-bool WriteBytes(const std::wstring& path, const std::string& bytes)
-{
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    return file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
-}
-
-std::wstring TempPath(const wchar_t* name)
-{
-    wchar_t folder[MAX_PATH];
-    const DWORD length = GetTempPathW(MAX_PATH, folder);
-    return std::wstring(folder, length) + name;
-}
-
-DWORD Run(const std::wstring& commandLine, std::string* output = nullptr)
-{
-    std::string ignored;
-    const test::ProcessResult result =
-        test::RunProcessCapturingOutput(commandLine, 120000, output != nullptr ? *output : ignored);
-    EXPECT_TRUE(result.started && result.finished) << Narrow(commandLine);
-    return result.exitCode;
-}
-
-DWORD Disksim(const std::wstring& arguments, std::string* output = nullptr)
-{
-    return Run(L"\"" + ProgramDirectory() + L"disksim.exe\" " + arguments, output);
-}
-
-// As the installer runs its scripts: a file in the temporary folder, then
-// "cmd /C diskpart.exe /s" or "cmd /C" for a batch.
-DWORD Diskpart(const std::wstring& script, std::string* output = nullptr)
-{
-    const std::wstring path = TempPath(L"diskdrv-test.txt");
-    EXPECT_TRUE(WriteBytes(path, Narrow(script)));
-    return Run(L"cmd /C diskpart.exe /s \"" + path + L"\"", output);
-}
-
-DWORD Batch(const std::wstring& text)
-{
-    const std::wstring path = TempPath(L"diskdrv-test.bat");
-    EXPECT_TRUE(WriteBytes(path, Narrow(text)));
-    return Run(L"cmd /C \"" + path + L"\"");
-}
-
 // Polls the service manager until OBRINDISK runs.
 bool DriverRuns(DWORD timeoutMs)
 {
@@ -315,8 +263,8 @@ protected:
             if (GetFileAttributesW((ProgramDirectory() + file).c_str()) == INVALID_FILE_ATTRIBUTES)
                 GTEST_SKIP() << Narrow(file) << " was not built into the bin folder";
         }
-        ASSERT_EQ(Disksim(L"init standard"), 0u);
-        ASSERT_EQ(Disksim(L"install-tools"), 0u);
+        ASSERT_THAT(Disksim(L"init standard"), ExitsWith(0));
+        ASSERT_THAT(Disksim(L"install-tools"), ExitsWith(0));
     }
 };
 
@@ -324,7 +272,7 @@ TEST_F(DiskDriver, EveryMachineAnswersAsItsModel)
 {
     for (std::string_view name : MachineVariantNames()) {
         SCOPED_TRACE(std::string(name));
-        ASSERT_EQ(Disksim(L"init " + Wide(std::string(name))), 0u);
+        ASSERT_THAT(Disksim(L"init " + Wide(std::string(name))), ExitsWith(0));
         ExpectDevicesMatch(LoadModel());
     }
 }
@@ -401,7 +349,7 @@ TEST_F(DiskDriver, AnswersFollowEveryStepOfAnInstallAndAnUninstall)
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
-        ASSERT_EQ(step.batch ? Batch(step.script) : Diskpart(step.script), 0u);
+        ASSERT_THAT(step.batch ? Batch(Narrow(step.script)) : Diskpart(Narrow(step.script)), ExitsWith(0));
         ExpectDevicesMatch(LoadModel());
         if (::testing::Test::HasFailure())
             break;
@@ -423,19 +371,19 @@ TEST_F(DiskDriver, DeviceNumbersFollowTheNumberingRule)
     } cases[] = {{L"disk-order", 5, 4, 5}, {L"stable", 6, 6, 4}};
     for (const Case& c : cases) {
         SCOPED_TRACE(Narrow(c.rule));
-        ASSERT_EQ(Disksim(L"init recovery-last"), 0u);
-        ASSERT_EQ(Disksim(std::wstring(L"numbering ") + c.rule), 0u);
-        ASSERT_EQ(Diskpart(L"select disk 0\r\nselect par 3\r\nshrink minimum=2048\r\n"
-                           L"create partition primary size=1024\r\ncreate partition primary\r\nexit\r\n"),
-                  0u);
+        ASSERT_THAT(Disksim(L"init recovery-last"), ExitsWith(0));
+        ASSERT_THAT(Disksim(std::wstring(L"numbering ") + c.rule), ExitsWith(0));
+        ASSERT_THAT(Diskpart("select disk 0\r\nselect par 3\r\nshrink minimum=2048\r\n"
+                             "create partition primary size=1024\r\ncreate partition primary\r\nexit\r\n"),
+                    ExitsWith(0));
         const Model created = LoadModel();
         const Partition& second = created.disks[0].partitions[4];
         const Partition& recovery = created.disks[0].partitions[5];
         ASSERT_EQ(second.number, c.before);
         ExpectDeviceNumber(VolumePath(second.volumeId), 0, c.before);
-        ASSERT_EQ(Diskpart(L"select disk 0\r\nselect par " + std::to_wstring(created.disks[0].partitions[3].number) +
-                           L"\r\ndelete partition\r\nexit\r\n"),
-                  0u);
+        ASSERT_THAT(Diskpart("select disk 0\r\nselect par " + std::to_string(created.disks[0].partitions[3].number) +
+                             "\r\ndelete partition\r\nexit\r\n"),
+                    ExitsWith(0));
         ExpectDeviceNumber(VolumePath(second.volumeId), 0, c.after);
         ExpectDeviceNumber(VolumePath(recovery.volumeId), 0, c.recovery);
         ExpectDevicesMatch(LoadModel());
@@ -444,22 +392,22 @@ TEST_F(DiskDriver, DeviceNumbersFollowTheNumberingRule)
 
 TEST_F(DiskDriver, ADamagedModelLeavesNoDiskAndTheStandInsSayWhy)
 {
-    ASSERT_EQ(Disksim(L"init system-disk-1"), 0u);
+    ASSERT_THAT(Disksim(L"init system-disk-1"), ExitsWith(0));
     ASSERT_TRUE(WriteBytes(ModelFilePath(), "disk zero\n"));
-    std::string output;
-    EXPECT_EQ(Disksim(L"show", &output), 1u);
-    EXPECT_THAT(output, HasSubstr("line 1: disk takes its index"));
+    const ProcessResult show = Disksim(L"show");
+    EXPECT_THAT(show, ExitsWith(1));
+    EXPECT_THAT(show.errors, HasSubstr("line 1: disk takes its index"));
     EXPECT_EQ(OpenError(L"\\\\.\\PHYSICALDRIVE1"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(OpenError(VolumePath(1)), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     // Drive C and disk 0 are Wine's own again, which has no layout to give.
     EXPECT_EQ(Ask(L"\\\\.\\PHYSICALDRIVE0", IOCTL_DISK_GET_DRIVE_LAYOUT_EX, kDiscoveryLayoutBytes).error,
               static_cast<DWORD>(ERROR_NOT_SUPPORTED));
     ExpectDriveCWorks();
-    output.clear();
-    EXPECT_EQ(Diskpart(scripts::AssignLetter(0, 2, L"M:"), &output), 1u);
-    EXPECT_THAT(output, HasSubstr("The disk model could not be read: line 1"));
+    const ProcessResult assign = Diskpart(Narrow(scripts::AssignLetter(0, 2, L"M:")));
+    EXPECT_THAT(assign, ExitsWith(1));
+    EXPECT_THAT(assign.output, HasSubstr("The disk model could not be read: line 1"));
 
-    ASSERT_EQ(Disksim(L"init standard"), 0u);
+    ASSERT_THAT(Disksim(L"init standard"), ExitsWith(0));
     ExpectDevicesMatch(LoadModel());
 }
 
@@ -477,13 +425,13 @@ TEST_F(DiskDriver, ADamagedImageSentToTheDriverLeavesNoDiskAndTheDriverServing)
     EXPECT_EQ(OpenError(VolumePath(4)), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     ExpectDriveCWorks();
     // The next model saved is served again.
-    ASSERT_EQ(Disksim(L"init removable-asos"), 0u);
+    ASSERT_THAT(Disksim(L"init removable-asos"), ExitsWith(0));
     ExpectDevicesMatch(LoadModel());
 }
 
 TEST_F(DiskDriver, AStoppedDriverGivesEveryNameBackAndAStartedOneReadsTheModelFile)
 {
-    ASSERT_EQ(Diskpart(scripts::AssignLetter(0, 2, L"M:")), 0u);
+    ASSERT_THAT(Diskpart(Narrow(scripts::AssignLetter(0, 2, L"M:"))), ExitsWith(0));
     UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     UniqueServiceHandle service(
         manager ? OpenServiceW(manager.get(), L"OBRINDISK", SERVICE_STOP | SERVICE_START | SERVICE_QUERY_STATUS) : nullptr);

@@ -20,83 +20,17 @@
 namespace {
 
 using obrin::ComPtr;
+using obrin::test::ExitsWith;
+using obrin::test::Firmsim;
+using obrin::test::ProcessResult;
 using obrin::test::ProgramDirectory;
+using obrin::test::Succeeds;
 using obrin::UniqueBstr;
 using obrin::UniqueVariant;
 
 constexpr wchar_t kLocatorServerKey[] =
     L"Software\\Classes\\CLSID\\{4590F811-1D3A-11D0-891F-00AA004B2E24}\\InprocServer32";
 constexpr wchar_t kInstanceKey[] = L"DualOsMethod.InstanceName=\"ACPI\\\\PNP0C14\\\\0_0\"";
-
-struct ProgramRun {
-    DWORD exitCode = 0xFFFFFFFF;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadAll(HANDLE pipe)
-{
-    std::string text;
-    char buffer[512];
-    DWORD read = 0;
-    while (ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0)
-        text.append(buffer, read);
-    return text;
-}
-
-struct PipeReader {
-    HANDLE pipe;
-    std::string text;
-};
-
-DWORD WINAPI ReadPipeThread(void* parameter)
-{
-    auto* reader = static_cast<PipeReader*>(parameter);
-    reader->text = ReadAll(reader->pipe);
-    return 0;
-}
-
-// Runs firmsim.exe with `arguments`, bounded to 60 s.
-ProgramRun RunFirmsim(const std::wstring& arguments)
-{
-    ProgramRun run;
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    obrin::UniqueHandle outRead, outWrite, errRead, errWrite;
-    if (!CreatePipe(outRead.put(), outWrite.put(), &inherit, 0) || !CreatePipe(errRead.put(), errWrite.put(), &inherit, 0))
-        return run;
-    SetHandleInformation(outRead.get(), HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(errRead.get(), HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = outWrite.get();
-    startup.hStdError = errWrite.get();
-    std::wstring commandLine = L"\"" + ProgramDirectory() + L"firmsim.exe\" " + arguments;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
-        return run;
-    obrin::UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
-    outWrite.reset();
-    errWrite.reset();
-    PipeReader errReader{errRead.get(), {}};
-    obrin::UniqueHandle errThread(CreateThread(nullptr, 0, ReadPipeThread, &errReader, 0, nullptr));
-    run.out = ReadAll(outRead.get());
-    if (WaitForSingleObject(processHandle.get(), 60000) != WAIT_OBJECT_0)
-        TerminateProcess(processHandle.get(), 99);
-    WaitForSingleObject(errThread.get(), 10000);
-    run.err = errReader.text;
-    GetExitCodeProcess(processHandle.get(), &run.exitCode);
-    return run;
-}
-
-void Firmsim(const std::wstring& arguments)
-{
-    SCOPED_TRACE(testing::Message() << "firmsim " << testing::PrintToString(arguments));
-    const ProgramRun run = RunFirmsim(arguments);
-    ASSERT_EQ(run.exitCode, 0u) << run.err;
-    ASSERT_EQ(run.err, "");
-}
 
 UniqueBstr Bstr(const wchar_t* text)
 {
@@ -183,7 +117,7 @@ bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b)
 
 std::string Calls()
 {
-    return RunFirmsim(L"calls").out;
+    return Firmsim(L"calls").output;
 }
 
 class FirmsimEnvironment : public obrin::test::ComEnvironment {
@@ -191,7 +125,7 @@ public:
     void SetUp() override
     {
         ComEnvironment::SetUp();
-        Firmsim(L"install");
+        ASSERT_THAT(Firmsim(L"install"), Succeeds());
     }
 };
 
@@ -201,7 +135,7 @@ class FirmwareWmi : public testing::Test {
 protected:
     void SetUp() override
     {
-        Firmsim(L"reset");
+        ASSERT_THAT(Firmsim(L"reset"), Succeeds());
         ASSERT_EQ(Connect(L"root\\wmi", m_services), S_OK);
     }
 
@@ -247,8 +181,8 @@ TEST_F(FirmwareWmi, DefaultAnswersAndSetAnswersAreReturnedAndCallsRecorded)
     EXPECT_EQ(ReturnValue(Notify(m_services.get(), 20, 0)), 0u);
     EXPECT_EQ(ReturnValue(Notify(m_services.get(), 19, 0x40000320)), 1u);
     EXPECT_EQ(ReturnValue(Notify(m_services.get(), 0x77, 5)), 0u);
-    Firmsim(L"answer 16 0x40000001");
-    Firmsim(L"answer 0x77 4294967295");
+    ASSERT_THAT(Firmsim(L"answer 16 0x40000001"), Succeeds());
+    ASSERT_THAT(Firmsim(L"answer 0x77 4294967295"), Succeeds());
     EXPECT_EQ(ReturnValue(Notify(m_services.get(), 16, 0)), 0x40000001u);
     EXPECT_EQ(ReturnValue(Notify(m_services.get(), 0x77, 0)), 0xFFFFFFFFu);
     EXPECT_EQ(Calls(), "0x00000011 0x00000000\n0x00000010 0x00000000\n0x00000018 0x00000000\n"
@@ -258,20 +192,20 @@ TEST_F(FirmwareWmi, DefaultAnswersAndSetAnswersAreReturnedAndCallsRecorded)
 
 TEST_F(FirmwareWmi, FailMakesTheMethodCallFailForThatCodeOnly)
 {
-    Firmsim(L"fail 17 0x80041001");
+    ASSERT_THAT(Firmsim(L"fail 17 0x80041001"), Succeeds());
     const NotifyResult failed = Notify(m_services.get(), 17, 0);
     EXPECT_EQ(failed.hr, static_cast<HRESULT>(WBEM_E_FAILED));
     EXPECT_FALSE(failed.out);
     EXPECT_EQ(ReturnValue(Notify(m_services.get(), 16, 0)), 0x40000021u);
     // A later answer for the code ends its failure.
-    Firmsim(L"answer 17 2");
+    ASSERT_THAT(Firmsim(L"answer 17 2"), Succeeds());
     EXPECT_EQ(ReturnValue(Notify(m_services.get(), 17, 0)), 2u);
     EXPECT_EQ(Calls(), "0x00000011 0x00000000\n0x00000010 0x00000000\n0x00000011 0x00000000\n");
 }
 
 TEST_F(FirmwareWmi, AbsentFirmwareHasNoInstanceAndNoClass)
 {
-    Firmsim(L"absent");
+    ASSERT_THAT(Firmsim(L"absent"), Succeeds());
     ComPtr<IEnumWbemClassObject> found;
     UniqueBstr wql = Bstr(L"WQL");
     UniqueBstr query = Bstr(L"Select * from DualOsMethod");
@@ -288,13 +222,13 @@ TEST_F(FirmwareWmi, AbsentFirmwareHasNoInstanceAndNoClass)
     EXPECT_EQ(m_services->GetObject(path.get(), 0, nullptr, instance.put(), nullptr), static_cast<HRESULT>(WBEM_E_NOT_FOUND));
     EXPECT_EQ(Calls(), "");
 
-    Firmsim(L"present");
+    ASSERT_THAT(Firmsim(L"present"), Succeeds());
     EXPECT_EQ(ReturnValue(Notify(m_services.get(), 17, 0)), 0u);
 }
 
 TEST_F(FirmwareWmi, RetTypeChangesTheTypeOfTheReturnedWord)
 {
-    Firmsim(L"rettype sint32");
+    ASSERT_THAT(Firmsim(L"rettype sint32"), Succeeds());
     NotifyResult result = Notify(m_services.get(), 16, 0);
     ASSERT_EQ(result.hr, S_OK);
     UniqueVariant value;
@@ -304,7 +238,7 @@ TEST_F(FirmwareWmi, RetTypeChangesTheTypeOfTheReturnedWord)
     EXPECT_EQ(value->vt, VT_I4);
     EXPECT_EQ(value->lVal, 0x40000021);
 
-    Firmsim(L"rettype string");
+    ASSERT_THAT(Firmsim(L"rettype string"), Succeeds());
     result = Notify(m_services.get(), 16, 0);
     ASSERT_EQ(result.hr, S_OK);
     ASSERT_EQ(result.out->Get(L"NotifycationReturnValue", 0, value.put(), &type, nullptr), S_OK);
@@ -584,7 +518,7 @@ private:
 
 class FirmwareEvents : public testing::Test {
 protected:
-    void SetUp() override { Firmsim(L"reset"); }
+    void SetUp() override { ASSERT_THAT(Firmsim(L"reset"), Succeeds()); }
 };
 
 TEST_F(FirmwareEvents, RaisedDualOsEventReachesTheSinkWithinOneSecondUntilCancelled)
@@ -592,11 +526,11 @@ TEST_F(FirmwareEvents, RaisedDualOsEventReachesTheSinkWithinOneSecondUntilCancel
     RecordingSink sink(L"EventCode");
     {
         // Raised before the subscription: never delivered.
-        Firmsim(L"raise 0xD1");
+        ASSERT_THAT(Firmsim(L"raise 0xD1"), Succeeds());
         Subscription subscription(L"ROOT\\WMI", L"SELECT * FROM DualOsEvent", sink);
         ASSERT_EQ(subscription.Result(), S_OK);
 
-        Firmsim(L"raise 0xD2");
+        ASSERT_THAT(Firmsim(L"raise 0xD2"), Succeeds());
         const ULONGLONG raised = GetTickCount64();
         auto events = sink.WaitForEvents(1, 1000);
         ASSERT_EQ(events.size(), 1u) << "no event within one second of firmsim raise";
@@ -608,8 +542,8 @@ TEST_F(FirmwareEvents, RaisedDualOsEventReachesTheSinkWithinOneSecondUntilCancel
         // WBEM_FLAG_SEND_STATUS brings no progress reports for an event query.
         EXPECT_TRUE(sink.Statuses().empty());
 
-        Firmsim(L"raise 0xD5");
-        Firmsim(L"raise 0xE1");
+        ASSERT_THAT(Firmsim(L"raise 0xD5"), Succeeds());
+        ASSERT_THAT(Firmsim(L"raise 0xE1"), Succeeds());
         events = sink.WaitForEvents(3, 2000);
         ASSERT_EQ(events.size(), 3u);
         EXPECT_EQ(events[1].value, 0xD5);
@@ -622,7 +556,7 @@ TEST_F(FirmwareEvents, RaisedDualOsEventReachesTheSinkWithinOneSecondUntilCancel
         EXPECT_EQ(statuses[0].second, static_cast<HRESULT>(WBEM_E_CALL_CANCELLED));
         EXPECT_EQ(subscription.Cancel(), static_cast<HRESULT>(WBEM_E_NOT_FOUND));
 
-        Firmsim(L"raise 0xD3");
+        ASSERT_THAT(Firmsim(L"raise 0xD3"), Succeeds());
         EXPECT_EQ(sink.WaitForEvents(4, 500).size(), 3u) << "delivered after cancel";
     }
     EXPECT_EQ(sink.References(), 0) << "the stand-in keeps references to a cancelled sink";
@@ -637,7 +571,7 @@ TEST_F(FirmwareEvents, ResumeReachesTheCimv2PowerSubscriptionOnly)
     ASSERT_EQ(firmwareSubscription.Result(), S_OK);
     ASSERT_EQ(powerSubscription.Result(), S_OK);
 
-    Firmsim(L"resume 7");
+    ASSERT_THAT(Firmsim(L"resume 7"), Succeeds());
     auto events = power.WaitForEvents(1, 1000);
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].className, L"Win32_PowerManagementEvent");
@@ -645,7 +579,7 @@ TEST_F(FirmwareEvents, ResumeReachesTheCimv2PowerSubscriptionOnly)
     EXPECT_EQ(events[0].vt, VT_I4);
     EXPECT_EQ(events[0].value, 7);
 
-    Firmsim(L"raise 210");
+    ASSERT_THAT(Firmsim(L"raise 210"), Succeeds());
     ASSERT_EQ(firmware.WaitForEvents(1, 1000).size(), 1u);
     EXPECT_EQ(power.Events().size(), 1u);
     EXPECT_EQ(firmware.Events().size(), 1u);
@@ -662,7 +596,7 @@ TEST_F(FirmwareEvents, TwoSubscriptionsBothReceiveEachEvent)
     Subscription two(L"root\\wmi", L"select * from dualosevent", second);
     ASSERT_EQ(one.Result(), S_OK);
     ASSERT_EQ(two.Result(), S_OK);
-    Firmsim(L"raise 0xD6");
+    ASSERT_THAT(Firmsim(L"raise 0xD6"), Succeeds());
     EXPECT_EQ(first.WaitForEvents(1, 1000).size(), 1u);
     EXPECT_EQ(second.WaitForEvents(1, 1000).size(), 1u);
     EXPECT_EQ(one.Cancel(), S_OK);
@@ -678,9 +612,9 @@ TEST_F(FirmwareEvents, ConcurrentWritersFromSeveralProcessesLoseNothing)
     // Four firmsim processes raise while two threads of this process call the firmware.
     constexpr uint32_t kCallsPerThread = 10;
     std::vector<std::thread> workers;
-    std::vector<DWORD> raiseExitCodes(4, 0xFFFFFFFF);
-    for (size_t i = 0; i < raiseExitCodes.size(); ++i)
-        workers.emplace_back([&, i] { raiseExitCodes[i] = RunFirmsim(L"raise " + std::to_wstring(0xD1 + i)).exitCode; });
+    std::vector<obrin::test::ProcessResult> raises(4);
+    for (size_t i = 0; i < raises.size(); ++i)
+        workers.emplace_back([&, i] { raises[i] = Firmsim(L"raise " + std::to_wstring(0xD1 + i)); });
     std::vector<HRESULT> callResults(2 * kCallsPerThread, E_FAIL);
     for (uint32_t t = 0; t < 2; ++t) {
         workers.emplace_back([&, t] {
@@ -694,7 +628,7 @@ TEST_F(FirmwareEvents, ConcurrentWritersFromSeveralProcessesLoseNothing)
     }
     for (auto& worker : workers)
         worker.join();
-    EXPECT_EQ(raiseExitCodes, std::vector<DWORD>(4, 0));
+    EXPECT_THAT(raises, testing::Each(ExitsWith(0)));
     EXPECT_EQ(callResults, std::vector<HRESULT>(2 * kCallsPerThread, S_OK));
 
     std::set<LONG> codes;
@@ -730,27 +664,25 @@ TEST_F(FirmwareEvents, NotificationQueriesForOtherClassesAreRefused)
 
 std::string ReadStateFile()
 {
-    obrin::UniqueFileHandle file(CreateFileW((ProgramDirectory() + L"firmsim.state").c_str(), GENERIC_READ,
-                                             FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    return file ? ReadAll(file.get()) : std::string("<missing>");
+    return obrin::test::ReadBytes(ProgramDirectory() + L"firmsim.state").value_or("<missing>");
 }
 
 TEST(FirmsimControl, BadInputGivesOneLineErrorExitTwoAndKeepsTheState)
 {
-    Firmsim(L"reset");
-    Firmsim(L"answer 16 5");
-    Firmsim(L"raise 0xD2");
+    ASSERT_THAT(Firmsim(L"reset"), Succeeds());
+    ASSERT_THAT(Firmsim(L"answer 16 5"), Succeeds());
+    ASSERT_THAT(Firmsim(L"raise 0xD2"), Succeeds());
     const std::string before = ReadStateFile();
     ASSERT_NE(before, "<missing>");
     for (const wchar_t* arguments : {L"", L"bogus", L"answer 16", L"answer 16 x", L"fail 17 0", L"rettype uint16",
                                      L"raise -1", L"raise 0x100000000", L"resume 65536", L"calls now", L"reset all"}) {
         SCOPED_TRACE(testing::Message() << "firmsim " << testing::PrintToString(std::wstring(arguments)));
-        const ProgramRun run = RunFirmsim(arguments);
-        EXPECT_EQ(run.exitCode, 2u);
-        EXPECT_EQ(run.out, "");
-        ASSERT_GE(run.err.size(), 10u);
-        EXPECT_EQ(run.err.rfind("firmsim: ", 0), 0u) << run.err;
-        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+        const ProcessResult run = Firmsim(arguments);
+        EXPECT_THAT(run, ExitsWith(2));
+        EXPECT_EQ(run.output, "");
+        ASSERT_GE(run.errors.size(), 10u);
+        EXPECT_EQ(run.errors.rfind("firmsim: ", 0), 0u) << run.errors;
+        EXPECT_EQ(run.errors.find('\n'), run.errors.size() - 1) << run.errors;
     }
     EXPECT_EQ(ReadStateFile(), before);
 }
@@ -758,15 +690,10 @@ TEST(FirmsimControl, BadInputGivesOneLineErrorExitTwoAndKeepsTheState)
 TEST(FirmsimControl, DamagedStateIsReportedAndOnlyResetReplacesIt)
 {
     const std::wstring path = ProgramDirectory() + L"firmsim.state";
-    {
-        obrin::UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        ASSERT_TRUE(file);
-        DWORD written = 0;
-        ASSERT_TRUE(WriteFile(file.get(), "garbage\n", 8, &written, nullptr));
-    }
-    ProgramRun run = RunFirmsim(L"answer 17 1");
-    EXPECT_EQ(run.exitCode, 1u);
-    EXPECT_NE(run.err.find("damaged"), std::string::npos) << run.err;
+    ASSERT_TRUE(obrin::test::WriteBytes(path, "garbage\n"));
+    const ProcessResult run = Firmsim(L"answer 17 1");
+    EXPECT_THAT(run, ExitsWith(1));
+    EXPECT_NE(run.errors.find("damaged"), std::string::npos) << run.errors;
     EXPECT_EQ(ReadStateFile(), "garbage\n");
 
     // The method fails rather than answer from a state it cannot record into.
@@ -774,7 +701,7 @@ TEST(FirmsimControl, DamagedStateIsReportedAndOnlyResetReplacesIt)
     ASSERT_EQ(Connect(L"root\\wmi", services), S_OK);
     EXPECT_EQ(Notify(services.get(), 17, 0).hr, static_cast<HRESULT>(WBEM_E_FAILED));
 
-    Firmsim(L"reset");
+    ASSERT_THAT(Firmsim(L"reset"), Succeeds());
     EXPECT_EQ(ReturnValue(Notify(services.get(), 17, 0)), 0u);
 }
 
@@ -792,16 +719,15 @@ TEST(FirmsimControl, UninstallRestoresTheOriginalLocatorAndInstallIsRepeatable)
 {
     const std::wstring ours = ProgramDirectory() + L"firmwmi.dll";
     ASSERT_TRUE(EqualsIgnoringCase(LocatorServer(), ours)) << testing::PrintToString(LocatorServer());
-    Firmsim(L"install");
-    Firmsim(L"uninstall");
+    ASSERT_THAT(Firmsim(L"install"), Succeeds());
+    ASSERT_THAT(Firmsim(L"uninstall"), Succeeds());
     const std::wstring original = LocatorServer();
     EXPECT_NE(original.find(L"wbemprox.dll"), std::wstring::npos) << testing::PrintToString(original);
 
-    const ProgramRun again = RunFirmsim(L"uninstall");
-    EXPECT_EQ(again.exitCode, 1u);
+    EXPECT_THAT(Firmsim(L"uninstall"), ExitsWith(1));
     EXPECT_EQ(LocatorServer(), original);
 
-    Firmsim(L"install");
+    ASSERT_THAT(Firmsim(L"install"), Succeeds());
     EXPECT_TRUE(EqualsIgnoringCase(LocatorServer(), ours));
 }
 

@@ -3,7 +3,7 @@
 // process of ours that serves the same name and records what it receives.
 #include "common/ownership.h"
 #include "common/script/script_client.h"
-#include "tests/support/test_support.h"
+#include "tests/support/firmware_fixture.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -38,63 +38,42 @@ std::string SquatterRecord()
     return text;
 }
 
+// The squatter's command line, with its record of an earlier run deleted.
+std::wstring FreshSquatterCommand(int instances)
+{
+    DeleteFileW(RecordPath().c_str());
+    return ProgramCommand(L"pipesquatter.exe", L"\"" + RecordPath() + L"\" " + std::to_wstring(instances) + L" " +
+                                                   std::to_wstring(kSquatterLifetimeMs));
+}
+
 // pipesquatter.exe serving `instances` instances until destroyed.
 class Squatter {
 public:
-    explicit Squatter(int instances)
-    {
-        DeleteFileW(RecordPath().c_str());
-        UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, L"ObrinPipeSquatterReady"));
-        std::wstring commandLine = L"\"" + ProgramDirectory() + L"pipesquatter.exe\" \"" + RecordPath() + L"\" " +
-                                   std::to_wstring(instances) + L" " + std::to_wstring(kSquatterLifetimeMs);
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION info{};
-        if (!ready || !CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                      &startup, &info))
-            return;
-        m_process.reset(info.hProcess);
-        UniqueHandle thread(info.hThread);
-        m_id = info.dwProcessId;
-        const HANDLE waits[2] = {ready.get(), m_process.get()};
-        m_ready = WaitForMultipleObjects(2, waits, FALSE, 10000) == WAIT_OBJECT_0;
-    }
-    ~Squatter() { End(); }
-    Squatter(const Squatter&) = delete;
-    Squatter& operator=(const Squatter&) = delete;
+    explicit Squatter(int instances) : m_process(FreshSquatterCommand(instances), {.timeoutMs = kSquatterLifetimeMs}) {}
 
-    void End()
+    void End() { m_process.End(); }
+    // True once the squatter serves its instances; false when it ended first.
+    [[nodiscard]] bool Ready() const
     {
-        if (m_process) {
-            TerminateProcess(m_process.get(), 0);
-            WaitForSingleObject(m_process.get(), 10000);
-            m_process.reset();
-        }
+        const HANDLE waits[2] = {m_ready.get(), m_process.Process()};
+        return m_ready && m_process.Process() && WaitForMultipleObjects(2, waits, FALSE, 10000) == WAIT_OBJECT_0;
     }
-    [[nodiscard]] bool Ready() const { return m_ready; }
-    [[nodiscard]] DWORD Id() const { return m_id; }
+    [[nodiscard]] DWORD Id() const { return m_process.Id(); }
 
 private:
-    UniqueHandle m_process;
-    DWORD m_id = 0;
-    bool m_ready = false;
+    // Made before the squatter starts, which signals it.
+    UniqueHandle m_ready{CreateEventW(nullptr, TRUE, FALSE, L"ObrinPipeSquatterReady")};
+    ChildProcess m_process;
 };
 
-void ExpectExit(const ProcessResult& result, DWORD exitCode)
-{
-    ASSERT_TRUE(result.started) << result.startError;
-    ASSERT_TRUE(result.finished) << "killed at the time limit";
-    EXPECT_EQ(result.exitCode, exitCode);
-}
-
-class PipeOwner : public testing::Test {
+class PipeOwner : public FirmwareStandInTest {
 protected:
     void SetUp() override
     {
-        if (!FirmwareStandInPresent())
-            GTEST_SKIP() << "the firmware stand-in (firmsim.exe, firmwmi.dll) is not built";
-        ASSERT_TRUE(Firmsim(L"install"));
-        ASSERT_TRUE(Firmsim(L"reset"));
+        FirmwareStandInTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        ASSERT_THAT(Firmsim(L"reset"), Succeeds());
         ASSERT_TRUE(RemoveServiceIfPresent());
     }
     void TearDown() override { RemoveServiceIfPresent(); }
@@ -106,7 +85,7 @@ TEST_F(PipeOwner, ServiceDoesNotStartWhileAnotherProcessServesItsPipe)
     ASSERT_TRUE(squatter.Ready());
     const LogTail log;
 
-    ExpectExit(RunProgram(L"ObrinService.exe", L"-install"), 1);
+    EXPECT_THAT(Service(L"-install"), ExitsWith(1));
     EXPECT_FALSE(RawServiceState().has_value()) << "a service that did not start is removed again";
     EXPECT_EQ(1u, CountLinesWith(log.NewLines(), "[ERROR][ServiceInit():")) << log.NewText();
     EXPECT_EQ(1u, CountLinesWith(log.NewLines(), "] Start named pipe server fail [Err=5].")) << log.NewText();
@@ -118,11 +97,11 @@ TEST_F(PipeOwner, ServiceDoesNotStartWhileAnotherProcessServesItsPipe)
 
 TEST_F(PipeOwner, SwitcherSendsNothingToAnotherServerBesideTheService)
 {
-    ExpectExit(RunProgram(L"ObrinService.exe", L"-install"), 0);
+    EXPECT_THAT(Service(L"-install"), ExitsWith(0));
     ASSERT_TRUE(WaitForRawState(SERVICE_RUNNING, 30000));
     const DWORD service = RunningServiceProcessId(L"OBRINSERVICE");
     ASSERT_NE(service, 0u) << GetLastError();
-    ASSERT_TRUE(Firmsim(L"reset"));
+    ASSERT_THAT(Firmsim(L"reset"), Succeeds());
 
     Squatter squatter(4);
     ASSERT_TRUE(squatter.Ready());
@@ -138,7 +117,7 @@ TEST_F(PipeOwner, SwitcherSendsNothingToAnotherServerBesideTheService)
     ASSERT_TRUE(squatterFirst) << "no connection reached the squatter";
 
     const LogTail log;
-    ExpectExit(RunProgram(L"ObrinSwitcher.exe", L"-now"), 1);
+    EXPECT_THAT(RunProgram(L"ObrinSwitcher.exe", L"-now"), ExitsWith(1));
     char refusal[128];
     std::snprintf(refusal, sizeof(refusal), "WMI Script Server is process %lu, not OBRINSERVICE (process %lu)",
                   squatter.Id(), service);
@@ -149,7 +128,7 @@ TEST_F(PipeOwner, SwitcherSendsNothingToAnotherServerBesideTheService)
 
     // Without the squatter the same switch reaches the firmware.
     squatter.End();
-    ExpectExit(RunProgram(L"ObrinSwitcher.exe", L"-now"), 0);
+    EXPECT_THAT(RunProgram(L"ObrinSwitcher.exe", L"-now"), ExitsWith(0));
     EXPECT_EQ(FirmsimCalls().size(), 4u);
 }
 

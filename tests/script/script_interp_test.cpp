@@ -19,18 +19,14 @@
 namespace obrin::script {
 namespace {
 
-// Runs firmsim.exe with arguments, bounded to 60 s; its exit code, or ~0u.
-DWORD RunFirmsim(const std::wstring& arguments)
-{
-    const test::ProcessResult result = test::RunProgram(L"firmsim.exe", arguments, 60000);
-    return result.finished ? result.exitCode : ~0u;
-}
+using test::Firmsim;
+using test::Succeeds;
 
 bool g_firmwareInstalled = false;
 
 class FirmwareEnvironment : public testing::Environment {
 public:
-    void SetUp() override { g_firmwareInstalled = RunFirmsim(L"install") == 0; }
+    void SetUp() override { g_firmwareInstalled = testing::Value(Firmsim(L"install"), Succeeds()); }
 };
 
 [[maybe_unused]] testing::Environment* const g_environment = testing::AddGlobalTestEnvironment(new FirmwareEnvironment);
@@ -68,13 +64,13 @@ protected:
     {
         if (!g_firmwareInstalled)
             GTEST_SKIP() << "the firmware stand-in (firmsim.exe) is not installed in this prefix";
-        ASSERT_EQ(RunFirmsim(L"reset"), 0u);
+        ASSERT_THAT(Firmsim(L"reset"), Succeeds());
     }
 };
 
 TEST_F(ScriptInterpreter, SwitcherScriptReturnsTheFirmwaresAnswer)
 {
-    ASSERT_EQ(RunFirmsim(L"answer 17 0x1234"), 0u);
+    ASSERT_THAT(Firmsim(L"answer 17 0x1234"), Succeeds());
     ScriptVariables results = Execute(SwitcherScript(17));
     EXPECT_EQ(results[L"NotifycationReturnValue"], L"4660");
     EXPECT_EQ(results[L"WMIS_HRESULT"], L"0");
@@ -90,7 +86,7 @@ TEST_F(ScriptInterpreter, ConnectAndBlanketAnswerWithTheTwoKeys)
 
 TEST_F(ScriptInterpreter, FailingMethodStopsTheRunWithItsIndex)
 {
-    ASSERT_EQ(RunFirmsim(L"fail 17 0x80041001"), 0u);
+    ASSERT_THAT(Firmsim(L"fail 17 0x80041001"), Succeeds());
     ScriptVariables results = Execute(SwitcherScript(17));
     EXPECT_EQ(results[L"WMIS_ActionIndex"], L"8");
     EXPECT_EQ(results[L"WMIS_HRESULT"], Hresult(WBEM_E_FAILED));
@@ -243,7 +239,7 @@ TEST(ScriptInterpreterApartment, SingleThreadedApartmentRunsNothing)
 
 TEST_F(ScriptInterpreter, SwitcherScriptThroughThePipe)
 {
-    ASSERT_EQ(RunFirmsim(L"answer 16 0x40000021"), 0u);
+    ASSERT_THAT(Firmsim(L"answer 16 0x40000021"), Succeeds());
     CScriptServer server;
     ASSERT_TRUE(server.Start(RunScriptToResults, L"\\\\.\\pipe\\ObrinScriptInterpTest"));
     CScriptClient client;

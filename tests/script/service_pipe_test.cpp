@@ -5,7 +5,7 @@
 #include "common/script/script_client.h"
 #include "switcher/client/dualos_client.h"
 #include "switcher/client/notify_script.h"
-#include "tests/support/test_support.h"
+#include "tests/support/firmware_fixture.h"
 
 #include <aclapi.h>
 #include <gtest/gtest.h>
@@ -26,12 +26,6 @@ namespace {
 
 constexpr wchar_t kAccessDenied[] = L"-2147217405";  // WBEM_E_ACCESS_DENIED
 constexpr wchar_t kCancelled[] = L"-2147217358";     // WBEM_E_CALL_CANCELLED
-
-bool InstallAndStart()
-{
-    const ProcessResult result = RunProgram(L"ObrinService.exe", L"-install", 90000);
-    return result.finished && result.exitCode == 0 && WaitForRawState(SERVICE_RUNNING, 30000);
-}
 
 // A client as the switcher opens the pipe, waiting while it is busy.
 UniqueFileHandle OpenServicePipe()
@@ -94,28 +88,9 @@ std::wstring PreparedCall(uint32_t code, uint32_t parameter)
     return script;
 }
 
-class ServicePipe : public testing::Test {
+class ServicePipe : public RunningServiceTest {
 protected:
-    // One service for the suite: starting it takes seconds under Wine.
-    static void SetUpTestSuite()
-    {
-        s_skipReason.clear();
-        if (!FirmwareStandInPresent())
-            s_skipReason = "the firmware stand-in (firmsim.exe, firmwmi.dll) is not built";
-        else if (!Firmsim(L"install") || !Firmsim(L"reset") || !PlaceSwitcherRecorder())
-            s_skipReason = "the firmware stand-in or the switcher recorder could not be put in place";
-        else if (!RemoveServiceIfPresent() || !InstallAndStart())
-            s_skipReason = "ObrinService.exe could not be installed and started";
-    }
-    static void TearDownTestSuite() { RemoveServiceIfPresent(); }
-
-    void SetUp() override
-    {
-        if (!s_skipReason.empty())
-            GTEST_SKIP() << s_skipReason;
-    }
-
-    static inline std::string s_skipReason;
+    static void SetUpTestSuite() { StartService(true); }
 };
 
 TEST_F(ServicePipe, InstancesGrantUsersReadAndWriteOnlyAndNetworkLogonsNothing)
@@ -183,7 +158,7 @@ TEST_F(ServicePipe, FirmwareCallsOtherThanTheSwitchersAreRefused)
     };
     for (const auto& call : calls) {
         SCOPED_TRACE(testing::Message() << "code 0x" << std::hex << call.code << ", parameter 0x" << call.parameter);
-        ASSERT_TRUE(Firmsim(L"reset"));
+        ASSERT_THAT(Firmsim(L"reset"), Succeeds());
         ScriptVariables results = SendScript(PreparedCall(call.code, call.parameter) + L"[105=$(__PATH),0,]");
         if (call.allowed) {
             EXPECT_EQ(results[L"WMIS_HRESULT"], L"0");
@@ -198,7 +173,7 @@ TEST_F(ServicePipe, FirmwareCallsOtherThanTheSwitchersAreRefused)
 
 TEST_F(ServicePipe, ScriptOfTwoThousandFirmwareCallsEndsAtTheLimit)
 {
-    ASSERT_TRUE(Firmsim(L"reset"));
+    ASSERT_THAT(Firmsim(L"reset"), Succeeds());
     std::wstring script = PreparedCall(0x10, 0);
     for (int i = 0; i < 2000; ++i)
         script += L"[105=$(__PATH),0,]";
@@ -274,17 +249,15 @@ TEST_F(ServicePipe, SixtyFourIdleClientsLeaveRoomForTheSwitcherAndLastThirtySeco
     }
 }
 
-class ServicePipeStop : public testing::Test {
+class ServicePipeStop : public FirmwareAndRecorderTest {
 protected:
     void SetUp() override
     {
-        if (!FirmwareStandInPresent())
-            GTEST_SKIP() << "the firmware stand-in (firmsim.exe, firmwmi.dll) is not built";
-        ASSERT_TRUE(Firmsim(L"install") && PlaceSwitcherRecorder());
-        ASSERT_TRUE(RemoveServiceIfPresent());
-        ASSERT_TRUE(InstallAndStart());
+        FirmwareAndRecorderTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        ASSERT_TRUE(InstallService());
     }
-    void TearDown() override { RemoveServiceIfPresent(); }
 };
 
 // A script that would run for a long time (a loop of WMI calls up to the

@@ -16,67 +16,42 @@ namespace {
 
 constexpr wchar_t SERVICE_PROGRAM[] = L"ObrinService.exe";
 
-ProcessResult RunService(const std::wstring& arguments)
-{
-    return RunProgram(SERVICE_PROGRAM, arguments, 60000);
-}
-
-void ExpectExit(const ProcessResult& result, DWORD exitCode)
-{
-    ASSERT_TRUE(result.started) << result.startError;
-    ASSERT_TRUE(result.finished) << "killed at the time limit";
-    EXPECT_EQ(result.exitCode, exitCode);
-}
-
-// The service needs a firmware to start: the stand-in, installed once for
-// this program's prefix, and the switcher recorder for its taskbar launches.
-class ServiceProgram : public FirmwareStandInTest {
-protected:
-    void SetUp() override
-    {
-        FirmwareStandInTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        ASSERT_TRUE(Firmsim(L"reset"));
-        ASSERT_TRUE(PlaceSwitcherRecorder());
-        ASSERT_TRUE(RemoveServiceIfPresent());
-        DeleteShowMsg();
-    }
-    void TearDown() override { EXPECT_TRUE(RemoveServiceIfPresent()); }
-};
+// The service needs a firmware to start, and the switcher recorder takes its
+// taskbar launches.
+using ServiceProgram = FirmwareAndRecorderTest;
 
 TEST_F(ServiceProgram, InstallTwiceThenUninstallTwice)
 {
     const LogTail log;
     {
         SCOPED_TRACE("-install");
-        ExpectExit(RunService(L"-install"), 0);
+        EXPECT_THAT(Service(L"-install"), ExitsWith(0));
         EXPECT_EQ(RawServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
         EXPECT_EQ(RawServiceBinaryPath(), ProgramDirectory() + SERVICE_PROGRAM);
     }
     {
         SCOPED_TRACE("-install again");
-        ExpectExit(RunService(L"-install"), 0);
+        EXPECT_THAT(Service(L"-install"), ExitsWith(0));
         EXPECT_EQ(RawServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
     }
     {
         SCOPED_TRACE("-uninstall");
-        ExpectExit(RunService(L"-uninstall"), 0);
+        EXPECT_THAT(Service(L"-uninstall"), ExitsWith(0));
         EXPECT_FALSE(RawServiceState().has_value());
     }
     EXPECT_EQ(CountLinesWith(log.NewLines(), "] [ERROR]["), 0u) << log.NewText();
     {
         SCOPED_TRACE("-uninstall again");
-        ExpectExit(RunService(L"-uninstall"), 1);
+        EXPECT_THAT(Service(L"-uninstall"), ExitsWith(1));
         EXPECT_EQ(log.NewText().find("OpenService"), std::string::npos) << log.NewText();
     }
 }
 
 TEST_F(ServiceProgram, InstallStartsAnExistingStoppedEntry)
 {
-    ExpectExit(RunService(L"-install"), 0);
+    EXPECT_THAT(Service(L"-install"), ExitsWith(0));
     ASSERT_TRUE(StopRawService(10000));
-    ExpectExit(RunService(L"-INSTALL"), 0);
+    EXPECT_THAT(Service(L"-INSTALL"), ExitsWith(0));
     EXPECT_EQ(RawServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
 }
 
@@ -93,7 +68,7 @@ TEST_F(ServiceProgram, FailedInstallRemovesTheEntryAgain)
         ASSERT_TRUE(service) << GetLastError();
     }
     const LogTail log;
-    ExpectExit(RunService(L"-install"), 1);
+    EXPECT_THAT(Service(L"-install"), ExitsWith(1));
     EXPECT_FALSE(RawServiceState().has_value()) << "the entry was not removed";
     EXPECT_EQ(CountLinesWith(log.NewLines(), "] [ERROR][CWinService::Start():"), 1u) << log.NewText();
 }
@@ -110,16 +85,16 @@ TEST_F(ServiceProgram, InstallFromPathTooLongToReadRegistersNothing)
     const std::wstring program = folder + L"\\ObrinService.exe";
     ASSERT_TRUE(CopyFileW((ProgramDirectory() + SERVICE_PROGRAM).c_str(), program.c_str(), FALSE)) << GetLastError();
     // Started by its plain path (without the \\?\ prefix used to create it).
-    const ProcessResult result = RunProcess(L"\"" + program.substr(4) + L"\" -install", 60000);
+    const ProcessResult result = RunProcess(L"\"" + program.substr(4) + L"\" -install");
     if (!result.started)
         GTEST_SKIP() << "this platform cannot start a program from a path this long (error " << result.startError << ")";
-    ExpectExit(result, 1);
+    EXPECT_THAT(result, ExitsWith(1));
     EXPECT_FALSE(RawServiceState().has_value());
 }
 
 TEST_F(ServiceProgram, ShowMsgValuesReachTheRegistryThroughTheRunningService)
 {
-    ExpectExit(RunService(L"-install"), 0);
+    EXPECT_THAT(Service(L"-install"), ExitsWith(0));
     struct Case {
         const wchar_t* arguments;
         DWORD stored;
@@ -131,7 +106,7 @@ TEST_F(ServiceProgram, ShowMsgValuesReachTheRegistryThroughTheRunningService)
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "arguments " << std::string(c.arguments, c.arguments + wcslen(c.arguments)));
         DeleteShowMsg();
-        ExpectExit(RunService(c.arguments), 0);
+        EXPECT_THAT(Service(c.arguments), ExitsWith(0));
         EXPECT_EQ(ReadShowMsg(), c.stored);
     }
 }
@@ -139,7 +114,7 @@ TEST_F(ServiceProgram, ShowMsgValuesReachTheRegistryThroughTheRunningService)
 TEST_F(ServiceProgram, ShowMsgWithoutRunningServiceFails)
 {
     const LogTail log;
-    ExpectExit(RunService(L"-showmsg 1"), 1);
+    EXPECT_THAT(Service(L"-showmsg 1"), ExitsWith(1));
     EXPECT_FALSE(ReadShowMsg().has_value());
     EXPECT_EQ(log.NewText(), "") << "a missing service is not logged";
 }
@@ -147,8 +122,8 @@ TEST_F(ServiceProgram, ShowMsgWithoutRunningServiceFails)
 TEST_F(ServiceProgram, ShowMsgWithoutValueLogsTheOptionAndFails)
 {
     const LogTail log;
-    ExpectExit(RunService(L"-showmsg"), 1);
-    ExpectExit(RunService(L"-SHOWMSG"), 1);
+    EXPECT_THAT(Service(L"-showmsg"), ExitsWith(1));
+    EXPECT_THAT(Service(L"-SHOWMSG"), ExitsWith(1));
     const std::vector<std::string> lines = log.NewLines();
     ASSERT_EQ(lines.size(), 2u) << log.NewText();
     EXPECT_NE(lines[0].find("] [ERROR][wmain():"), std::string::npos) << lines[0];
@@ -159,7 +134,7 @@ TEST_F(ServiceProgram, ShowMsgWithoutValueLogsTheOptionAndFails)
 TEST_F(ServiceProgram, NoArgumentFromConsoleLogsOneDispatcherError)
 {
     const LogTail log;
-    ExpectExit(RunService(L""), 1);
+    EXPECT_THAT(Service(L""), ExitsWith(1));
     const std::vector<std::string> lines = log.NewLines();
     ASSERT_EQ(lines.size(), 1u) << log.NewText();
     EXPECT_NE(lines[0].find("] [ERROR][wmain():"), std::string::npos) << lines[0];
@@ -172,9 +147,9 @@ TEST_F(ServiceProgram, NoArgumentFromConsoleLogsOneDispatcherError)
 TEST_F(ServiceProgram, UnknownFirstArgumentFailsWithoutLogLine)
 {
     const LogTail log;
-    ExpectExit(RunService(L"install"), 1);
-    ExpectExit(RunService(L"-installx"), 1);
-    ExpectExit(RunService(L"-foo -install"), 1);
+    EXPECT_THAT(Service(L"install"), ExitsWith(1));
+    EXPECT_THAT(Service(L"-installx"), ExitsWith(1));
+    EXPECT_THAT(Service(L"-foo -install"), ExitsWith(1));
     EXPECT_FALSE(RawServiceState().has_value());
     EXPECT_EQ(log.NewText(), "");
 }

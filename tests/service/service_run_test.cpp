@@ -23,18 +23,6 @@ namespace {
 const std::string READY_CALL = "0x00000011 0x00000000";
 const std::string CAPABILITY_CALL = "0x00000010 0x00000000";
 
-std::string SwitcherCommand(const std::string& action)
-{
-    const std::wstring directory = ProgramDirectory();
-    return "\"" + std::string(directory.begin(), directory.end()) + "ObrinSwitcher.exe\" -" + action + " -nomsg";
-}
-
-DWORD Install()
-{
-    const ProcessResult result = RunProgram(L"ObrinService.exe", L"-install", 90000);
-    return result.finished ? result.exitCode : 0xDEAD;
-}
-
 void SetCodeName(const wchar_t* codeName)
 {
     RegSetKeyValueW(HKEY_LOCAL_MACHINE, OBRIN_REGISTRY_KEY, OBRIN_CODENAME_VALUE, REG_SZ, codeName,
@@ -92,32 +80,14 @@ StopObservation StopAndWatch(DWORD timeoutMs)
     return seen;
 }
 
-class ServiceRun : public FirmwareStandInTest {
-protected:
-    void SetUp() override
-    {
-        FirmwareStandInTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        ASSERT_TRUE(RemoveServiceIfPresent());
-        ASSERT_TRUE(Firmsim(L"reset"));
-        ASSERT_TRUE(PlaceSwitcherRecorder());
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, OBRIN_REGISTRY_KEY, OBRIN_CODENAME_VALUE);
-    }
-    void TearDown() override
-    {
-        // The stop sequence's unpinning run need not linger.
-        SetSwitcherStayAlive(0);
-        EXPECT_TRUE(RemoveServiceIfPresent());
-    }
-};
+using ServiceRun = FirmwareAndRecorderTest;
 
 TEST_F(ServiceRun, StartNotifiesReadyQueriesTwiceAndPinsBeforeRunning)
 {
     SetSwitcherStayAlive(2000);
     const LogTail log;
     const DWORD start = GetTickCount();
-    ASSERT_EQ(Install(), 0u);
+    ASSERT_THAT(Service(L"-install"), ExitsWith(0));
     EXPECT_GE(GetTickCount() - start, 1900u) << "RUNNING came before the pinning run ended";
     EXPECT_EQ(FirmsimCalls(), (std::vector<std::string>{READY_CALL, CAPABILITY_CALL, CAPABILITY_CALL}));
     EXPECT_EQ(SwitcherStarts(), std::vector<std::string>{SwitcherCommand("taskbarpin")});
@@ -134,10 +104,10 @@ TEST_F(ServiceRun, StartNotifiesReadyQueriesTwiceAndPinsBeforeRunning)
 
 TEST_F(ServiceRun, MissingPinBitUnpinsWithoutWaiting)
 {
-    ASSERT_TRUE(Firmsim(L"answer 16 0x40000001"));
+    ASSERT_THAT(Firmsim(L"answer 16 0x40000001"), Succeeds());
     SetSwitcherStayAlive(8000);
     const DWORD start = GetTickCount();
-    ASSERT_EQ(Install(), 0u);
+    ASSERT_THAT(Service(L"-install"), ExitsWith(0));
     EXPECT_LT(GetTickCount() - start, 7000u);
     EXPECT_EQ(FirmsimCalls(), (std::vector<std::string>{READY_CALL, CAPABILITY_CALL, CAPABILITY_CALL}));
     ASSERT_TRUE(WaitForSwitcherStarts(1, 5000));
@@ -147,8 +117,8 @@ TEST_F(ServiceRun, MissingPinBitUnpinsWithoutWaiting)
 
 TEST_F(ServiceRun, FailedFirstTestSkipsSecondQuery)
 {
-    ASSERT_TRUE(Firmsim(L"answer 16 0x20"));
-    ASSERT_EQ(Install(), 0u);
+    ASSERT_THAT(Firmsim(L"answer 16 0x20"), Succeeds());
+    ASSERT_THAT(Service(L"-install"), ExitsWith(0));
     EXPECT_EQ(FirmsimCalls(), (std::vector<std::string>{READY_CALL, CAPABILITY_CALL}));
     ASSERT_TRUE(WaitForSwitcherStarts(1, 5000));
     EXPECT_EQ(SwitcherStarts(), std::vector<std::string>{SwitcherCommand("taskbarunpin")});
@@ -157,7 +127,7 @@ TEST_F(ServiceRun, FailedFirstTestSkipsSecondQuery)
 TEST_F(ServiceRun, TalvexSkipsCapabilityQueriesAndTaskbar)
 {
     SetCodeName(L"Talvex");
-    ASSERT_EQ(Install(), 0u);
+    ASSERT_THAT(Service(L"-install"), ExitsWith(0));
     Sleep(1000);
     EXPECT_EQ(FirmsimCalls(), std::vector<std::string>{READY_CALL});
     EXPECT_TRUE(SwitcherStarts().empty());
@@ -166,16 +136,16 @@ TEST_F(ServiceRun, TalvexSkipsCapabilityQueriesAndTaskbar)
 TEST_F(ServiceRun, LowerCaseTalvexIsAnyOtherPlatform)
 {
     SetCodeName(L"talvex");
-    ASSERT_EQ(Install(), 0u);
+    ASSERT_THAT(Service(L"-install"), ExitsWith(0));
     EXPECT_EQ(FirmsimCalls(), (std::vector<std::string>{READY_CALL, CAPABILITY_CALL, CAPABILITY_CALL}));
     EXPECT_EQ(SwitcherStarts(), std::vector<std::string>{SwitcherCommand("taskbarpin")});
 }
 
 TEST_F(ServiceRun, RefusedReadyStopsServiceAfterTheStopSequence)
 {
-    ASSERT_TRUE(Firmsim(L"answer 17 1"));
+    ASSERT_THAT(Firmsim(L"answer 17 1"), Succeeds());
     const LogTail log;
-    EXPECT_EQ(Install(), 1u);
+    EXPECT_THAT(Service(L"-install"), ExitsWith(1));
     EXPECT_FALSE(RawServiceState().has_value()) << "-install removes the entry of a service that did not start";
     EXPECT_EQ(FirmsimCalls(), std::vector<std::string>{READY_CALL});
     EXPECT_EQ(SwitcherStarts(), std::vector<std::string>{SwitcherCommand("taskbarunpin")});
@@ -189,7 +159,7 @@ TEST_F(ServiceRun, RefusedReadyStopsServiceAfterTheStopSequence)
 
 TEST_F(ServiceRun, FirmwareEventsLaunchTheirActions)
 {
-    ASSERT_EQ(Install(), 0u);
+    ASSERT_THAT(Service(L"-install"), ExitsWith(0));
     ASSERT_TRUE(PlaceSwitcherRecorder());
     const LogTail log;
     const struct {
@@ -200,13 +170,13 @@ TEST_F(ServiceRun, FirmwareEventsLaunchTheirActions)
     std::vector<std::string> expected;
     for (const auto& launch : launches) {
         SCOPED_TRACE(launch.action);
-        ASSERT_TRUE(Firmsim(std::wstring(L"raise ") + launch.code));
+        ASSERT_THAT(Firmsim(std::wstring(L"raise ") + launch.code), Succeeds());
         expected.push_back(SwitcherCommand(launch.action));
         ASSERT_TRUE(WaitForSwitcherStarts(expected.size(), 10000));
         EXPECT_EQ(SwitcherStarts(), expected);
     }
     for (const wchar_t* code : {L"0xD8", L"0x42", L"0xE1"})
-        ASSERT_TRUE(Firmsim(std::wstring(L"raise ") + code));
+        ASSERT_THAT(Firmsim(std::wstring(L"raise ") + code), Succeeds());
     Sleep(3000);
     EXPECT_EQ(SwitcherStarts(), expected) << "0xD8, 0x42 and 0xE1 launch nothing";
 
@@ -222,13 +192,13 @@ TEST_F(ServiceRun, FirmwareEventsLaunchTheirActions)
 
 TEST_F(ServiceRun, ResumeRepeatsReadyOnlyForSevenAndEighteen)
 {
-    ASSERT_EQ(Install(), 0u);
+    ASSERT_THAT(Service(L"-install"), ExitsWith(0));
     ASSERT_EQ(FirmsimCalls().size(), 3u);
-    ASSERT_TRUE(Firmsim(L"resume 7"));
+    ASSERT_THAT(Firmsim(L"resume 7"), Succeeds());
     ASSERT_TRUE(WaitForCallCount(4, 10000));
-    ASSERT_TRUE(Firmsim(L"resume 18"));
+    ASSERT_THAT(Firmsim(L"resume 18"), Succeeds());
     ASSERT_TRUE(WaitForCallCount(5, 10000));
-    ASSERT_TRUE(Firmsim(L"resume 4"));
+    ASSERT_THAT(Firmsim(L"resume 4"), Succeeds());
     Sleep(3000);
     EXPECT_EQ(FirmsimCalls(), (std::vector<std::string>{READY_CALL, CAPABILITY_CALL, CAPABILITY_CALL, READY_CALL,
                                                         READY_CALL}));
@@ -236,7 +206,7 @@ TEST_F(ServiceRun, ResumeRepeatsReadyOnlyForSevenAndEighteen)
 
 TEST_F(ServiceRun, ScriptThroughThePipeReachesTheFirmware)
 {
-    ASSERT_EQ(Install(), 0u);
+    ASSERT_THAT(Service(L"-install"), ExitsWith(0));
     uint32_t answer = 0;
     EXPECT_EQ(DualOS_SendCommand(24, answer), S_OK);
     EXPECT_EQ(answer, 0x40000000u);
@@ -250,7 +220,7 @@ TEST_F(ServiceRun, ScriptThroughThePipeReachesTheFirmware)
 // of Win32_Process whatever its string holds: refused, and nothing after it runs.
 TEST_F(ServiceRun, QueryOfAnotherClassIsRefusedAndEndsTheScript)
 {
-    ASSERT_EQ(Install(), 0u);
+    ASSERT_THAT(Service(L"-install"), ExitsWith(0));
     script::CScriptClient client;
     ASSERT_TRUE(client.Connect()) << GetLastError();
     ASSERT_TRUE(client.Send(L"[100=root\\wmi,0,][101=4,3,0,]"
@@ -264,7 +234,7 @@ TEST_F(ServiceRun, QueryOfAnotherClassIsRefusedAndEndsTheScript)
 
 TEST_F(ServiceRun, StopStaysPendingWhileUnpinningRuns)
 {
-    ASSERT_EQ(Install(), 0u);
+    ASSERT_THAT(Service(L"-install"), ExitsWith(0));
     ASSERT_TRUE(PlaceSwitcherRecorder());
     SetSwitcherStayAlive(3000);
     const StopObservation seen = StopAndWatch(20000);
@@ -277,7 +247,7 @@ TEST_F(ServiceRun, StopStaysPendingWhileUnpinningRuns)
 
 TEST_F(ServiceRun, StopWithIdlePipeClientsCompletes)
 {
-    ASSERT_EQ(Install(), 0u);
+    ASSERT_THAT(Service(L"-install"), ExitsWith(0));
     std::vector<UniqueFileHandle> clients;
     for (int i = 0; i < 2; ++i) {
         ASSERT_TRUE(WaitNamedPipeW(L"\\\\.\\pipe\\DualOSScriptServer", 5000)) << GetLastError();
@@ -295,7 +265,7 @@ TEST_F(ServiceRun, MissingSwitcherIsLoggedAndTheServiceRuns)
 {
     RemoveSwitcher();
     const LogTail log;
-    ASSERT_EQ(Install(), 0u);
+    ASSERT_THAT(Service(L"-install"), ExitsWith(0));
     EXPECT_EQ(RawServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
     const std::vector<std::string> lines = log.NewLines();
     ASSERT_GE(lines.size(), 2u) << log.NewText();

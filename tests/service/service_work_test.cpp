@@ -18,26 +18,18 @@ namespace {
 
 constexpr wchar_t PIPE_NAME[] = L"\\\\.\\pipe\\DualOSScriptServer";
 
-std::string SwitcherCommand(const std::string& action)
-{
-    const std::wstring directory = ProgramDirectory();
-    return "\"" + std::string(directory.begin(), directory.end()) + "ObrinSwitcher.exe\" -" + action + " -nomsg";
-}
-
 bool PipeAvailable()
 {
     return WaitNamedPipeW(PIPE_NAME, 200) != FALSE;
 }
 
-class ServiceWork : public FirmwareStandInTest {
+class ServiceWork : public FirmwareAndRecorderTest {
 protected:
     void SetUp() override
     {
-        FirmwareStandInTest::SetUp();
+        FirmwareAndRecorderTest::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        ASSERT_TRUE(Firmsim(L"reset"));
-        ASSERT_TRUE(PlaceSwitcherRecorder());
         m_stopEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
         ASSERT_TRUE(m_stopEvent);
     }
@@ -49,7 +41,7 @@ TEST_F(ServiceWork, StopSequenceTakesDownWhatInitSetUp)
 {
     ASSERT_TRUE(ServiceInit());
     EXPECT_TRUE(PipeAvailable());
-    ASSERT_TRUE(Firmsim(L"raise 0xD3"));
+    ASSERT_THAT(Firmsim(L"raise 0xD3"), Succeeds());
     ASSERT_TRUE(WaitForSwitcherStarts(2, 10000));
     EXPECT_EQ(SwitcherStarts(), (std::vector<std::string>{SwitcherCommand("taskbarpin"), SwitcherCommand("s3")}));
 
@@ -63,8 +55,8 @@ TEST_F(ServiceWork, StopSequenceTakesDownWhatInitSetUp)
 
     // Both subscriptions are gone: neither event reaches this process now.
     const size_t callsBefore = FirmsimCalls().size();
-    ASSERT_TRUE(Firmsim(L"raise 0xD4"));
-    ASSERT_TRUE(Firmsim(L"resume 7"));
+    ASSERT_THAT(Firmsim(L"raise 0xD4"), Succeeds());
+    ASSERT_THAT(Firmsim(L"resume 7"), Succeeds());
     Sleep(3000);
     EXPECT_EQ(SwitcherStarts().size(), 3u);
     EXPECT_EQ(FirmsimCalls().size(), callsBefore);

@@ -1,11 +1,9 @@
 #include "tests/support/test_support.h"
 
-#include "common/ownership.h"
 #include "common/registry_names.h"
 #include "common/winservice.h"
 
-#include <fstream>
-#include <iterator>
+#include <algorithm>
 
 namespace obrin::test {
 
@@ -17,7 +15,23 @@ std::wstring ProgramDirectory()
     return directory.substr(0, directory.find_last_of(L'\\') + 1);
 }
 
+std::wstring TempDirectory()
+{
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetTempPathW(MAX_PATH, path);
+    return std::wstring(path, length < MAX_PATH ? length : 0);
+}
+
 namespace {
+
+std::string Narrow(const std::wstring& text)
+{
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                         nullptr);
+    std::string narrow(size > 0 ? size : 0, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), size, nullptr, nullptr);
+    return narrow;
+}
 
 // A job whose processes die when its handle closes, so that a child the time
 // limit gave up on goes with the test. Empty where no job could be made.
@@ -31,105 +45,238 @@ UniqueHandle KillOnCloseJob()
     return job;
 }
 
-// Starts the command line in ProgramDirectory(), suspended until it is in the
-// job so that nothing it starts escapes it. Sets result.started, or
-// result.startError.
-UniqueHandle StartInJob(const std::wstring& commandLine, BOOL inheritHandles, STARTUPINFOW& startup, HANDLE job,
-                        ProcessResult& result)
+// A pipe whose write end the child inherits; false with the last error set.
+bool ChildPipe(UniqueHandle& readEnd, UniqueHandle& writeEnd)
 {
-    std::wstring mutableLine = commandLine;
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, inheritHandles, CREATE_SUSPENDED, nullptr,
-                        ProgramDirectory().c_str(), &startup, &info)) {
-        result.startError = GetLastError();
-        return UniqueHandle();
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    return CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0) &&
+           SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+}
+
+void ReadAvailable(HANDLE pipe, std::string& text)
+{
+    DWORD available = 0;
+    while (pipe && PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+        char buffer[4096];
+        DWORD read = 0;
+        if (!ReadFile(pipe, buffer, std::min<DWORD>(available, sizeof(buffer)), &read, nullptr) || read == 0)
+            return;
+        text.append(buffer, read);
     }
-    UniqueHandle process(info.hProcess);
-    UniqueHandle thread(info.hThread);
-    if (job)
-        AssignProcessToJobObject(job, process.get());
-    ResumeThread(thread.get());
-    result.started = true;
-    return process;
+}
+
+void DispatchMessages()
+{
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
 }
 
 }  // namespace
 
-ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs)
+void PrintTo(const ProcessResult& run, std::ostream* out)
 {
-    ProcessResult result;
-    const UniqueHandle job = KillOnCloseJob();
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    const UniqueHandle process = StartInJob(commandLine, FALSE, startup, job.get(), result);
-    if (!process)
-        return result;
-    if (WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
-        TerminateProcess(process.get(), 0xDEAD);
-        WaitForSingleObject(process.get(), 5000);
-        return result;
-    }
-    result.finished = true;
-    GetExitCodeProcess(process.get(), &result.exitCode);
-    return result;
+    *out << "run of " << Narrow(run.commandLine) << ": ";
+    if (!run.started)
+        *out << "did not start (error " << run.startError << ")";
+    else if (!run.finished)
+        *out << "ended at its time limit";
+    else
+        *out << "exit code " << run.exitCode;
+    if (!run.output.empty())
+        *out << "\n--- standard output:\n" << run.output;
+    if (!run.errors.empty())
+        *out << "\n--- standard error:\n" << run.errors;
 }
 
-ProcessResult RunProcessCapturingOutput(const std::wstring& commandLine, DWORD timeoutMs, std::string& output)
+ChildProcess::ChildProcess(const std::wstring& commandLine, RunOptions options) : m_options(std::move(options))
 {
+    m_result.commandLine = commandLine;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    UniqueHandle outputEnd;
+    UniqueHandle errorEnd;
+    if (m_options.captureOutput) {
+        if (!ChildPipe(m_outputPipe, outputEnd) || !ChildPipe(m_errorPipe, errorEnd)) {
+            m_result.startError = GetLastError();
+            return;
+        }
+        startup.dwFlags |= STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = outputEnd.get();
+        startup.hStdError = errorEnd.get();
+    }
+    if (m_options.hidden) {
+        startup.dwFlags |= STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+    }
+    if (m_options.killWithJob)
+        m_job = KillOnCloseJob();
+    const std::wstring directory = m_options.directory.empty() ? ProgramDirectory() : m_options.directory;
+    std::wstring mutableLine = commandLine;
+    PROCESS_INFORMATION info = {};
+    // Suspended until it is in the job, so that nothing it starts escapes it.
+    if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, m_options.captureOutput,
+                        CREATE_SUSPENDED | (m_options.hidden ? CREATE_NO_WINDOW : 0), nullptr, directory.c_str(),
+                        &startup, &info)) {
+        m_result.startError = GetLastError();
+        return;
+    }
+    m_process.reset(info.hProcess);
+    const UniqueHandle thread(info.hThread);
+    m_id = info.dwProcessId;
+    if (m_job)
+        AssignProcessToJobObject(m_job.get(), m_process.get());
+    ResumeThread(thread.get());
+    m_result.started = true;
+}
+
+ChildProcess::~ChildProcess()
+{
+    if (m_process && WaitForSingleObject(m_process.get(), 0) == WAIT_TIMEOUT)
+        End();
+}
+
+void ChildProcess::Drain()
+{
+    ReadAvailable(m_outputPipe.get(), m_result.output);
+    ReadAvailable(m_errorPipe.get(), m_result.errors);
+}
+
+ProcessResult ChildProcess::Wait()
+{
+    if (!m_process)
+        return m_result;
+    const DWORD start = GetTickCount();
+    for (;;) {
+        Drain();
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= m_options.timeoutMs) {
+            End();
+            Drain();
+            return m_result;
+        }
+        // The output is read as it comes, so that a full pipe never stalls the child.
+        const DWORD slice = m_options.captureOutput ? std::min<DWORD>(10, m_options.timeoutMs - elapsed)
+                                                    : m_options.timeoutMs - elapsed;
+        HANDLE process = m_process.get();
+        const DWORD wait = m_options.pumpMessages ? MsgWaitForMultipleObjects(1, &process, FALSE, slice, QS_ALLINPUT)
+                                                  : WaitForSingleObject(process, slice);
+        if (m_options.pumpMessages)
+            DispatchMessages();  // also what was sent just before the end
+        if (wait == WAIT_OBJECT_0)
+            break;
+    }
+    Drain();
+    m_result.finished = true;
+    GetExitCodeProcess(m_process.get(), &m_result.exitCode);
+    return m_result;
+}
+
+void ChildProcess::End()
+{
+    if (!m_process)
+        return;
+    if (m_job)
+        TerminateJobObject(m_job.get(), 0xDEAD);
+    else
+        TerminateProcess(m_process.get(), 0xDEAD);
+    WaitForSingleObject(m_process.get(), 5000);
+}
+
+ProcessResult RunProcess(const std::wstring& commandLine, const RunOptions& options)
+{
+    return ChildProcess(commandLine, options).Wait();
+}
+
+std::wstring ProgramCommand(const std::wstring& program, const std::wstring& arguments)
+{
+    return L"\"" + ProgramDirectory() + program + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+}
+
+ProcessResult RunProgram(const std::wstring& program, const std::wstring& arguments, const RunOptions& options)
+{
+    return RunProcess(ProgramCommand(program, arguments), options);
+}
+
+ProcessResult Firmsim(const std::wstring& arguments)
+{
+    return RunProgram(L"firmsim.exe", arguments, {.timeoutMs = 60000, .captureOutput = true});
+}
+
+ProcessResult Disksim(const std::wstring& arguments)
+{
+    return RunProgram(L"disksim.exe", arguments, {.timeoutMs = 120000, .captureOutput = true, .hidden = true});
+}
+
+ProcessResult Service(const std::wstring& arguments)
+{
+    return RunProgram(L"ObrinService.exe", arguments, {.timeoutMs = 90000, .captureOutput = true});
+}
+
+ProcessResult Installer(const std::wstring& arguments)
+{
+    return RunProgram(L"ObrinInstaller.exe", arguments, {.timeoutMs = 300000, .pumpMessages = true});
+}
+
+namespace {
+
+// Runs "cmd /C <prefix>"<file>"" over a file of the temporary folder holding `text`.
+ProcessResult RunCmdOverFile(const wchar_t* name, const std::wstring& prefix, const std::string& text)
+{
+    const std::wstring path = TempDirectory() + name;
     ProcessResult result;
-    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-    UniqueHandle readEnd;
-    UniqueHandle writeEnd;
-    if (!CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0)) {
+    result.commandLine = L"cmd /C " + prefix + L"\"" + path + L"\"";
+    if (!WriteBytes(path, text)) {
         result.startError = GetLastError();
         return result;
     }
-    SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
-    const UniqueHandle job = KillOnCloseJob();
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd.get();
-    startup.hStdError = writeEnd.get();
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    const UniqueHandle process = StartInJob(commandLine, TRUE, startup, job.get(), result);
-    if (!process)
-        return result;
-    writeEnd.reset();
-
-    // The output is small; read it to the end (the child's exit closes the pipe).
-    const DWORD start = GetTickCount();
-    char buffer[4096];
-    for (;;) {
-        DWORD available = 0;
-        if (!PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr))
-            break;
-        if (available > 0) {
-            DWORD read = 0;
-            if (!ReadFile(readEnd.get(), buffer, sizeof(buffer), &read, nullptr) || read == 0)
-                break;
-            output.append(buffer, read);
-            continue;
-        }
-        if (GetTickCount() - start > timeoutMs)
-            break;
-        Sleep(10);
-    }
-    if (WaitForSingleObject(process.get(), 5000) != WAIT_OBJECT_0) {
-        TerminateProcess(process.get(), 0xDEAD);
-        return result;
-    }
-    result.finished = true;
-    GetExitCodeProcess(process.get(), &result.exitCode);
+    result = RunProcess(result.commandLine,
+                        {.timeoutMs = 120000, .captureOutput = true, .directory = TempDirectory(), .hidden = true});
+    DeleteFileW(path.c_str());
     return result;
 }
 
-ProcessResult RunProgram(const std::wstring& program, const std::wstring& arguments, DWORD timeoutMs)
+}  // namespace
+
+ProcessResult Diskpart(const std::string& script)
 {
-    std::wstring commandLine = L"\"" + ProgramDirectory() + program + L"\"";
-    if (!arguments.empty())
-        commandLine += L" " + arguments;
-    return RunProcess(commandLine, timeoutMs);
+    return RunCmdOverFile(L"obrin-test-script.txt", L"diskpart.exe /s ", script);
+}
+
+ProcessResult Batch(const std::string& commands)
+{
+    return RunCmdOverFile(L"obrin-test-batch.bat", L"", commands);
+}
+
+bool WriteBytes(const std::wstring& path, const std::string& bytes)
+{
+    UniqueFileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
+std::optional<std::string> ReadBytes(const std::wstring& path)
+{
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return std::nullopt;
+    std::string text;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+        text.append(buffer, read);
+    return text;
+}
+
+bool PathExists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::wstring LogPath()
@@ -141,17 +288,8 @@ std::string ReadLog()
 {
     // A writer holds the file without sharing for the moment of one message.
     for (int attempt = 0; attempt < 50; ++attempt) {
-        UniqueFileHandle file(CreateFileW(LogPath().c_str(), GENERIC_READ,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file) {
-            std::string text;
-            char buffer[4096];
-            DWORD read = 0;
-            while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
-                text.append(buffer, read);
-            return text;
-        }
+        if (std::optional<std::string> text = ReadBytes(LogPath()))
+            return *text;
         if (GetLastError() == ERROR_FILE_NOT_FOUND)
             return {};
         Sleep(20);
@@ -242,6 +380,11 @@ bool WaitForRawState(DWORD state, DWORD timeoutMs)
     }
 }
 
+bool InstallService()
+{
+    return testing::Value(Service(L"-install"), ExitsWith(0)) && WaitForRawState(SERVICE_RUNNING, 30000);
+}
+
 bool StopRawService(DWORD timeoutMs)
 {
     {
@@ -289,6 +432,14 @@ std::optional<DWORD> ReadShowMsg()
     return value;
 }
 
+void SetShowMsg(DWORD value, std::source_location caller)
+{
+    const testing::ScopedTrace trace(caller.file_name(), static_cast<int>(caller.line()), "SetShowMsg");
+    EXPECT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, OBRIN_REGISTRY_KEY, OBRIN_SHOWMSG_VALUE, REG_DWORD, &value,
+                              sizeof(value)),
+              ERROR_SUCCESS);
+}
+
 void DeleteShowMsg()
 {
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, OBRIN_REGISTRY_KEY, OBRIN_SHOWMSG_VALUE);
@@ -316,42 +467,19 @@ std::vector<std::string> SplitLines(const std::string& text)
     return lines;
 }
 
-std::string ReadWholeFile(const std::wstring& path)
-{
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string text;
-    if (!file)
-        return text;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
-        text.append(buffer, read);
-    return text;
-}
-
 }  // namespace
 
 bool FirmwareStandInPresent()
 {
-    return GetFileAttributesW((ProgramDirectory() + L"firmsim.exe").c_str()) != INVALID_FILE_ATTRIBUTES &&
-           GetFileAttributesW((ProgramDirectory() + L"firmwmi.dll").c_str()) != INVALID_FILE_ATTRIBUTES;
+    return PathExists(ProgramDirectory() + L"firmsim.exe") && PathExists(ProgramDirectory() + L"firmwmi.dll");
 }
 
-bool Firmsim(const std::wstring& arguments)
+std::vector<std::string> FirmsimCalls(std::source_location caller)
 {
-    const ProcessResult result = RunProgram(L"firmsim.exe", arguments, 30000);
-    return result.finished && result.exitCode == 0;
-}
-
-std::vector<std::string> FirmsimCalls()
-{
-    std::string output;
-    const ProcessResult result =
-        RunProcessCapturingOutput(L"\"" + ProgramDirectory() + L"firmsim.exe\" calls", 30000, output);
-    if (!result.finished || result.exitCode != 0)
-        return {};
-    return SplitLines(output);
+    const ProcessResult run = Firmsim(L"calls");
+    const testing::ScopedTrace trace(caller.file_name(), static_cast<int>(caller.line()), "FirmsimCalls");
+    EXPECT_THAT(run, Succeeds());
+    return SplitLines(run.output);
 }
 
 namespace {
@@ -396,7 +524,7 @@ void SetSwitcherStayAlive(DWORD milliseconds)
 
 std::vector<std::string> SwitcherRecord()
 {
-    return SplitLines(ReadWholeFile(ProgramDirectory() + L"switcher_calls.log"));
+    return SplitLines(ReadBytes(ProgramDirectory() + L"switcher_calls.log").value_or(""));
 }
 
 std::vector<std::string> SwitcherStarts()
@@ -432,12 +560,15 @@ bool SwitcherRunEnded(const std::string& commandLine)
         if (space == std::string::npos || line.substr(space + 1) != commandLine)
             continue;
         const std::string exitLine = "exit " + line.substr(6, space - 6);
-        for (const std::string& other : record) {
-            if (other == exitLine)
-                return true;
-        }
+        if (std::find(record.begin(), record.end(), exitLine) != record.end())
+            return true;
     }
     return false;
+}
+
+std::string SwitcherCommand(const std::string& action)
+{
+    return "\"" + Narrow(ProgramDirectory()) + "ObrinSwitcher.exe\" -" + action + " -nomsg";
 }
 
 bool RunningUnderWine()

@@ -2,7 +2,7 @@
 // ObrinService (installed in this prefix) over its pipe, and the service asks
 // the firmware stand-in, which records every call and answers as told.
 #include "common/registry_names.h"
-#include "tests/support/test_support.h"
+#include "tests/support/firmware_fixture.h"
 #include "tests/switcher/switcher_runner.h"
 
 #include <gtest/gtest.h>
@@ -28,20 +28,6 @@ Codes CallCodes()
             codes.push_back(code);
     }
     return codes;
-}
-
-void ExpectExit(const ProcessResult& result, DWORD exitCode)
-{
-    ASSERT_TRUE(result.started) << result.startError;
-    ASSERT_TRUE(result.finished) << "killed at the time limit";
-    EXPECT_EQ(result.exitCode, exitCode);
-}
-
-void SetShowMsg(DWORD value)
-{
-    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, OBRIN_REGISTRY_KEY, OBRIN_SHOWMSG_VALUE, REG_DWORD, &value,
-                              sizeof(value)),
-              ERROR_SUCCESS);
 }
 
 struct SeenBox {
@@ -82,49 +68,36 @@ SeenBox AnswerBox(WORD key)
     return seen;
 }
 
-class OsSwitch : public testing::Test {
+class OsSwitch : public RunningServiceTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (!FirmwareStandInPresent())
-            return;
-        s_ready = Firmsim(L"install") && Firmsim(L"reset") && RemoveServiceIfPresent();
-        const ProcessResult install = RunProgram(L"ObrinService.exe", L"-install", 60000);
-        s_ready = s_ready && install.finished && install.exitCode == 0 && WaitForRawState(SERVICE_RUNNING, 30000);
-    }
-    static void TearDownTestSuite() { RemoveServiceIfPresent(); }
-
     void SetUp() override
     {
-        if (!FirmwareStandInPresent())
-            GTEST_SKIP() << "the firmware stand-in (firmsim.exe, firmwmi.dll) is not built";
-        ASSERT_TRUE(s_ready) << "firmsim install or the service's install failed";
-        ASSERT_TRUE(Firmsim(L"reset"));
+        RunningServiceTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         SetShowMsg(0);
     }
-
-    static inline bool s_ready = false;
 };
 
 TEST_F(OsSwitch, ChecksPassAndTheRequestIsSent)
 {
-    ExpectExit(RunSwitcherProgram(L""), 0);
+    EXPECT_THAT(RunSwitcherProgram(L""), ExitsWith(0));
     EXPECT_EQ(CallCodes(), (Codes{0x11, 0x18, 0x10, 0x18, 0x14}));
 }
 
 TEST_F(OsSwitch, RequestAnsweredOneExitsOne)
 {
-    ASSERT_TRUE(Firmsim(L"answer 20 1"));
-    ExpectExit(RunSwitcherProgram(L""), 1);
+    ASSERT_THAT(Firmsim(L"answer 20 1"), Succeeds());
+    EXPECT_THAT(RunSwitcherProgram(L""), ExitsWith(1));
     EXPECT_EQ(CallCodes(), (Codes{0x11, 0x18, 0x10, 0x18, 0x14}));
 }
 
 TEST_F(OsSwitch, LegacyModeShowsItsMessageAndSendsNothingElse)
 {
-    ASSERT_TRUE(Firmsim(L"answer 24 1"));
+    ASSERT_THAT(Firmsim(L"answer 24 1"), Succeeds());
     SwitcherRun run(L"");
     const SeenBox box = AnswerBox(VK_RETURN);
-    ExpectExit(run.Wait(), 1);
+    EXPECT_THAT(run.Wait(), ExitsWith(1));
     EXPECT_TRUE(box.Shown);
     EXPECT_TRUE(box.BandOnScreen);
     EXPECT_EQ(box.Caption, L"");
@@ -135,10 +108,10 @@ TEST_F(OsSwitch, NotReadyShowsTheWarning)
 {
     // 2 passes the mode check (low bits 2) and fails the readiness check
     // (neither of the top two bits nor bit 3).
-    ASSERT_TRUE(Firmsim(L"answer 24 2"));
+    ASSERT_THAT(Firmsim(L"answer 24 2"), Succeeds());
     SwitcherRun run(L"");
     const SeenBox box = AnswerBox(VK_RETURN);
-    ExpectExit(run.Wait(), 1);
+    EXPECT_THAT(run.Wait(), ExitsWith(1));
     EXPECT_TRUE(box.Shown);
     EXPECT_EQ(box.Caption, L"Warning");
     EXPECT_EQ(CallCodes(), (Codes{0x11, 0x18, 0x10, 0x18}));
@@ -146,18 +119,18 @@ TEST_F(OsSwitch, NotReadyShowsTheWarning)
 
 TEST_F(OsSwitch, DisabledFeatureStartsTheConfigurationTool)
 {
-    ASSERT_TRUE(Firmsim(L"answer 16 0"));
+    ASSERT_THAT(Firmsim(L"answer 16 0"), Succeeds());
     const size_t before = ConfigToolStarts();
-    ExpectExit(RunSwitcherProgram(L""), 0);
+    EXPECT_THAT(RunSwitcherProgram(L""), ExitsWith(0));
     EXPECT_TRUE(WaitForConfigToolStarts(before + 1, 15000));
     EXPECT_EQ(CallCodes(), (Codes{0x11, 0x18, 0x10}));
 }
 
 TEST_F(OsSwitch, NotReadyFirmwareMakesNowExitOneAndStartNothing)
 {
-    ASSERT_TRUE(Firmsim(L"answer 17 1"));
+    ASSERT_THAT(Firmsim(L"answer 17 1"), Succeeds());
     const size_t before = ConfigToolStarts();
-    ExpectExit(RunSwitcherProgram(L"-now"), 1);
+    EXPECT_THAT(RunSwitcherProgram(L"-now"), ExitsWith(1));
     Sleep(1000);
     EXPECT_EQ(ConfigToolStarts(), before);
     EXPECT_EQ(CallCodes(), (Codes{0x11}));
@@ -168,7 +141,7 @@ TEST_F(OsSwitch, ShowMsgTwoAsksAndCancelSendsNoRequest)
     SetShowMsg(2);
     SwitcherRun run(L"");
     const SeenBox box = AnswerBox(VK_ESCAPE);
-    ExpectExit(run.Wait(), 1);
+    EXPECT_THAT(run.Wait(), ExitsWith(1));
     EXPECT_TRUE(box.Shown);
     EXPECT_TRUE(box.BandOnScreen);
     EXPECT_EQ(CallCodes(), (Codes{0x11, 0x18, 0x10, 0x18}));
@@ -179,7 +152,7 @@ TEST_F(OsSwitch, ShowMsgTwoAndOkSendsTheRequest)
     SetShowMsg(2);
     SwitcherRun run(L"");
     const SeenBox box = AnswerBox(VK_RETURN);
-    ExpectExit(run.Wait(), 0);
+    EXPECT_THAT(run.Wait(), ExitsWith(0));
     EXPECT_TRUE(box.Shown);
     EXPECT_EQ(CallCodes(), (Codes{0x11, 0x18, 0x10, 0x18, 0x14}));
 }
@@ -187,7 +160,7 @@ TEST_F(OsSwitch, ShowMsgTwoAndOkSendsTheRequest)
 TEST_F(OsSwitch, NoMsgAsksNothingEvenWithShowMsgTwo)
 {
     SetShowMsg(2);
-    ExpectExit(RunSwitcherProgram(L"-nomsg"), 0);
+    EXPECT_THAT(RunSwitcherProgram(L"-nomsg"), ExitsWith(0));
     EXPECT_EQ(CallCodes(), (Codes{0x11, 0x18, 0x10, 0x18, 0x14}));
 }
 
@@ -195,11 +168,11 @@ TEST_F(OsSwitch, NoMsgAsksNothingEvenWithShowMsgTwo)
 TEST_F(OsSwitch, WithTheServiceStoppedSwitchStartsTheToolAndNowExitsOne)
 {
     ASSERT_TRUE(RemoveServiceIfPresent());
-    ASSERT_TRUE(Firmsim(L"reset"));
+    ASSERT_THAT(Firmsim(L"reset"), Succeeds());
     const size_t before = ConfigToolStarts();
-    ExpectExit(RunSwitcherProgram(L""), 0);
+    EXPECT_THAT(RunSwitcherProgram(L""), ExitsWith(0));
     EXPECT_TRUE(WaitForConfigToolStarts(before + 1, 15000));
-    ExpectExit(RunSwitcherProgram(L"-now"), 1);
+    EXPECT_THAT(RunSwitcherProgram(L"-now"), ExitsWith(1));
     Sleep(1000);
     EXPECT_EQ(ConfigToolStarts(), before + 1);
     EXPECT_TRUE(CallCodes().empty());

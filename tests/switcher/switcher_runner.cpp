@@ -14,38 +14,6 @@ std::filesystem::path ConfigToolRecord()
 
 }  // namespace
 
-SwitcherRun::SwitcherRun(const std::wstring& arguments)
-{
-    std::wstring commandLine = L"\"" + ProgramDirectory() + L"ObrinSwitcher.exe\" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        ProgramDirectory().c_str(), &startup, &info)) {
-        m_startError = GetLastError();
-        return;
-    }
-    m_process.reset(info.hProcess);
-    const UniqueHandle thread(info.hThread);
-}
-
-ProcessResult SwitcherRun::Wait(DWORD timeoutMs)
-{
-    ProcessResult result;
-    result.startError = m_startError;
-    if (!m_process)
-        return result;
-    result.started = true;
-    if (WaitForSingleObject(m_process.get(), timeoutMs) != WAIT_OBJECT_0) {
-        TerminateProcess(m_process.get(), 0xDEAD);
-        WaitForSingleObject(m_process.get(), 5000);
-        return result;
-    }
-    result.finished = true;
-    GetExitCodeProcess(m_process.get(), &result.exitCode);
-    return result;
-}
-
 ProcessResult RunSwitcherProgram(const std::wstring& arguments)
 {
     return SwitcherRun(arguments).Wait();

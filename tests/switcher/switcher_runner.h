@@ -1,7 +1,6 @@
 // Runs ObrinSwitcher.exe of the test's folder for the switcher's tests.
 #pragma once
 
-#include "common/ownership.h"
 #include "tests/support/test_support.h"
 
 #include <windows.h>
@@ -12,18 +11,15 @@
 
 namespace obrin::test {
 
-// A started switcher. It is not put in a job that is killed on close (as
-// RunProgram does): the switcher starts the configuration tool without
-// waiting, and the tool must outlive it. Wait() ends it at its time limit.
-class SwitcherRun {
+// A started switcher. It is not put in a job that is killed with it: the
+// switcher starts the configuration tool without waiting, and the tool must
+// outlive it. Wait() ends it at its time limit.
+class SwitcherRun : public ChildProcess {
 public:
-    explicit SwitcherRun(const std::wstring& arguments);
-    // Waits for the exit; terminates the switcher when timeoutMs passes.
-    [[nodiscard]] ProcessResult Wait(DWORD timeoutMs = 60000);
-
-private:
-    UniqueHandle m_process;
-    DWORD m_startError = 0;
+    explicit SwitcherRun(const std::wstring& arguments)
+        : ChildProcess(ProgramCommand(L"ObrinSwitcher.exe", arguments), {.killWithJob = false})
+    {
+    }
 };
 
 [[nodiscard]] ProcessResult RunSwitcherProgram(const std::wstring& arguments);

@@ -24,13 +24,6 @@ using namespace obrin::test;
 
 namespace {
 
-void ExpectExit(const ProcessResult& result, DWORD exitCode)
-{
-    ASSERT_TRUE(result.started) << result.startError;
-    ASSERT_TRUE(result.finished) << "killed at the time limit";
-    EXPECT_EQ(result.exitCode, exitCode);
-}
-
 std::wstring TempShortcut()
 {
     wchar_t temp[MAX_PATH] = {};
@@ -43,18 +36,11 @@ bool FileExists(const std::wstring& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void SetShowMsg(DWORD value)
-{
-    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, OBRIN_REGISTRY_KEY, OBRIN_SHOWMSG_VALUE, REG_DWORD, &value,
-                              sizeof(value)),
-              ERROR_SUCCESS);
-}
-
 TEST(SwitcherPower, S3WithoutSupportLogsTheLineAndExitsOne)
 {
     // Wine differs: GetPwrCapabilities reports no S3 and no FastSystemS4.
     const LogTail log;
-    ExpectExit(RunSwitcherProgram(L"-s3"), 1);
+    EXPECT_THAT(RunSwitcherProgram(L"-s3"), ExitsWith(1));
     const auto lines = log.NewLines();
     EXPECT_EQ(CountLinesWith(lines, "] [ERROR][DoS3():"), 1u) << log.NewText();
     EXPECT_EQ(CountLinesWith(lines, "Sleep state S3 is not supported [Err="), 1u) << log.NewText();
@@ -64,7 +50,7 @@ TEST(SwitcherPower, S3WithoutSupportLogsTheLineAndExitsOne)
 TEST(SwitcherPower, HybridWithoutFastS4LogsTheLineAndExitsOne)
 {
     const LogTail log;
-    ExpectExit(RunSwitcherProgram(L"-hybrid"), 1);
+    EXPECT_THAT(RunSwitcherProgram(L"-hybrid"), ExitsWith(1));
     const auto lines = log.NewLines();
     EXPECT_EQ(CountLinesWith(lines, "] [ERROR][DoHybridShutdown():"), 1u) << log.NewText();
     EXPECT_EQ(CountLinesWith(lines, "Sleep state Hybrid is not supported [Err="), 1u) << log.NewText();
@@ -74,7 +60,7 @@ TEST(SwitcherPower, S4ReachesTheSuspendCallAndExitsZero)
 {
     // Wine differs: SetSuspendState returns TRUE at once and does nothing.
     const LogTail log;
-    ExpectExit(RunSwitcherProgram(L"-S4"), 0);
+    EXPECT_THAT(RunSwitcherProgram(L"-S4"), ExitsWith(0));
     EXPECT_EQ(CountLinesWith(log.NewLines(), "[DoS4():"), 0u) << log.NewText();
 }
 
@@ -88,9 +74,9 @@ TEST(SwitcherOptionsProgram, UnknownWordAfterRebootDoesNothingAndExitsOne)
 {
     const LogTail log;
     // A restart here would end this test program too.
-    ExpectExit(RunSwitcherProgram(L"-reboot -bogus"), 1);
-    ExpectExit(RunSwitcherProgram(L"-REBOOT /x"), 1);
-    ExpectExit(RunSwitcherProgram(L"-s3 -nomsg -unknown"), 1);
+    EXPECT_THAT(RunSwitcherProgram(L"-reboot -bogus"), ExitsWith(1));
+    EXPECT_THAT(RunSwitcherProgram(L"-REBOOT /x"), ExitsWith(1));
+    EXPECT_THAT(RunSwitcherProgram(L"-s3 -nomsg -unknown"), ExitsWith(1));
     EXPECT_EQ(CountLinesWith(log.NewLines(), "] [ERROR]["), 0u) << log.NewText();
 }
 
@@ -101,7 +87,7 @@ TEST(SwitcherShell, TaskbarOptionsLeaveNoShortcutAndExitOne)
         // A shortcut left by an earlier run goes as well.
         std::ofstream(std::filesystem::path(TempShortcut()), std::ios::binary) << "stale";
         ASSERT_TRUE(FileExists(TempShortcut()));
-        ExpectExit(RunSwitcherProgram(option), 1);
+        EXPECT_THAT(RunSwitcherProgram(option), ExitsWith(1));
         EXPECT_FALSE(FileExists(TempShortcut()));
     }
 }
@@ -109,7 +95,7 @@ TEST(SwitcherShell, TaskbarOptionsLeaveNoShortcutAndExitOne)
 TEST(SwitcherShell, ConfigStartsTheToolBesideTheSwitcherInItsFolder)
 {
     const size_t before = ConfigToolStarts();
-    ExpectExit(RunSwitcherProgram(L"-config"), 0);
+    EXPECT_THAT(RunSwitcherProgram(L"-config"), ExitsWith(0));
     ASSERT_TRUE(WaitForConfigToolStarts(before + 1, 15000));
     const std::string last = LastConfigToolStart();
     EXPECT_EQ(last.rfind("started ", 0), 0u) << last;
@@ -127,7 +113,7 @@ TEST(SwitcherShell, ConfigWithoutTheToolExitsOne)
     ASSERT_TRUE(MoveFileW(tool.c_str(), away.c_str())) << GetLastError();
     const ProcessResult result = RunSwitcherProgram(L"-config");
     MoveFileW(away.c_str(), tool.c_str());
-    ExpectExit(result, 1);
+    EXPECT_THAT(result, ExitsWith(1));
 }
 
 // The switcher's image in a folder whose path is longer than MAX_PATH, loaded
@@ -200,14 +186,14 @@ TEST(SwitcherFlowProgram, WithoutServiceSwitchStartsTheToolAndNowExitsOne)
     const LogTail log;
     const size_t before = ConfigToolStarts();
     SetShowMsg(2);  // no confirmation is reached: the ready check fails first
-    ExpectExit(RunSwitcherProgram(L""), 0);
+    EXPECT_THAT(RunSwitcherProgram(L""), ExitsWith(0));
     EXPECT_TRUE(WaitForConfigToolStarts(before + 1, 15000));
     EXPECT_EQ(CountLinesWith(log.NewLines(), "Fail to open WMI Script Server"), 1u) << log.NewText();
 
-    ExpectExit(RunSwitcherProgram(L"-now"), 1);
+    EXPECT_THAT(RunSwitcherProgram(L"-now"), ExitsWith(1));
     Sleep(1000);
     EXPECT_EQ(ConfigToolStarts(), before + 1);
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, OBRIN_REGISTRY_KEY, OBRIN_SHOWMSG_VALUE);
+    DeleteShowMsg();
 }
 
 TEST(SwitcherShell, ProgramCarriesTheIconItsShortcutPointsAt)
@@ -224,7 +210,7 @@ TEST(SwitcherShell, ProgramCarriesTheIconItsShortcutPointsAt)
 
 TEST(SwitcherEntry, ShowMsgReadsTheDwordOrZero)
 {
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, OBRIN_REGISTRY_KEY, OBRIN_SHOWMSG_VALUE);
+    DeleteShowMsg();
     EXPECT_EQ(::ReadShowMsg(), 0u);
     SetShowMsg(2);
     EXPECT_EQ(::ReadShowMsg(), 2u);
@@ -234,7 +220,7 @@ TEST(SwitcherEntry, ShowMsgReadsTheDwordOrZero)
     ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, OBRIN_REGISTRY_KEY, OBRIN_SHOWMSG_VALUE, REG_SZ, text, sizeof(text)),
               ERROR_SUCCESS);
     EXPECT_EQ(::ReadShowMsg(), 0u);
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, OBRIN_REGISTRY_KEY, OBRIN_SHOWMSG_VALUE);
+    DeleteShowMsg();
 }
 
 TEST(SwitcherEntry, ProgramDirectoryKeepsTheBackslash)

@@ -4,7 +4,7 @@
 #include "switcher/client/dualos_client.h"
 
 #include "sim/firmware/state_store.h"
-#include "tests/support/test_support.h"
+#include "tests/support/firmware_fixture.h"
 
 #include <windows.h>
 
@@ -15,19 +15,7 @@
 
 namespace {
 
-using obrin::test::CountLinesWith;
-using obrin::test::Firmsim;
-using obrin::test::LogTail;
-using obrin::test::RemoveServiceIfPresent;
-using obrin::test::RunProgram;
-using obrin::test::StopRawService;
-using obrin::test::WaitForRawState;
-
-bool RunBounded(const wchar_t* program, const std::wstring& arguments)
-{
-    const auto result = RunProgram(program, arguments);
-    return result.finished && result.exitCode == 0;
-}
+using namespace obrin::test;
 
 // The calls the stand-in has answered so far, oldest first.
 std::vector<firmsim::FirmwareCall> FirmwareCalls()
@@ -38,38 +26,11 @@ std::vector<firmsim::FirmwareCall> FirmwareCalls()
     return state.calls;
 }
 
-class SendCommandThroughService : public testing::Test {
-protected:
-    // One service for the whole suite: starting it takes seconds under Wine.
-    static void SetUpTestSuite()
-    {
-        s_skipReason.clear();
-        if (!Firmsim(L"install") || !Firmsim(L"reset")) {
-            s_skipReason = "the firmware stand-in (firmsim.exe) could not be installed in this prefix";
-            return;
-        }
-        // The service tells the firmware it is ready while starting: it needs the stand-in first.
-        if (!RemoveServiceIfPresent() || !RunBounded(L"ObrinService.exe", L"-install") ||
-            !WaitForRawState(SERVICE_RUNNING, 30000))
-            s_skipReason = "ObrinService.exe could not be installed and started in this prefix";
-    }
-    static void TearDownTestSuite() { RemoveServiceIfPresent(); }
-
-    void SetUp() override
-    {
-        if (!s_skipReason.empty())
-            GTEST_SKIP() << s_skipReason;
-        ASSERT_TRUE(Firmsim(L"reset"));
-    }
-
-    static std::string s_skipReason;
-};
-
-std::string SendCommandThroughService::s_skipReason;
+using SendCommandThroughService = obrin::test::RunningServiceTest;
 
 TEST_F(SendCommandThroughService, ReadyAnswerOverwritesThePreset)
 {
-    ASSERT_TRUE(Firmsim(L"answer 17 0"));
+    ASSERT_THAT(Firmsim(L"answer 17 0"), Succeeds());
     const LogTail log;
     uint32_t value = 1;
     EXPECT_EQ(S_OK, DualOS_SendCommand(17, value));
@@ -84,7 +45,7 @@ TEST_F(SendCommandThroughService, ReadyAnswerOverwritesThePreset)
 
 TEST_F(SendCommandThroughService, FlagsArriveWhole)
 {
-    ASSERT_TRUE(Firmsim(L"answer 24 0xC0000002"));
+    ASSERT_THAT(Firmsim(L"answer 24 0xC0000002"), Succeeds());
     uint32_t value = 0x40000000;
     EXPECT_EQ(S_OK, DualOS_SendCommand(24, value));
     EXPECT_EQ(0xC0000002u, value);
@@ -92,7 +53,7 @@ TEST_F(SendCommandThroughService, FlagsArriveWhole)
 
 TEST_F(SendCommandThroughService, RejectedMethodCallNamesActionEight)
 {
-    ASSERT_TRUE(Firmsim(L"fail 17 0x80041001"));
+    ASSERT_THAT(Firmsim(L"fail 17 0x80041001"), Succeeds());
     const LogTail log;
     uint32_t value = 1;
     EXPECT_TRUE(FAILED(DualOS_SendCommand(17, value)));
@@ -104,7 +65,7 @@ TEST_F(SendCommandThroughService, RejectedMethodCallNamesActionEight)
 
 TEST_F(SendCommandThroughService, MissingFirmwareFailsBeforeTheCall)
 {
-    ASSERT_TRUE(Firmsim(L"absent"));
+    ASSERT_THAT(Firmsim(L"absent"), Succeeds());
     const LogTail log;
     uint32_t value = 0x40000000;
     EXPECT_TRUE(FAILED(DualOS_SendCommand(24, value)));

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <sstream>
 
 #include "tests/support/test_support.h"
 #include "tests/wmi/wmi_test_support.h"
@@ -15,6 +14,8 @@
 #include "wmi/event_sinks.h"
 
 using obrin::test::Firmsim;
+using obrin::test::FirmsimCalls;
+using obrin::test::Succeeds;
 using wmitest::LevelAndText;
 using wmitest::LogLinesOf;
 
@@ -28,29 +29,11 @@ class StandInEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        g_standInInstalled = obrin::test::FirmwareStandInPresent() && Firmsim(L"install");
+        g_standInInstalled = obrin::test::FirmwareStandInPresent() && testing::Value(Firmsim(L"install"), Succeeds());
     }
 };
 
 [[maybe_unused]] const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new StandInEnvironment);
-
-std::vector<std::string> RecordedCalls()
-{
-    std::string output;
-    const obrin::test::ProcessResult run = obrin::test::RunProcessCapturingOutput(
-        L"\"" + obrin::test::ProgramDirectory() + L"firmsim.exe\" calls", 30000, output);
-    EXPECT_TRUE(run.finished && run.exitCode == 0) << "firmsim calls: exit code " << run.exitCode;
-    std::vector<std::string> calls;
-    std::istringstream lines(output);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (!line.empty())
-            calls.push_back(line);
-    }
-    return calls;
-}
 
 class FirmwareCall : public ::testing::Test {
 protected:
@@ -58,7 +41,7 @@ protected:
     {
         if (!g_standInInstalled)
             GTEST_SKIP() << "the firmware stand-in (firmsim.exe) is not built or did not install";
-        ASSERT_TRUE(Firmsim(L"reset"));
+        ASSERT_THAT(Firmsim(L"reset"), Succeeds());
         wmitest::DeleteLog();
     }
 };
@@ -71,7 +54,7 @@ TEST_F(FirmwareCall, ReadyNotificationStoresTheAnswerAndLogsOneInfoLine)
     const auto lines = LogLinesOf("DualOS_SendCommand");
     ASSERT_EQ(1u, lines.size());
     EXPECT_EQ("INFO 0x00000000 = DualOSNotify(0x00000011, 0x00000000).", LevelAndText(lines[0]));
-    EXPECT_EQ(std::vector<std::string>{"0x00000011 0x00000000"}, RecordedCalls());
+    EXPECT_EQ(std::vector<std::string>{"0x00000011 0x00000000"}, FirmsimCalls());
 }
 
 TEST_F(FirmwareCall, PassesCodeAndParameterAndReturnsTheFirmwaresWord)
@@ -82,13 +65,13 @@ TEST_F(FirmwareCall, PassesCodeAndParameterAndReturnsTheFirmwaresWord)
     DWORD removal = 1;
     EXPECT_EQ(S_OK, DualOS_SendCommand(0x13, 0x40000320, removal));
     EXPECT_EQ(1u, removal);
-    ASSERT_TRUE(Firmsim(L"answer 0x18 5"));
+    ASSERT_THAT(Firmsim(L"answer 0x18 5"), Succeeds());
     DWORD mode = 0x40000000;
     EXPECT_EQ(S_OK, DualOS_SendCommand(24, mode));
     EXPECT_EQ(5u, mode);
 
     EXPECT_EQ((std::vector<std::string>{"0x00000010 0x00000000", "0x00000013 0x40000320", "0x00000018 0x00000000"}),
-              RecordedCalls());
+              FirmsimCalls());
     const auto lines = LogLinesOf("DualOS_SendCommand");
     ASSERT_EQ(3u, lines.size());
     EXPECT_EQ("INFO 0x40000021 = DualOSNotify(0x00000010, 0x00000000).", LevelAndText(lines[0]));
@@ -98,7 +81,7 @@ TEST_F(FirmwareCall, PassesCodeAndParameterAndReturnsTheFirmwaresWord)
 
 TEST_F(FirmwareCall, FirmwareWithoutTheMethodClassLeavesThePreset)
 {
-    ASSERT_TRUE(Firmsim(L"absent"));
+    ASSERT_THAT(Firmsim(L"absent"), Succeeds());
     DWORD value = 0x40000000;
     EXPECT_EQ(WBEM_E_FAILED, DualOS_SendCommand(0x18, value));
     EXPECT_EQ(0x40000000u, value);
@@ -106,12 +89,12 @@ TEST_F(FirmwareCall, FirmwareWithoutTheMethodClassLeavesThePreset)
     ASSERT_EQ(2u, lines.size());
     EXPECT_EQ("ERROR CWMIObject::GetString(__PATH):0x80041001", LevelAndText(lines[0]));
     EXPECT_EQ("ERROR [hr=0x80041001] DualOSNotify(0x00000018, 0x00000000).", LevelAndText(lines[1]));
-    EXPECT_TRUE(RecordedCalls().empty());
+    EXPECT_TRUE(FirmsimCalls().empty());
 }
 
 TEST_F(FirmwareCall, FailingMethodNamesTheExecMethodStep)
 {
-    ASSERT_TRUE(Firmsim(L"fail 17 0x8004100C"));
+    ASSERT_THAT(Firmsim(L"fail 17 0x8004100C"), Succeeds());
     DWORD value = 1;
     EXPECT_EQ(static_cast<HRESULT>(WBEM_E_NOT_SUPPORTED), DualOS_SendCommand(17, value));
     EXPECT_EQ(1u, value);
@@ -131,7 +114,7 @@ TEST_F(FirmwareCall, MistypedReturnValueIsNotStored)
     for (const std::string type : {"sint32", "string"}) {
         SCOPED_TRACE("rettype " + type);
         wmitest::DeleteLog();
-        ASSERT_TRUE(Firmsim(L"rettype " + std::wstring(type.begin(), type.end())));
+        ASSERT_THAT(Firmsim(L"rettype " + std::wstring(type.begin(), type.end())), Succeeds());
         DWORD value = 1;
         EXPECT_EQ(WBEM_E_TYPE_MISMATCH, DualOS_SendCommand(0x11, value));
         EXPECT_EQ(1u, value);
@@ -207,13 +190,13 @@ TEST_F(EventSubscriptions, FirmwareEventReachesTheHandlerUntilUnregistered)
     EXPECT_NE(nullptr, g_DualOSEventSubscription.Sink()->StubSink());
     EXPECT_FALSE(g_DualOSEventSubscription.Connection().IsEmpty());
 
-    ASSERT_TRUE(Firmsim(L"raise 0xD2"));
+    ASSERT_THAT(Firmsim(L"raise 0xD2"), Succeeds());
     EXPECT_EQ(std::vector<DWORD>{0xD2}, g_firmwareEvents.WaitFor(1, kDeliveryLimit));
 
     EXPECT_EQ(S_OK, UnregisterDualOSEvent());
     EXPECT_EQ(nullptr, g_DualOSEventSubscription.Sink());
     EXPECT_TRUE(g_DualOSEventSubscription.Connection().IsEmpty());
-    ASSERT_TRUE(Firmsim(L"raise 0xD5"));
+    ASSERT_THAT(Firmsim(L"raise 0xD5"), Succeeds());
     EXPECT_EQ(std::vector<DWORD>{0xD2}, g_firmwareEvents.WaitFor(2, kQuietTime));
     EXPECT_TRUE(g_powerEvents.WaitFor(1, std::chrono::milliseconds(0)).empty());
 }
@@ -222,7 +205,7 @@ TEST_F(EventSubscriptions, RegisteringAgainCancelsTheFirstSubscription)
 {
     ASSERT_EQ(S_OK, RegisterDualOSEvent());
     ASSERT_EQ(S_OK, RegisterDualOSEvent());
-    ASSERT_TRUE(Firmsim(L"raise 0xD6"));
+    ASSERT_THAT(Firmsim(L"raise 0xD6"), Succeeds());
     EXPECT_EQ(std::vector<DWORD>{0xD6}, g_firmwareEvents.WaitFor(1, kDeliveryLimit));
     // A second delivery would come from a first subscription left active.
     EXPECT_EQ(std::vector<DWORD>{0xD6}, g_firmwareEvents.WaitFor(2, kQuietTime));
@@ -239,7 +222,7 @@ TEST_F(EventSubscriptions, RegisterKeepsASubscriptionItCannotCancel)
     ASSERT_EQ(S_OK, g_DualOSEventSubscription.Connection().Get()->CancelAsyncCall(first->StubSink()));
     EXPECT_EQ(static_cast<HRESULT>(WBEM_E_NOT_FOUND), RegisterDualOSEvent());
     EXPECT_EQ(first, g_DualOSEventSubscription.Sink());
-    ASSERT_TRUE(Firmsim(L"raise 0xD3"));
+    ASSERT_THAT(Firmsim(L"raise 0xD3"), Succeeds());
     EXPECT_TRUE(g_firmwareEvents.WaitFor(1, kQuietTime).empty()) << "a new subscription was made";
     // Without its stub the record drops the sink without a cancel (TearDown).
     first->ReleaseStubSink();
@@ -251,9 +234,9 @@ TEST_F(EventSubscriptions, ResumeReachesThePowerHandler)
     ASSERT_EQ(S_OK, RegisterPowerEvent());
     ASSERT_NE(nullptr, g_PowerEventSubscription.Sink());
 
-    ASSERT_TRUE(Firmsim(L"resume 7"));
+    ASSERT_THAT(Firmsim(L"resume 7"), Succeeds());
     EXPECT_EQ(std::vector<WORD>{7}, g_powerEvents.WaitFor(1, kDeliveryLimit));
-    ASSERT_TRUE(Firmsim(L"resume 18"));
+    ASSERT_THAT(Firmsim(L"resume 18"), Succeeds());
     EXPECT_EQ((std::vector<WORD>{7, 18}), g_powerEvents.WaitFor(2, kDeliveryLimit));
     // Power events are not firmware events.
     EXPECT_TRUE(g_firmwareEvents.WaitFor(1, std::chrono::milliseconds(0)).empty());

@@ -156,7 +156,7 @@ TEST_F(Wow64, StandInsLieWhereWindowsKeepsEachTool)
 // Runs `cmd /C diskpart.exe /s <pipe>` with the given cmd, away from the
 // programs' folder, and reports the image of the diskpart that opened the
 // pipe; then hands it a script that changes nothing.
-std::wstring DiskpartFoundBy(const std::wstring& cmd, DWORD& exitCode)
+std::wstring DiskpartFoundBy(const std::wstring& cmd, obrin::test::ProcessResult& run)
 {
     const std::wstring pipeName = L"\\\\.\\pipe\\obrin-wow64-diskpart-script";
     UniqueFileHandle pipe(CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
@@ -168,12 +168,10 @@ std::wstring DiskpartFoundBy(const std::wstring& cmd, DWORD& exitCode)
     connect.hEvent = event.get();
     ConnectNamedPipe(pipe.get(), &connect);
 
-    obrin::test::ProcessResult run;
-    std::string output;
     std::thread runner([&] {
         const std::wstring commandLine = L"\"" + cmd + L"\" /C cd /d \"" + Folder(GetSystemWindowsDirectoryW) +
                                          L"\\temp\" && diskpart.exe /s " + pipeName;
-        run = obrin::test::RunProcessCapturingOutput(commandLine, 60000, output);
+        run = obrin::test::RunProcess(commandLine, {.captureOutput = true});
     });
     std::wstring image = L"(diskpart did not open the script)";
     DWORD transferred = 0;
@@ -197,9 +195,6 @@ std::wstring DiskpartFoundBy(const std::wstring& cmd, DWORD& exitCode)
     }
     pipe.reset();
     runner.join();
-    exitCode = run.finished ? run.exitCode : 0xDEAD;
-    if (exitCode != 0)
-        ADD_FAILURE() << output;
     return image;
 }
 
@@ -216,10 +211,10 @@ TEST_F(Wow64, EachCmdFindsTheDiskpartOfItsOwnBitness)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(Narrow(c.cmd));
-        DWORD exitCode = 0;
-        const std::wstring found = DiskpartFoundBy(c.cmd, exitCode);
+        obrin::test::ProcessResult run;
+        const std::wstring found = DiskpartFoundBy(c.cmd, run);
         EXPECT_TRUE(SamePath(found, c.found)) << Narrow(found);
-        EXPECT_EQ(exitCode, 0u);
+        EXPECT_THAT(run, obrin::test::ExitsWith(0));
     }
 }
 
@@ -274,7 +269,7 @@ TEST_F(Wow64, ShutdownNoticeTakesItsTextFromTheNativeWinlogon)
 TEST_F(Wow64, FirmwareLocatorIsReplacedForThirtyTwoBitClientsOnly)
 {
     const wchar_t key[] = L"Software\\Classes\\CLSID\\{4590F811-1D3A-11D0-891F-00AA004B2E24}\\InprocServer32";
-    ASSERT_EQ(Firmsim(L"install"), std::optional<DWORD>(0));
+    ASSERT_THAT(obrin::test::Firmsim(L"install"), obrin::test::Succeeds());
     EXPECT_TRUE(SamePath(TextIn(KEY_WOW64_32KEY, key, nullptr), ProgramDirectory() + L"firmwmi.dll"));
     // 64-bit clients keep Wine's locator: they could not load a 32-bit DLL.
     const std::wstring native = TextIn(KEY_WOW64_64KEY, key, nullptr);
@@ -290,8 +285,8 @@ protected:
         if (HasFatalFailure())
             return;
         ASSERT_TRUE(obrin::test::RemoveServiceIfPresent());
-        ASSERT_EQ(Firmsim(L"install"), std::optional<DWORD>(0));
-        ASSERT_EQ(Firmsim(L"reset"), std::optional<DWORD>(0));
+        ASSERT_THAT(obrin::test::Firmsim(L"install"), obrin::test::Succeeds());
+        ASSERT_THAT(obrin::test::Firmsim(L"reset"), obrin::test::Succeeds());
         ASSERT_TRUE(obrin::test::PlaceSwitcherRecorder());
         DeleteValueInBothViews(OBRIN_REGISTRY_KEY, OBRIN_CODENAME_VALUE);
     }
@@ -300,18 +295,13 @@ protected:
         EXPECT_TRUE(obrin::test::RemoveServiceIfPresent());
         DeleteValueInBothViews(OBRIN_REGISTRY_KEY, OBRIN_CODENAME_VALUE);
     }
-    static DWORD Service(const wchar_t* arguments)
-    {
-        const obrin::test::ProcessResult result = obrin::test::RunProgram(L"ObrinService.exe", arguments, 90000);
-        return result.finished ? result.exitCode : 0xDEAD;
-    }
 };
 
 TEST_F(Wow64Service, ShowMsgIsWrittenToTheThirtyTwoBitView)
 {
     DeleteValueInBothViews(OBRIN_REGISTRY_KEY, OBRIN_SHOWMSG_VALUE);
-    ASSERT_EQ(Service(L"-install"), 0u);
-    ASSERT_EQ(Service(L"-showmsg 1"), 0u);
+    ASSERT_THAT(obrin::test::Service(L"-install"), obrin::test::ExitsWith(0));
+    ASSERT_THAT(obrin::test::Service(L"-showmsg 1"), obrin::test::ExitsWith(0));
     EXPECT_TRUE(ValueIn(KEY_WOW64_32KEY, OBRIN_REGISTRY_KEY, OBRIN_SHOWMSG_VALUE));
     EXPECT_FALSE(ValueIn(KEY_WOW64_64KEY, OBRIN_REGISTRY_KEY, OBRIN_SHOWMSG_VALUE));
     // The switcher reads it where the service wrote it.
@@ -329,9 +319,9 @@ TEST_F(Wow64Service, CodeNameFromASixtyFourBitToolCountsOnlyInTheThirtyTwoBitVie
         DeleteValueInBothViews(OBRIN_REGISTRY_KEY, OBRIN_CODENAME_VALUE);
         const std::wstring reg = L"\"" + NativeSystem() + L"reg.exe\" add HKLM\\" + OBRIN_REGISTRY_KEY + L" /v " +
                                  OBRIN_CODENAME_VALUE + L" /t REG_SZ /d Talvex /f" + c.viewOption;
-        ASSERT_EQ(RunBounded(reg, 60000), std::optional<DWORD>(0));
-        ASSERT_EQ(Firmsim(L"reset"), std::optional<DWORD>(0));
-        ASSERT_EQ(Service(L"-install"), 0u);
+        ASSERT_THAT(obrin::test::RunProcess(reg), obrin::test::ExitsWith(0));
+        ASSERT_THAT(obrin::test::Firmsim(L"reset"), obrin::test::Succeeds());
+        ASSERT_THAT(obrin::test::Service(L"-install"), obrin::test::ExitsWith(0));
         const std::vector<std::string> calls = obrin::test::FirmsimCalls();
         EXPECT_EQ(std::count(calls.begin(), calls.end(), kCapabilityCall) > 0, c.capabilitiesAsked);
         ASSERT_TRUE(obrin::test::RemoveServiceIfPresent());

@@ -224,16 +224,15 @@ void ExpectDevicesMatch(const Model& model)
 // Polls the service manager until OBRINDISK runs.
 bool DriverRuns(DWORD timeoutMs)
 {
-    const DWORD start = GetTickCount();
-    do {
-        UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-        UniqueServiceHandle service(manager ? OpenServiceW(manager.get(), L"OBRINDISK", SERVICE_QUERY_STATUS) : nullptr);
-        SERVICE_STATUS status = {};
-        if (service && QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_RUNNING)
-            return true;
-        Sleep(250);
-    } while (GetTickCount() - start < timeoutMs);
-    return false;
+    return WaitUntil(
+        [] {
+            UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+            UniqueServiceHandle service(manager ? OpenServiceW(manager.get(), L"OBRINDISK", SERVICE_QUERY_STATUS)
+                                                : nullptr);
+            SERVICE_STATUS status = {};
+            return service && QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_RUNNING;
+        },
+        timeoutMs, 250);
 }
 
 // The prefix's drive C with \\.\C: taken over: files, volume information,

@@ -15,23 +15,14 @@
 
 namespace {
 
+using obrin::test::WaitUntil;
+
 constexpr wchar_t MSGBOX_CLASS[] = L"DualOSMsgBox_Class";
 constexpr COLORREF BAND = RGB(31, 0, 104);
 constexpr COLORREF BUTTON = RGB(70, 23, 180);
 constexpr COLORREF HOVER = RGB(95, 55, 190);
 constexpr COLORREF WHITE = RGB(255, 255, 255);
 constexpr DWORD BOX_WAIT_MS = 10000;
-
-bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs)
-{
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    while (!condition()) {
-        if (GetTickCount64() > end)
-            return false;
-        Sleep(20);
-    }
-    return true;
-}
 
 // One capture of the whole screen from the screen DC.
 class Screenshot {
@@ -151,12 +142,12 @@ private:
     void Run(const std::function<void(HWND)>& input)
     {
         HWND box = nullptr;
-        const bool shown = WaitFor(
+        const bool shown = WaitUntil(
             [&] {
                 box = FindWindowW(MSGBOX_CLASS, nullptr);
                 return box && GetForegroundWindow() == box && BandShown();
             },
-            BOX_WAIT_MS);
+            BOX_WAIT_MS, 20);
         if (!shown) {
             m_forced = true;
             PostThreadMessageW(m_mainThread, WM_QUIT, 0, 0);
@@ -164,7 +155,7 @@ private:
         }
         m_found = true;
         input(box);
-        if (!WaitFor([&] { return !IsWindow(box); }, BOX_WAIT_MS)) {
+        if (!WaitUntil([&] { return !IsWindow(box); }, BOX_WAIT_MS, 20)) {
             m_forced = true;
             PostMessageW(box, WM_CLOSE, 0, 0);
             PostMessageW(GetWindow(box, GW_OWNER), WM_CLOSE, 0, 0);

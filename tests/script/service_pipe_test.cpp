@@ -249,16 +249,7 @@ TEST_F(ServicePipe, SixtyFourIdleClientsLeaveRoomForTheSwitcherAndLastThirtySeco
     }
 }
 
-class ServicePipeStop : public FirmwareAndRecorderTest {
-protected:
-    void SetUp() override
-    {
-        FirmwareAndRecorderTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        ASSERT_TRUE(InstallService());
-    }
-};
+using ServicePipeStop = FirmwareAndRecorderTest;
 
 // A script that would run for a long time (a loop of WMI calls up to the
 // action limit) is ended at its next action by the stop, which then goes on:
@@ -266,6 +257,7 @@ protected:
 // the run cancelled.
 TEST_F(ServicePipeStop, StopEndsALongScriptAtItsNextAction)
 {
+    ASSERT_TRUE(InstallService());
     const std::wstring loop = L"[100=root\\wmi,0,][101=4,3,0,][102=Select * from DualOsMethod,16,][200=-1,]"
                               L"[401=__PATH,][104=DualOsMethod,DualOSNotify,][99=-1,]";
     std::promise<std::pair<ScriptVariables, ULONGLONG>> answered;

@@ -31,13 +31,7 @@ void SetCodeName(const wchar_t* codeName)
 
 bool WaitForCallCount(size_t count, DWORD timeoutMs)
 {
-    const DWORD start = GetTickCount();
-    while (FirmsimCalls().size() < count) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(100);
-    }
-    return true;
+    return WaitUntil([count] { return FirmsimCalls().size() >= count; }, timeoutMs, 100);
 }
 
 // Sends the stop control from another thread (the call returns only when the

@@ -53,7 +53,7 @@ protected:
 
 // Suites that share one running OBRINSERVICE with the firmware stand-in
 // (starting it takes seconds under Wine); each test starts with the stand-in
-// reset. A suite whose service is to launch the switcher recorder rather than
+// reset and no ShowMsg (the switcher asks nothing). A suite whose service is to launch the switcher recorder rather than
 // the switcher calls StartService(true) from its own SetUpTestSuite.
 class RunningServiceTest : public FirmwareStandInTest {
 protected:
@@ -72,6 +72,7 @@ protected:
             return;
         ASSERT_TRUE(s_running) << "ObrinService.exe could not be installed and started";
         ASSERT_THAT(Firmsim(L"reset"), Succeeds());
+        DeleteShowMsg();
     }
 
 private:

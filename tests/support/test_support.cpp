@@ -322,6 +322,17 @@ std::vector<std::string> LogTail::NewLines() const
     return lines;
 }
 
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD pollMs)
+{
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(pollMs);
+    }
+    return true;
+}
+
 size_t CountLinesWith(const std::vector<std::string>& lines, const std::string& fragment)
 {
     size_t count = 0;
@@ -370,14 +381,7 @@ std::wstring RawServiceBinaryPath()
 
 bool WaitForRawState(DWORD state, DWORD timeoutMs)
 {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        if (RawServiceState() == state)
-            return true;
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(50);
-    }
+    return WaitUntil([state] { return RawServiceState() == state; }, timeoutMs);
 }
 
 bool InstallService()
@@ -541,13 +545,7 @@ std::vector<std::string> SwitcherStarts()
 
 bool WaitForSwitcherStarts(size_t count, DWORD timeoutMs)
 {
-    const DWORD start = GetTickCount();
-    while (SwitcherStarts().size() < count) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(50);
-    }
-    return true;
+    return WaitUntil([count] { return SwitcherStarts().size() >= count; }, timeoutMs);
 }
 
 bool SwitcherRunEnded(const std::string& commandLine)

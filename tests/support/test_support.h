@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <source_location>
@@ -133,6 +134,9 @@ public:
 private:
     size_t m_start;
 };
+
+// Polls the condition every pollMs until it holds; false when timeoutMs passed first.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD pollMs = 50);
 
 // Counts lines of text holding all of the given fragment.
 [[nodiscard]] size_t CountLinesWith(const std::vector<std::string>& lines, const std::string& fragment);

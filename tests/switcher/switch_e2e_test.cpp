@@ -1,7 +1,6 @@
 // The whole OS switch under Wine: ObrinSwitcher.exe asks the real
 // ObrinService (installed in this prefix) over its pipe, and the service asks
 // the firmware stand-in, which records every call and answers as told.
-#include "common/registry_names.h"
 #include "tests/support/firmware_fixture.h"
 #include "tests/switcher/switcher_runner.h"
 
@@ -68,16 +67,7 @@ SeenBox AnswerBox(WORD key)
     return seen;
 }
 
-class OsSwitch : public RunningServiceTest {
-protected:
-    void SetUp() override
-    {
-        RunningServiceTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        SetShowMsg(0);
-    }
-};
+using OsSwitch = RunningServiceTest;
 
 TEST_F(OsSwitch, ChecksPassAndTheRequestIsSent)
 {

@@ -30,13 +30,7 @@ size_t ConfigToolStarts()
 
 bool WaitForConfigToolStarts(size_t count, DWORD timeoutMs)
 {
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    while (ConfigToolStarts() < count) {
-        if (GetTickCount64() > end)
-            return false;
-        Sleep(50);
-    }
-    return true;
+    return WaitUntil([count] { return ConfigToolStarts() >= count; }, timeoutMs);
 }
 
 std::string LastConfigToolStart()

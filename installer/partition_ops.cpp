@@ -216,32 +216,36 @@ void CreateUserPartitionBehindWindows(const CDiskInfo& info, const Guid* windows
 // is gone (also when it was gone already), else 10.
 int DeleteOwnPartition(const CDiskInfo& info, const PartitionIdentity& identity) noexcept
 {
-    DiskLayout layout;
-    if (!ReadDiskLayout(info, layout)) {
-        GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__,
-                       L"INSTALLER_RET_DELETE_PARTITION_FAIL the disk layout cannot be read\n");
-        return INSTALLER_RET_DELETE_PARTITION_FAIL;
-    }
-    const IdentityFinding finding = FindRecordedPartitions(layout, {identity});
-    if (!finding.mismatch.empty()) {
-        GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__, L"INSTALLER_RET_DELETE_PARTITION_FAIL %s\n",
-                       finding.mismatch.c_str());
-        return INSTALLER_RET_DELETE_PARTITION_FAIL;
-    }
-    if (finding.present.empty())
+    try {
+        DiskLayout layout;
+        if (!ReadDiskLayout(info, layout)) {
+            GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__,
+                           L"INSTALLER_RET_DELETE_PARTITION_FAIL the disk layout cannot be read\n");
+            return INSTALLER_RET_DELETE_PARTITION_FAIL;
+        }
+        const IdentityFinding finding = FindRecordedPartitions(layout, {identity});
+        if (!finding.mismatch.empty()) {
+            GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__, L"INSTALLER_RET_DELETE_PARTITION_FAIL %s\n",
+                           finding.mismatch.c_str());
+            return INSTALLER_RET_DELETE_PARTITION_FAIL;
+        }
+        if (finding.present.empty())
+            return INSTALLER_RET_SUCCESS;
+        DWORD exitCode = kExitCodePreset;
+        if (!RunScript(scripts::DeletePartition(info.diskIndex, layout.FindId(identity.id)->number),
+                       scripts::kUninstallAndroidFile, &exitCode))
+            return INSTALLER_RET_DELETE_PARTITION_FAIL;
+        // A partition left behind is still the run's: nothing further is
+        // changed, so that the next run finds it and finishes.
+        if (exitCode != 0 || !ReadDiskLayout(info, layout) || layout.FindId(identity.id) != nullptr) {
+            GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__,
+                           L"INSTALLER_RET_DELETE_PARTITION_FAIL error=%x, partitions left\n", exitCode);
+            return INSTALLER_RET_DELETE_PARTITION_FAIL;
+        }
         return INSTALLER_RET_SUCCESS;
-    DWORD exitCode = kExitCodePreset;
-    if (!RunScript(scripts::DeletePartition(info.diskIndex, layout.FindId(identity.id)->number),
-                   scripts::kUninstallAndroidFile, &exitCode))
-        return INSTALLER_RET_DELETE_PARTITION_FAIL;
-    // A partition left behind is still the run's: nothing further is
-    // changed, so that the next run finds it and finishes.
-    if (exitCode != 0 || !ReadDiskLayout(info, layout) || layout.FindId(identity.id) != nullptr) {
-        GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__,
-                       L"INSTALLER_RET_DELETE_PARTITION_FAIL error=%x, partitions left\n", exitCode);
+    } catch (...) {
         return INSTALLER_RET_DELETE_PARTITION_FAIL;
     }
-    return INSTALLER_RET_SUCCESS;
 }
 
 }  // namespace
@@ -433,36 +437,41 @@ int DoCreatePartition(CDiskInfo& info, const std::wstring& payload, RunRecord& r
 }
 
 bool ProveOwnPartitions(const CDiskInfo& info, const RunRecord& record, std::vector<PartitionIdentity>& own,
-                        std::wstring& mismatch)
+                        std::wstring& mismatch) noexcept
 {
-    own.clear();
-    if (record.disk && *record.disk != info.layout.disk) {
-        mismatch = L"the system disk (id " + GuidText(info.layout.disk.id) + L") is not the disk it worked on (id " +
-                   GuidText(record.disk->id) + L")";
-        return false;
-    }
-    IdentityFinding finding;
-    if (record.partitions) {
-        finding = FindRecordedPartitions(info.layout, *record.partitions);
-    } else if (record.flow == InstallerMode::Install && !record.partitionsBefore.empty()) {
-        const LayoutEntry* windows = info.layout.FindNumber(info.windowsPartition);
-        if (windows == nullptr) {
-            mismatch = L"the Windows partition is not on the system disk";
+    try {
+        own.clear();
+        if (record.disk && *record.disk != info.layout.disk) {
+            mismatch = L"the system disk (id " + GuidText(info.layout.disk.id) + L") is not the disk it worked on (id " +
+                       GuidText(record.disk->id) + L")";
             return false;
         }
-        finding = FindPartitionsMadeByCreate(
-            info.layout, record.partitionsBefore,
-            record.freed.value_or(FreedSpaceBehind(info.layout, *windows, record.partitionsBefore)));
-    } else if (record.flow == InstallerMode::Uninstall) {
-        const InstallationPlace place = FindInstallation(info.layout, info.windowsPartition);
-        for (const LayoutEntry* entry : {place.android, place.asos}) {
-            if (entry != nullptr)
-                finding.present.push_back(entry->Identity());
+        IdentityFinding finding;
+        if (record.partitions) {
+            finding = FindRecordedPartitions(info.layout, *record.partitions);
+        } else if (record.flow == InstallerMode::Install && !record.partitionsBefore.empty()) {
+            const LayoutEntry* windows = info.layout.FindNumber(info.windowsPartition);
+            if (windows == nullptr) {
+                mismatch = L"the Windows partition is not on the system disk";
+                return false;
+            }
+            finding = FindPartitionsMadeByCreate(
+                info.layout, record.partitionsBefore,
+                record.freed.value_or(FreedSpaceBehind(info.layout, *windows, record.partitionsBefore)));
+        } else if (record.flow == InstallerMode::Uninstall) {
+            const InstallationPlace place = FindInstallation(info.layout, info.windowsPartition);
+            for (const LayoutEntry* entry : {place.android, place.asos}) {
+                if (entry != nullptr)
+                    finding.present.push_back(entry->Identity());
+            }
         }
+        mismatch = finding.mismatch;
+        own = finding.present;
+        return mismatch.empty();
+    } catch (...) {
+        own.clear();
+        return false;
     }
-    mismatch = finding.mismatch;
-    own = finding.present;
-    return mismatch.empty();
 }
 
 int DoDeletePartition(CDiskInfo& info, RunRecord& record) noexcept

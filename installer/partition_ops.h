@@ -33,7 +33,7 @@
 // the installation. False, with what was found instead, when the disk or a
 // partition does not match the record.
 [[nodiscard]] bool ProveOwnPartitions(const CDiskInfo& info, const RunRecord& record,
-                                      std::vector<PartitionIdentity>& own, std::wstring& mismatch);
+                                      std::vector<PartitionIdentity>& own, std::wstring& mismatch) noexcept;
 
 // Deletes record.partitions one diskpart run each, checking right before
 // each that the number selected still names that partition and taking it

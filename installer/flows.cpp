@@ -28,6 +28,9 @@ using obrin::UniqueLocalMem;
 namespace {
 
 constexpr wchar_t kServiceImage[] = L"ObrinService.exe";
+// Held by every run that reads or changes the disk (install, uninstall,
+// check): a second such run exits at once.
+constexpr wchar_t kInstallerMutexName[] = L"Global\\ObrinInstaller";
 
 constexpr DWORD kInstallQueryCode = 0x18;
 constexpr DWORD kInstallQueryPreset = 0x40000000;

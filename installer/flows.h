@@ -6,10 +6,6 @@
 #include "installer/installer_paths.h"
 #include "installer/run_record.h"
 
-// Name of the mutex every run that reads or changes the disk holds (install,
-// uninstall, check): a second such run exits at once.
-inline constexpr wchar_t kInstallerMutexName[] = L"Global\\ObrinInstaller";
-
 // record: the run's record, kept in step with its registry copy.
 // unfinished: the flow left work on the disk that the next run completes
 // (a rollback or a removal that did not get through).

@@ -30,11 +30,12 @@ function(obrin_program name)
   set_property(GLOBAL APPEND PROPERTY OBRIN_PROGRAMS ${name})
 endfunction()
 
-# obrin_wine_test(NAME SOURCES ... [LIBS ...] [GUI] [OWN_MAIN] [TIMEOUT seconds] [RUN_ARGS ...])
+# obrin_wine_test(NAME SOURCES ... [LIBS ...] [GUI] [OWN_MAIN] [WIN64] [TIMEOUT seconds] [RUN_ARGS ...])
 # A GoogleTest program cross-built for Windows and run by ctest under Wine in a
-# throwaway prefix of its own, with every program of build/win32/bin beside it.
+# throwaway prefix of its own, with every program of build/win32/bin beside it;
+# the prefix is 32-bit, or 64-bit (the programs under WoW64) with WIN64.
 function(obrin_wine_test name)
-  cmake_parse_arguments(T "GUI;OWN_MAIN" "TIMEOUT" "SOURCES;LIBS;RUN_ARGS" ${ARGN})
+  cmake_parse_arguments(T "GUI;OWN_MAIN;WIN64" "TIMEOUT" "SOURCES;LIBS;RUN_ARGS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock)
   if(NOT T_OWN_MAIN)
@@ -46,13 +47,36 @@ function(obrin_wine_test name)
   if(T_GUI)
     list(APPEND runner_args --gui)
   endif()
-  add_test(NAME ${name} COMMAND ${OBRIN_WINE_RUN} ${runner_args} $<TARGET_FILE:${name}> ${T_RUN_ARGS})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 600)
   endif()
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS wine
+  # What the WoW64 leg needs to run the program again (obrin_wow64_test).
+  set_target_properties(${name} PROPERTIES OBRIN_RUNNER_ARGS "${runner_args}" OBRIN_TIMEOUT ${T_TIMEOUT})
+  set(labels wine)
+  if(T_WIN64)
+    list(APPEND runner_args --win64)
+    list(APPEND labels wow64)
+  endif()
+  add_test(NAME ${name} COMMAND ${OBRIN_WINE_RUN} ${runner_args} $<TARGET_FILE:${name}> ${T_RUN_ARGS})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${labels}"
     ENVIRONMENT "OBRIN_BIN_DIR=${OBRIN_BIN_DIR};OBRIN_BUILD_DIR=${CMAKE_BINARY_DIR}")
   set_property(GLOBAL APPEND PROPERTY OBRIN_WINE_TESTS ${name})
+endfunction()
+
+# obrin_wow64_test(NAME [RUN_ARGS ...])
+# The test program NAME of obrin_wine_test once more, as the test wow64_NAME in
+# a 64-bit prefix: the WoW64 leg (labels wine and wow64).
+function(obrin_wow64_test name)
+  cmake_parse_arguments(T "" "" "RUN_ARGS" ${ARGN})
+  get_target_property(runner_args ${name} OBRIN_RUNNER_ARGS)
+  if(NOT runner_args)
+    set(runner_args)
+  endif()
+  get_target_property(timeout ${name} OBRIN_TIMEOUT)
+  add_test(NAME wow64_${name}
+    COMMAND ${OBRIN_WINE_RUN} --win64 ${runner_args} $<TARGET_FILE:${name}> ${T_RUN_ARGS})
+  set_tests_properties(wow64_${name} PROPERTIES TIMEOUT ${timeout} LABELS "wine;wow64"
+    ENVIRONMENT "OBRIN_BIN_DIR=${OBRIN_BIN_DIR};OBRIN_BUILD_DIR=${CMAKE_BINARY_DIR}")
 endfunction()
 
 # obrin_native_test(NAME SOURCES ... [LIBS ...])

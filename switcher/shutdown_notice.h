@@ -1,5 +1,6 @@
 // The notice before a shutdown or restart: the system's text (string 2017 of
-// winlogon.exe) in the switcher's box, closing by itself after 5 seconds.
+// winlogon.exe, from the native system folder also on 64-bit Windows) in the
+// switcher's box, closing by itself after 5 seconds.
 #pragma once
 
 #include <cstdint>

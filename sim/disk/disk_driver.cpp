@@ -3,6 +3,7 @@
 #include "common/ownership.h"
 #include "sim/disk/disk_files.h"
 #include "sim/disk/disk_image.h"
+#include "sim/disk/tool_places.h"
 #include "sim/diskdrv/obrindisk_image.h"
 
 #include <windows.h>
@@ -105,15 +106,14 @@ bool LoadModelOrClearDriver(const std::wstring& path, Model& model, std::string&
 bool InstallDiskDriver(const std::wstring& folder, std::string& failed) noexcept
 {
     try {
-        wchar_t system[MAX_PATH];
-        const UINT length = GetSystemDirectoryW(system, MAX_PATH);
-        if (length == 0 || length >= MAX_PATH) {
+        SystemFolders system;
+        if (!FindSystemFolders(system)) {
             failed = "find the system folder";
             return false;
         }
-        const std::wstring target = std::wstring(system, length) + L"\\drivers\\" + kDiskDriverFile;
-        if (!PlaceDriverFile(folder + kDiskDriverFile, target)) {
-            failed = "put " + Narrow(target) + " in place";
+        const DriverPlace place = DiskDriverPlace(system);
+        if (!PlaceDriverFile(folder + place.built, place.copy)) {
+            failed = "put " + Narrow(place.copy) + " in place";
             return false;
         }
         UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
@@ -121,12 +121,7 @@ bool InstallDiskDriver(const std::wstring& folder, std::string& failed) noexcept
             failed = "open the service manager";
             return false;
         }
-        UniqueServiceHandle service(CreateServiceW(manager.get(), kDiskDriverService, L"Obrin disk stand-in",
-                                                   SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER, SERVICE_AUTO_START,
-                                                   SERVICE_ERROR_NORMAL, target.c_str(), nullptr, nullptr, nullptr,
-                                                   nullptr, nullptr));
-        if (!service && GetLastError() == ERROR_SERVICE_EXISTS)
-            service.reset(OpenServiceW(manager.get(), kDiskDriverService, SERVICE_ALL_ACCESS));
+        UniqueServiceHandle service = RegisterDriverService(manager.get(), system, place.registered);
         if (!service) {
             failed = "register the disk driver";
             return false;

@@ -12,6 +12,8 @@ namespace obrin::disksim {
 
 inline constexpr wchar_t kDiskDriverService[] = L"OBRINDISK";
 inline constexpr wchar_t kDiskDriverFile[] = L"obrindisk.sys";
+// The x86-64 build beside it, installed as kDiskDriverFile in 64-bit prefixes.
+inline constexpr wchar_t kDiskDriverFile64[] = L"obrindisk64.sys";
 
 // The device image beside the model file: model.bin for model.txt.
 [[nodiscard]] std::wstring DeviceImagePath(const std::wstring& modelPath);
@@ -27,9 +29,10 @@ inline constexpr wchar_t kDiskDriverFile[] = L"obrindisk.sys";
 // (a machine without such disks) and `error` also tells when that failed.
 [[nodiscard]] bool LoadModelOrClearDriver(const std::wstring& path, Model& model, std::string& error) noexcept;
 
-// Puts obrindisk.sys from `folder` into system32\drivers (unless the same file
-// is there), registers OBRINDISK as a kernel driver that starts with the
-// prefix, starts it and waits until it runs. On failure, false with the last
+// Puts the driver built for the native processor from `folder` into the
+// native system32\drivers as obrindisk.sys (unless the same file is there;
+// DiskDriverPlace), registers OBRINDISK as a kernel driver that starts with
+// the prefix, starts it and waits until it runs. On failure, false with the last
 // error set and `failed` saying what could not be done.
 [[nodiscard]] bool InstallDiskDriver(const std::wstring& folder, std::string& failed) noexcept;
 

@@ -9,16 +9,6 @@ namespace obrin::disksim {
 
 namespace {
 
-
-// Fixed GUIDs of this machine's disks and partitions, in the family of its
-// volume GUIDs (VolumeGuidPath).
-std::string StandInGuid(uint32_t kind, uint32_t number)
-{
-    char text[40];
-    std::snprintf(text, sizeof text, "0b5d%04x-0000-4000-8000-%012x", kind, number);
-    return text;
-}
-
 template <size_t N>
 void CopyName(uint16_t (&target)[N], std::string_view text)
 {
@@ -104,24 +94,37 @@ std::vector<uint8_t> BuildDeviceImage(const Model& model)
     std::vector<OBRINDISK_IMAGE_DISK> disks;
     std::vector<OBRINDISK_IMAGE_PARTITION> partitions;
     for (const Disk& source : model.disks) {
+        const bool gpt = source.style == PartitionStyle::Gpt;
         OBRINDISK_IMAGE_DISK disk = {};
         disk.Number = source.index;
         disk.PartitionCount = static_cast<uint32_t>(source.partitions.size());
-        disk.StartingUsableOffset = kGptFirstUsableOffset;
-        disk.UsableLength = source.sizeMb * kBytesPerMb - kGptFirstUsableOffset - kGptBackupBytes;
-        std::memcpy(disk.DiskId, GuidBytes(StandInGuid(1, source.index))->data(), 16);
+        disk.PartitionStyle = gpt ? OBRINDISK_STYLE_GPT : OBRINDISK_STYLE_MBR;
+        if (gpt) {
+            disk.StartingUsableOffset = source.Bytes(source.FirstUsableSector());
+            disk.UsableLength = source.Bytes(source.UsableEndSector() - source.FirstUsableSector());
+            // The model holds only well-formed GUIDs (ParseModel checks).
+            std::memcpy(disk.DiskId, GuidBytes(source.id).value_or(std::array<uint8_t, 16>{}).data(), 16);
+        } else {
+            disk.Signature = source.signature;
+        }
         CopyName(disk.Link, DiskLink(source.devicePath));
         disks.push_back(disk);
         for (const Partition& p : source.partitions) {
             OBRINDISK_IMAGE_PARTITION entry = {};
             entry.Number = p.number;
-            entry.StartingOffset = p.offsetMb * kBytesPerMb;
-            entry.Length = p.sizeMb * kBytesPerMb;
-            entry.Attributes = p.attributes;
-            // The model holds only well-formed type GUIDs (ParseModel checks).
-            std::memcpy(entry.Type, GuidBytes(p.type).value_or(std::array<uint8_t, 16>{}).data(), 16);
-            std::memcpy(entry.Id, GuidBytes(StandInGuid(2, p.volumeId))->data(), 16);
-            CopyName(entry.Name, GptName(p.type));
+            entry.StartingOffset = source.Bytes(p.offsetSectors);
+            entry.Length = source.Bytes(p.sizeSectors);
+            if (gpt) {
+                entry.Attributes = p.attributes;
+                std::memcpy(entry.Type, GuidBytes(p.type).value_or(std::array<uint8_t, 16>{}).data(), 16);
+                std::memcpy(entry.Id, GuidBytes(p.id).value_or(std::array<uint8_t, 16>{}).data(), 16);
+                CopyName(entry.Name, GptName(p.type));
+            } else {
+                // MBR entries hold 32-bit sector numbers (ParseModel checks).
+                entry.HiddenSectors = static_cast<uint32_t>(p.offsetSectors);
+                entry.MbrType = MbrTypeByte(p.type).value_or(0);
+                entry.BootIndicator = p.active ? 1 : 0;
+            }
             if (HasVolume(p)) {
                 entry.VolumeId = p.volumeId;
                 CopyName(entry.VolumeLink, VolumeLink(p.volumeId));

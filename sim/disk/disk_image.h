@@ -14,14 +14,11 @@
 
 namespace obrin::disksim {
 
-// A GPT disk of 512-byte sectors keeps its header and partition entries in
-// the first 34 sectors and their backup in the last 33.
-inline constexpr uint64_t kGptFirstUsableOffset = 34 * 512;
-inline constexpr uint64_t kGptBackupBytes = 33 * 512;
-
-// The device image of `model` (sim/diskdrv/obrindisk_image.h). A disk gets a
-// name only when its device path is \\.\PHYSICALDRIVEn; every partition with a
-// volume (HasVolume) gets its volume GUID name and, with a letter, "\??\X:".
+// The device image of `model` (sim/diskdrv/obrindisk_image.h): offsets and
+// lengths in bytes, the GPT usable area behind the header and entries and in
+// front of their backup, GUIDs in memory order. A disk gets a name only when
+// its device path is \\.\PHYSICALDRIVEn; every partition with a volume
+// (HasVolume) gets its volume GUID name and, with a letter, "\??\X:".
 [[nodiscard]] std::vector<uint8_t> BuildDeviceImage(const Model& model);
 
 // "c12a7328-f81f-11d2-ba4b-00a0c93ec93b" (with or without braces, either

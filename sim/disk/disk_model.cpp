@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <limits>
 #include <map>
+#include <set>
 
 namespace obrin::disksim {
 
@@ -38,6 +40,23 @@ bool SplitWords(std::string_view line, std::vector<std::string>& words)
 
 namespace {
 
+// GPT keeps its header in one sector and 128 entries of 128 bytes behind it;
+// the backup of both lies at the end of the disk.
+constexpr uint64_t kGptEntryBytes = 128 * 128;
+constexpr uint32_t kMaxGptPartitions = 128;
+constexpr uint32_t kMaxMbrPartitions = 4;
+constexpr uint64_t kMbrSectorLimit = 1ull << 32;
+constexpr uint64_t kLargeDiskBytes = 4ull * 1024 * 1024 * 1024;
+constexpr uint64_t kSmallDiskAlignmentBytes = 64 * 1024;
+// Windows reports offsets and lengths as signed 64-bit byte counts.
+constexpr uint64_t kMaxDiskBytes = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+
+// The stand-in's identities: "0b5d<kind>-0000-4000-8000-<number>", in the
+// family of its volume GUIDs (VolumeGuidPath).
+constexpr uint32_t kDiskGuidKind = 1;
+constexpr uint32_t kPartitionGuidKind = 2;
+constexpr uint32_t kSignatureBase = 0x0b5d0001;
+
 template <typename T>
 bool ParseNumber(std::string_view text, T& value) noexcept
 {
@@ -52,11 +71,53 @@ bool ParseNumber(std::string_view text, T& value) noexcept
     return ec == std::errc() && end == text.data() + text.size();
 }
 
+// "617" is megabytes, "2015s" sectors; decimal only. False when the text is
+// no such number or the sectors do not fit 64 bits.
+bool ParseQuantity(std::string_view text, uint64_t sectorsPerMb, uint64_t& sectors) noexcept
+{
+    const bool inSectors = !text.empty() && text.back() == 's';
+    if (inSectors)
+        text.remove_suffix(1);
+    uint64_t value = 0;
+    if (text.empty() || text[0] < '0' || text[0] > '9')
+        return false;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
+    if (ec != std::errc() || end != text.data() + text.size())
+        return false;
+    if (inSectors) {
+        sectors = value;
+        return true;
+    }
+    if (value > std::numeric_limits<uint64_t>::max() / sectorsPerMb)
+        return false;
+    sectors = value * sectorsPerMb;
+    return true;
+}
+
+std::string QuantityText(uint64_t sectors, uint64_t sectorsPerMb)
+{
+    return sectors % sectorsPerMb == 0 ? std::to_string(sectors / sectorsPerMb) : std::to_string(sectors) + "s";
+}
+
 std::string Hex64(uint64_t value)
 {
     char buffer[24];
     std::snprintf(buffer, sizeof buffer, "0x%016llx", static_cast<unsigned long long>(value));
     return buffer;
+}
+
+std::string Hex32(uint32_t value)
+{
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "0x%08x", value);
+    return buffer;
+}
+
+std::string StandInGuid(uint32_t kind, uint32_t number)
+{
+    char text[40];
+    std::snprintf(text, sizeof text, "0b5d%04x-0000-4000-8000-%012x", kind, number);
+    return text;
 }
 
 using Fields = std::map<std::string, std::string>;
@@ -65,16 +126,236 @@ bool SplitFields(const std::vector<std::string>& words, size_t first, Fields& fi
 {
     for (size_t i = first; i < words.size(); ++i) {
         size_t eq = words[i].find('=');
-        if (eq == std::string::npos || eq == 0) {
+        if (eq == std::string::npos || eq == 0 || !fields.emplace(words[i].substr(0, eq), words[i].substr(eq + 1)).second) {
             bad = words[i];
             return false;
         }
-        fields[words[i].substr(0, eq)] = words[i].substr(eq + 1);
     }
     return true;
 }
 
-bool IsGuid(std::string_view text) noexcept
+// Exactly these keys, each once.
+bool HasExactly(const Fields& fields, std::initializer_list<const char*> keys, std::string& error)
+{
+    for (const char* key : keys) {
+        if (!fields.count(key)) {
+            error = std::string("missing ") + key;
+            return false;
+        }
+    }
+    if (fields.size() != keys.size()) {
+        for (const auto& field : fields) {
+            if (std::none_of(keys.begin(), keys.end(), [&](const char* known) { return field.first == known; })) {
+                error = "unknown field " + field.first;
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+
+std::string Lowered(std::string_view text)
+{
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(), ToLowerAscii);
+    return out;
+}
+
+bool ParseYesNo(const std::string& text, bool& value)
+{
+    if (text != "yes" && text != "no")
+        return false;
+    value = text == "yes";
+    return true;
+}
+
+bool IsMbrExtended(uint8_t type) noexcept { return type == 0x05 || type == 0x0f || type == 0x85; }
+
+bool ParseDisk(const std::vector<std::string>& words, Disk& disk, std::string& error)
+{
+    Fields fields;
+    std::string bad;
+    if (words.size() < 2 || !ParseNumber(words[1], disk.index)) {
+        error = "disk takes its index";
+        return false;
+    }
+    if (!SplitFields(words, 2, fields, bad)) {
+        error = "bad field " + bad;
+        return false;
+    }
+    const std::string style = fields["style"];
+    fields.erase("style");
+    if (style != "gpt" && style != "mbr") {
+        error = "style takes gpt or mbr";
+        return false;
+    }
+    disk.style = style == "gpt" ? PartitionStyle::Gpt : PartitionStyle::Mbr;
+    const char* identity = disk.style == PartitionStyle::Gpt ? "id" : "signature";
+    if (!HasExactly(fields, {"sector", "size", identity, "removable", "path"}, error))
+        return false;
+    if (!ParseNumber(fields["sector"], disk.bytesPerSector) ||
+        (disk.bytesPerSector != 512 && disk.bytesPerSector != 4096)) {
+        error = "a sector holds 512 or 4096 bytes";
+        return false;
+    }
+    if (!ParseQuantity(fields["size"], disk.SectorsPerMb(), disk.sizeSectors) ||
+        disk.sizeSectors > kMaxDiskBytes / disk.bytesPerSector) {
+        error = "bad disk size " + fields["size"];
+        return false;
+    }
+    if (disk.UsableEndSector() <= disk.FirstUsableSector()) {
+        error = "disk too small for its partition table";
+        return false;
+    }
+    if (disk.style == PartitionStyle::Gpt) {
+        disk.id = Lowered(fields["id"]);
+        if (!IsModelGuid(disk.id)) {
+            error = "bad disk id " + fields["id"];
+            return false;
+        }
+    } else if (!ParseNumber(fields["signature"], disk.signature) || disk.signature == 0) {
+        error = "bad signature " + fields["signature"];
+        return false;
+    }
+    if (!ParseYesNo(fields["removable"], disk.removable)) {
+        error = "removable takes yes or no";
+        return false;
+    }
+    disk.devicePath = fields["path"];
+    return true;
+}
+
+bool ParsePartition(const Fields& given, const Disk& disk, Partition& p, std::string& error)
+{
+    Fields fields = given;
+    if (!HasExactly(fields, {"number", "offset", "size", "type", "id", "attributes", "active", "fs", "label", "letter",
+                             "used", "volume", "folder"},
+                    error))
+        return false;
+    if (!ParseNumber(fields["number"], p.number) || p.number == 0 || !ParseNumber(fields["attributes"], p.attributes) ||
+        !ParseNumber(fields["used"], p.usedMb) || !ParseNumber(fields["volume"], p.volumeId) || p.volumeId == 0) {
+        error = "bad number";
+        return false;
+    }
+    if (!ParseQuantity(fields["offset"], disk.SectorsPerMb(), p.offsetSectors) ||
+        !ParseQuantity(fields["size"], disk.SectorsPerMb(), p.sizeSectors) || p.sizeSectors == 0 ||
+        p.offsetSectors > std::numeric_limits<uint64_t>::max() - p.sizeSectors) {
+        error = "bad offset or size (megabytes, or sectors ending in s)";
+        return false;
+    }
+    if (!ParseYesNo(fields["active"], p.active)) {
+        error = "active takes yes or no";
+        return false;
+    }
+    p.type = Lowered(fields["type"]);
+    if (disk.style == PartitionStyle::Gpt) {
+        p.id = Lowered(fields["id"]);
+        if (!IsModelGuid(p.type)) {
+            error = "bad type " + fields["type"];
+            return false;
+        }
+        if (!IsModelGuid(p.id)) {
+            error = "bad partition id " + fields["id"];
+            return false;
+        }
+        if (p.active) {
+            error = "only MBR partitions are active";
+            return false;
+        }
+    } else {
+        const std::optional<uint8_t> type = MbrTypeByte(p.type);
+        if (!type || *type == 0 || IsMbrExtended(*type)) {
+            error = "bad MBR type " + fields["type"] + " (a primary partition's type byte)";
+            return false;
+        }
+        if (fields["id"] != "-" || p.attributes != 0) {
+            error = "an MBR partition has no GPT id or attributes";
+            return false;
+        }
+    }
+    p.fileSystem = fields["fs"] == "-" ? std::string() : fields["fs"];
+    p.label = fields["label"];
+    const std::string& letter = fields["letter"];
+    if (letter == "-") {
+        p.letter = 0;
+    } else if (letter.size() == 1 && ToUpperAscii(letter[0]) >= 'C' && ToUpperAscii(letter[0]) <= 'Z') {
+        p.letter = ToUpperAscii(letter[0]);
+    } else {
+        error = "bad letter " + letter;
+        return false;
+    }
+    p.folder = fields["folder"];
+    if (!IsPartitionFolder(p.folder)) {
+        error = "folder " + p.folder + " is neither C:\\ nor a folder under " + std::string(kPartitionFolderRoot);
+        return false;
+    }
+    return true;
+}
+
+// Where a new partition may lie on `disk` next to those it holds already.
+bool CheckPlace(const Disk& disk, const Partition& p, std::string& error)
+{
+    const std::string name = "partition " + std::to_string(p.number);
+    if (p.offsetSectors < disk.FirstUsableSector()) {
+        error = name + " starts before the first usable sector " + std::to_string(disk.FirstUsableSector());
+        return false;
+    }
+    if (p.EndSector() > disk.UsableEndSector()) {
+        error = name + " ends beyond the usable end of disk " + std::to_string(disk.index) + " (sector " +
+                std::to_string(disk.UsableEndSector()) + ")";
+        return false;
+    }
+    for (const Partition& other : disk.partitions) {
+        if (other.number == p.number) {
+            error = "partition number " + std::to_string(p.number) + " twice on disk " + std::to_string(disk.index);
+            return false;
+        }
+        if (p.offsetSectors < other.EndSector() && other.offsetSectors < p.EndSector()) {
+            error = name + (other.offsetSectors <= p.offsetSectors ? " starts inside partition " : " overlaps partition ") +
+                    std::to_string(other.number);
+            return false;
+        }
+    }
+    const uint32_t limit = disk.style == PartitionStyle::Gpt ? kMaxGptPartitions : kMaxMbrPartitions;
+    if (disk.partitions.size() >= limit) {
+        error = "more than " + std::to_string(limit) + " partitions on disk " + std::to_string(disk.index);
+        return false;
+    }
+    return true;
+}
+
+std::string FormatPartition(const Disk& disk, const Partition& p)
+{
+    const uint64_t perMb = disk.SectorsPerMb();
+    return "part number=" + std::to_string(p.number) + " offset=" + QuantityText(p.offsetSectors, perMb) +
+           " size=" + QuantityText(p.sizeSectors, perMb) + " type=" + p.type +
+           " id=" + (p.id.empty() ? std::string("-") : p.id) + " attributes=" + Hex64(p.attributes) +
+           " active=" + (p.active ? "yes" : "no") +
+           " fs=" + (p.fileSystem.empty() ? std::string("-") : p.fileSystem) + " label=" + Quoted(p.label) +
+           " letter=" + (p.letter ? std::string(1, p.letter) : std::string("-")) +
+           " used=" + std::to_string(p.usedMb) + " volume=" + std::to_string(p.volumeId) +
+           " folder=" + Quoted(p.folder) + "\n";
+}
+
+// The number a stand-in partition id carries, when `id` is one.
+std::optional<uint32_t> StandInPartitionNumber(std::string_view id) noexcept
+{
+    const std::string head = StandInGuid(kPartitionGuidKind, 0).substr(0, 24);
+    if (id.size() != 36 || id.substr(0, 24) != head)
+        return std::nullopt;
+    uint64_t number = 0;
+    const std::string_view digits = id.substr(24);
+    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), number, 16);
+    if (ec != std::errc() || end != digits.data() + digits.size() || number > UINT32_MAX)
+        return std::nullopt;
+    return static_cast<uint32_t>(number);
+}
+
+}  // namespace
+
+bool IsModelGuid(std::string_view text) noexcept
 {
     if (text.size() != 36)
         return false;
@@ -87,118 +368,6 @@ bool IsGuid(std::string_view text) noexcept
     }
     return true;
 }
-
-std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
-
-bool ParsePartition(const Fields& fields, Partition& p, std::string& error)
-{
-    auto need = [&](const char* key) -> const std::string* {
-        auto it = fields.find(key);
-        if (it == fields.end()) {
-            error = std::string("missing ") + key;
-            return nullptr;
-        }
-        return &it->second;
-    };
-    const std::string *number = need("number"), *offset = need("offset"), *size = need("size"), *type = need("type"),
-                      *attributes = need("attributes"), *fs = need("fs"), *label = need("label"),
-                      *letter = need("letter"), *used = need("used"), *volume = need("volume"),
-                      *folder = need("folder");
-    if (!number || !offset || !size || !type || !attributes || !fs || !label || !letter || !used || !volume || !folder)
-        return false;
-    if (fields.size() != 11) {
-        error = "unknown partition field";
-        return false;
-    }
-    if (!ParseNumber(*number, p.number) || p.number == 0 || !ParseNumber(*offset, p.offsetMb) || !ParseNumber(*size, p.sizeMb) || p.sizeMb == 0 ||
-        !ParseNumber(*attributes, p.attributes) || !ParseNumber(*used, p.usedMb) || !ParseNumber(*volume, p.volumeId) ||
-        p.volumeId == 0) {
-        error = "bad number";
-        return false;
-    }
-    p.type = *type;
-    std::transform(p.type.begin(), p.type.end(), p.type.begin(), ToLowerAscii);
-    if (!IsGuid(p.type)) {
-        error = "bad type " + *type;
-        return false;
-    }
-    p.fileSystem = *fs == "-" ? std::string() : *fs;
-    p.label = *label;
-    if (*letter == "-") {
-        p.letter = 0;
-    } else if (letter->size() == 1 && ToUpperAscii((*letter)[0]) >= 'C' && ToUpperAscii((*letter)[0]) <= 'Z') {
-        p.letter = ToUpperAscii((*letter)[0]);
-    } else {
-        error = "bad letter " + *letter;
-        return false;
-    }
-    p.folder = *folder;
-    if (!IsPartitionFolder(p.folder)) {
-        error = "folder " + p.folder + " is neither C:\\ nor a folder under " + std::string(kPartitionFolderRoot);
-        return false;
-    }
-    return true;
-}
-
-std::string FormatPartition(const Partition& p)
-{
-    std::string line = "part number=" + std::to_string(p.number) + " offset=" + std::to_string(p.offsetMb) + " size=" + std::to_string(p.sizeMb) +
-                       " type=" + p.type + " attributes=" + Hex64(p.attributes) +
-                       " fs=" + (p.fileSystem.empty() ? std::string("-") : p.fileSystem) + " label=" + Quoted(p.label) +
-                       " letter=" + (p.letter ? std::string(1, p.letter) : std::string("-")) +
-                       " used=" + std::to_string(p.usedMb) + " volume=" + std::to_string(p.volumeId) +
-                       " folder=" + Quoted(p.folder) + "\n";
-    return line;
-}
-
-bool CheckLayout(const Model& model, std::string& error)
-{
-    std::vector<uint32_t> volumes;
-    std::vector<char> letters;
-    for (const Disk& disk : model.disks) {
-        if (std::count_if(model.disks.begin(), model.disks.end(),
-                          [&](const Disk& d) { return d.index == disk.index; }) != 1) {
-            error = "disk " + std::to_string(disk.index) + " twice";
-            return false;
-        }
-        uint64_t end = 0;
-        std::vector<uint32_t> numbers;
-        for (const Partition& p : disk.partitions) {
-            numbers.push_back(p.number);
-            if (p.offsetMb < end || p.EndMb() > disk.sizeMb) {
-                error = "partition " + std::to_string(p.number) + " of disk " + std::to_string(disk.index) +
-                        " overlaps or lies beyond the disk";
-                return false;
-            }
-            end = p.EndMb();
-            if (p.volumeId >= model.nextVolumeId) {
-                error = "volume id not below next-volume";
-                return false;
-            }
-            volumes.push_back(p.volumeId);
-            if (p.letter)
-                letters.push_back(p.letter);
-        }
-        std::sort(numbers.begin(), numbers.end());
-        if (std::adjacent_find(numbers.begin(), numbers.end()) != numbers.end()) {
-            error = "partition number twice on disk " + std::to_string(disk.index);
-            return false;
-        }
-    }
-    std::sort(volumes.begin(), volumes.end());
-    std::sort(letters.begin(), letters.end());
-    if (std::adjacent_find(volumes.begin(), volumes.end()) != volumes.end()) {
-        error = "volume id twice";
-        return false;
-    }
-    if (std::adjacent_find(letters.begin(), letters.end()) != letters.end()) {
-        error = "drive letter twice";
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 bool IsPartitionFolder(std::string_view folder) noexcept
 {
@@ -219,6 +388,26 @@ bool EqualsNoCase(std::string_view a, std::string_view b) noexcept
 {
     return a.size() == b.size() &&
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return ToLowerAscii(x) == ToLowerAscii(y); });
+}
+
+uint64_t Disk::FirstUsableSector() const noexcept
+{
+    return style == PartitionStyle::Gpt ? 2 + kGptEntryBytes / bytesPerSector : 1;
+}
+
+uint64_t Disk::UsableEndSector() const noexcept
+{
+    // An MBR's entries hold 32-bit sector numbers: the rest of a larger disk
+    // is out of its reach.
+    if (style == PartitionStyle::Mbr)
+        return std::min<uint64_t>(sizeSectors, kMbrSectorLimit);
+    const uint64_t backup = 1 + kGptEntryBytes / bytesPerSector;
+    return sizeSectors > backup ? sizeSectors - backup : 0;
+}
+
+uint64_t Disk::AlignmentSectors() const noexcept
+{
+    return (sizeSectors >= kLargeDiskBytes / bytesPerSector ? kBytesPerMb : kSmallDiskAlignmentBytes) / bytesPerSector;
 }
 
 Disk* Model::FindDisk(uint32_t index) noexcept
@@ -261,10 +450,33 @@ const Disk* Model::DiskOfVolume(uint32_t volumeId) const noexcept
     return nullptr;
 }
 
+std::string_view NumberingName(NumberingRule rule) noexcept
+{
+    return rule == NumberingRule::Stable ? "stable" : "disk-order";
+}
+
+std::optional<NumberingRule> ParseNumbering(std::string_view name) noexcept
+{
+    if (name == "stable")
+        return NumberingRule::Stable;
+    if (name == "disk-order")
+        return NumberingRule::DiskOrder;
+    return std::nullopt;
+}
+
 void SortByOffset(Disk& disk)
 {
     std::stable_sort(disk.partitions.begin(), disk.partitions.end(),
-                     [](const Partition& a, const Partition& b) { return a.offsetMb < b.offsetMb; });
+                     [](const Partition& a, const Partition& b) { return a.offsetSectors < b.offsetSectors; });
+}
+
+void ApplyNumbering(Disk& disk, NumberingRule rule) noexcept
+{
+    if (rule != NumberingRule::DiskOrder)
+        return;
+    uint32_t number = 1;
+    for (Partition& p : disk.partitions)
+        p.number = number++;
 }
 
 uint32_t LowestFreeNumber(const Disk& disk) noexcept
@@ -275,24 +487,57 @@ uint32_t LowestFreeNumber(const Disk& disk) noexcept
             return number;
 }
 
-std::vector<FreeExtent> FreeExtents(const Disk& disk)
+std::vector<FreeExtent> UnpartitionedSpace(const Disk& disk)
 {
     std::vector<FreeExtent> extents;
-    // GPT keeps its header and entries in the first megabyte.
-    uint64_t cursor = 1;
+    uint64_t cursor = disk.FirstUsableSector();
     for (const Partition& p : disk.partitions) {
-        if (p.offsetMb > cursor)
-            extents.push_back({cursor, p.offsetMb - cursor});
-        cursor = std::max(cursor, p.EndMb());
+        if (p.offsetSectors > cursor)
+            extents.push_back({cursor, p.offsetSectors - cursor});
+        cursor = std::max(cursor, p.EndSector());
     }
-    if (disk.sizeMb > cursor)
-        extents.push_back({cursor, disk.sizeMb - cursor});
+    if (disk.UsableEndSector() > cursor)
+        extents.push_back({cursor, disk.UsableEndSector() - cursor});
     return extents;
+}
+
+std::vector<FreeExtent> FreeExtents(const Disk& disk)
+{
+    std::vector<FreeExtent> extents = UnpartitionedSpace(disk);
+    extents.erase(std::remove_if(extents.begin(), extents.end(),
+                                 [&](const FreeExtent& e) { return e.sizeSectors < disk.SectorsPerMb(); }),
+                  extents.end());
+    return extents;
+}
+
+std::optional<uint8_t> MbrTypeByte(std::string_view type) noexcept
+{
+    uint8_t value = 0;
+    if (type.size() != 2)
+        return std::nullopt;
+    auto [end, ec] = std::from_chars(type.data(), type.data() + 2, value, 16);
+    if (ec != std::errc() || end != type.data() + 2 || (type[0] >= 'A' && type[0] <= 'F') ||
+        (type[1] >= 'A' && type[1] <= 'F'))
+        return std::nullopt;
+    return value;
 }
 
 bool HasVolume(const Partition& partition) noexcept
 {
+    const std::optional<uint8_t> mbrType = MbrTypeByte(partition.type);
+    if (mbrType && IsMbrExtended(*mbrType))
+        return false;
     return partition.type != kTypeMsr && !(partition.attributes & kAttrHidden);
+}
+
+bool IsDataPartition(const Partition& partition) noexcept
+{
+    if (const std::optional<uint8_t> mbrType = MbrTypeByte(partition.type)) {
+        // FAT12, FAT16, FAT16B, IFS (NTFS, exFAT), FAT32, FAT32 LBA, FAT16 LBA.
+        static constexpr uint8_t kData[] = {0x01, 0x04, 0x06, 0x07, 0x0b, 0x0c, 0x0e};
+        return std::find(std::begin(kData), std::end(kData), *mbrType) != std::end(kData);
+    }
+    return partition.type == kTypeBasicData;
 }
 
 std::string TypeName(std::string_view type)
@@ -307,8 +552,16 @@ std::string TypeName(std::string_view type)
         return "Recovery";
     if (type == kTypeAndroid)
         return "Android";
+    if (MbrTypeByte(type))
+        return "MBR " + std::string(type);
     return std::string(type);
 }
+
+std::string DiskGuid(uint32_t diskIndex) { return StandInGuid(kDiskGuidKind, diskIndex); }
+
+std::string PartitionGuid(uint32_t volumeId) { return StandInGuid(kPartitionGuidKind, volumeId); }
+
+uint32_t MbrSignature(uint32_t diskIndex) noexcept { return kSignatureBase + diskIndex; }
 
 std::string VolumeGuidPath(uint32_t volumeId)
 {
@@ -342,6 +595,16 @@ bool ParseModel(std::string_view text, Model& model, std::string& error) noexcep
         std::vector<std::string> words;
         size_t lineNumber = 0;
         bool sawVolumeCounter = false;
+        bool sawNumbering = false;
+        // Checks that need the whole file name the line they are about.
+        std::map<uint32_t, size_t> lineOfVolume;
+        std::set<std::string> ids;
+        std::set<uint32_t> signatures;
+        std::set<char> letters;
+        auto failAt = [&](size_t line, const std::string& what) {
+            error = "line " + std::to_string(line) + ": " + what;
+            return false;
+        };
         while (!text.empty()) {
             size_t eol = text.find('\n');
             std::string_view line = text.substr(0, eol);
@@ -349,10 +612,7 @@ bool ParseModel(std::string_view text, Model& model, std::string& error) noexcep
             ++lineNumber;
             if (!line.empty() && line.back() == '\r')
                 line.remove_suffix(1);
-            auto fail = [&](const std::string& what) {
-                error = "line " + std::to_string(lineNumber) + ": " + what;
-                return false;
-            };
+            auto fail = [&](const std::string& what) { return failAt(lineNumber, what); };
             if (!SplitWords(line, words))
                 return fail("unterminated quote");
             if (words.empty() || words[0][0] == '#')
@@ -362,6 +622,12 @@ bool ParseModel(std::string_view text, Model& model, std::string& error) noexcep
                 if (words.size() != 2 || (words[1] != "on" && words[1] != "off"))
                     return fail("hibernation takes on or off");
                 parsed.hibernation = words[1] == "on";
+            } else if (keyword == "numbering") {
+                std::optional<NumberingRule> rule = words.size() == 2 ? ParseNumbering(words[1]) : std::nullopt;
+                if (!rule || sawNumbering)
+                    return fail("numbering takes stable or disk-order, once");
+                parsed.numbering = *rule;
+                sawNumbering = true;
             } else if (keyword == "power-log") {
                 for (size_t i = 1; i < words.size(); ++i) {
                     if (words[i] != "on" && words[i] != "off")
@@ -380,33 +646,34 @@ bool ParseModel(std::string_view text, Model& model, std::string& error) noexcep
                 parsed.failures.push_back(failure);
             } else if (keyword == "disk") {
                 Disk disk;
-                Fields fields;
-                std::string bad;
-                if (words.size() < 2 || !ParseNumber(words[1], disk.index))
-                    return fail("disk takes its index");
-                if (!SplitFields(words, 2, fields, bad))
-                    return fail("bad field " + bad);
-                if (fields.size() != 3 || !fields.count("size") || !fields.count("removable") || !fields.count("path"))
-                    return fail("disk needs size, removable and path");
-                if (!ParseNumber(fields["size"], disk.sizeMb) || disk.sizeMb == 0)
-                    return fail("bad disk size");
-                if (fields["removable"] != "yes" && fields["removable"] != "no")
-                    return fail("removable takes yes or no");
-                disk.removable = fields["removable"] == "yes";
-                disk.devicePath = fields["path"];
+                std::string what;
+                if (!ParseDisk(words, disk, what))
+                    return fail(what);
+                if (parsed.FindDisk(disk.index))
+                    return fail("disk " + std::to_string(disk.index) + " twice");
+                if (disk.style == PartitionStyle::Gpt ? !ids.insert(disk.id).second
+                                                      : !signatures.insert(disk.signature).second)
+                    return fail("disk id or signature twice on the machine");
                 parsed.disks.push_back(std::move(disk));
             } else if (keyword == "part") {
                 if (parsed.disks.empty())
                     return fail("partition before any disk");
+                Disk& disk = parsed.disks.back();
                 Fields fields;
                 std::string bad;
                 if (!SplitFields(words, 1, fields, bad))
                     return fail("bad field " + bad);
                 Partition p;
                 std::string what;
-                if (!ParsePartition(fields, p, what))
+                if (!ParsePartition(fields, disk, p, what) || !CheckPlace(disk, p, what))
                     return fail(what);
-                parsed.disks.back().partitions.push_back(std::move(p));
+                if (!lineOfVolume.emplace(p.volumeId, lineNumber).second)
+                    return fail("volume id twice");
+                if (!p.id.empty() && !ids.insert(p.id).second)
+                    return fail("partition id twice on the machine");
+                if (p.letter && !letters.insert(p.letter).second)
+                    return fail("drive letter twice");
+                disk.partitions.push_back(std::move(p));
             } else {
                 return fail("unknown keyword " + keyword);
             }
@@ -415,10 +682,22 @@ bool ParseModel(std::string_view text, Model& model, std::string& error) noexcep
             error = "missing next-volume";
             return false;
         }
-        for (Disk& disk : parsed.disks)
+        for (Disk& disk : parsed.disks) {
             SortByOffset(disk);
-        if (!CheckLayout(parsed, error))
-            return false;
+            uint32_t position = 1;
+            for (const Partition& p : disk.partitions) {
+                const size_t line = lineOfVolume[p.volumeId];
+                // Ids of the stand-in's own family are made from volume ids,
+                // so they must stay below the counter too.
+                const std::optional<uint32_t> idNumber = StandInPartitionNumber(p.id);
+                if (p.volumeId >= parsed.nextVolumeId || (idNumber && *idNumber >= parsed.nextVolumeId))
+                    return failAt(line, "volume id or partition id not below next-volume");
+                if (parsed.numbering == NumberingRule::DiskOrder && p.number != position)
+                    return failAt(line, "partition " + std::to_string(p.number) +
+                                            " is not numbered in disk order (numbering disk-order)");
+                ++position;
+            }
+        }
         model = std::move(parsed);
         return true;
     } catch (...) {
@@ -429,7 +708,8 @@ bool ParseModel(std::string_view text, Model& model, std::string& error) noexcep
 
 std::string FormatModel(const Model& model)
 {
-    std::string text = "# Obrin disk stand-in: the machine's disks (sizes in MB)\n";
+    std::string text = "# Obrin disk stand-in: the machine's disks (offsets and sizes in MB, or in sectors ending in s)\n";
+    text += "numbering " + std::string(NumberingName(model.numbering)) + "\n";
     text += std::string("hibernation ") + (model.hibernation ? "on" : "off") + "\n";
     text += "power-log";
     for (const std::string& entry : model.powerLog)
@@ -438,10 +718,14 @@ std::string FormatModel(const Model& model)
     for (const InjectedFailure& failure : model.failures)
         text += "fail " + failure.command + " " + std::to_string(failure.skip) + "\n";
     for (const Disk& disk : model.disks) {
-        text += "disk " + std::to_string(disk.index) + " size=" + std::to_string(disk.sizeMb) +
+        const bool gpt = disk.style == PartitionStyle::Gpt;
+        text += "disk " + std::to_string(disk.index) + " style=" + (gpt ? "gpt" : "mbr") +
+                " sector=" + std::to_string(disk.bytesPerSector) +
+                " size=" + QuantityText(disk.sizeSectors, disk.SectorsPerMb()) +
+                (gpt ? " id=" + disk.id : " signature=" + Hex32(disk.signature)) +
                 " removable=" + (disk.removable ? "yes" : "no") + " path=" + Quoted(disk.devicePath) + "\n";
         for (const Partition& p : disk.partitions)
-            text += FormatPartition(p);
+            text += FormatPartition(disk, p);
     }
     return text;
 }
@@ -449,36 +733,45 @@ std::string FormatModel(const Model& model)
 std::string LayoutTable(const Model& model)
 {
     std::string out;
-    char line[512];
+    char line[640];
     for (const Disk& disk : model.disks) {
-        std::snprintf(line, sizeof line, "Disk %u  %s  %s  %llu MB\n", disk.index, disk.devicePath.c_str(),
-                      disk.removable ? "removable" : "fixed", static_cast<unsigned long long>(disk.sizeMb));
+        const uint64_t perMb = disk.SectorsPerMb();
+        const std::string identity =
+            disk.style == PartitionStyle::Gpt ? "GPT disk id " + disk.id : "MBR signature " + Hex32(disk.signature);
+        std::string size = std::to_string(disk.sizeSectors / perMb) + " MB";
+        if (disk.sizeSectors % perMb != 0)
+            size += " + " + std::to_string(disk.sizeSectors % perMb) + " sectors";
+        std::snprintf(line, sizeof line, "Disk %u  %s  %s  %s  %u-byte sectors  %s\n", disk.index,
+                      disk.devicePath.c_str(), disk.removable ? "removable" : "fixed", size.c_str(),
+                      disk.bytesPerSector, identity.c_str());
         out += line;
-        std::snprintf(line, sizeof line, "  %-4s %9s %9s  %-9s %-18s %-6s %-10s %-3s %s\n", "Par", "Offset", "Size",
-                      "Type", "Attributes", "FS", "Label", "Ltr", "Folder");
+        std::snprintf(line, sizeof line, "  %-4s %11s %11s  %-9s %-18s %-6s %-10s %-3s %-36s %s\n", "Par", "Offset",
+                      "Size", "Type", "Attributes", "FS", "Label", "Ltr", "Id", "Folder");
         out += line;
-        std::vector<FreeExtent> free = FreeExtents(disk);
+        std::vector<FreeExtent> free = UnpartitionedSpace(disk);
         auto nextFree = free.begin();
         auto printFree = [&](uint64_t before) {
-            for (; nextFree != free.end() && nextFree->offsetMb < before; ++nextFree) {
-                std::snprintf(line, sizeof line, "  %-4s %9llu %9llu  (free)\n", "-",
-                              static_cast<unsigned long long>(nextFree->offsetMb),
-                              static_cast<unsigned long long>(nextFree->sizeMb));
+            for (; nextFree != free.end() && nextFree->offsetSectors < before; ++nextFree) {
+                std::snprintf(line, sizeof line, "  %-4s %11s %11s  (free)\n", "-",
+                              QuantityText(nextFree->offsetSectors, perMb).c_str(),
+                              QuantityText(nextFree->sizeSectors, perMb).c_str());
                 out += line;
             }
         };
         for (const Partition& p : disk.partitions) {
-            printFree(p.offsetMb);
-            std::string letter = p.letter ? std::string(1, p.letter) + ":" : "-";
-            std::snprintf(line, sizeof line, "  %-4u %9llu %9llu  %-9s %-18s %-6s %-10s %-3s %s\n", p.number,
-                          static_cast<unsigned long long>(p.offsetMb), static_cast<unsigned long long>(p.sizeMb),
-                          TypeName(p.type).c_str(), Hex64(p.attributes).c_str(),
-                          p.fileSystem.empty() ? "-" : p.fileSystem.c_str(), p.label.empty() ? "-" : p.label.c_str(),
-                          letter.c_str(), p.folder.c_str());
+            printFree(p.offsetSectors);
+            const std::string letter = p.letter ? std::string(1, p.letter) + ":" : "-";
+            const std::string flags = disk.style == PartitionStyle::Gpt ? Hex64(p.attributes) : (p.active ? "active" : "-");
+            std::snprintf(line, sizeof line, "  %-4u %11s %11s  %-9s %-18s %-6s %-10s %-3s %-36s %s\n", p.number,
+                          QuantityText(p.offsetSectors, perMb).c_str(), QuantityText(p.sizeSectors, perMb).c_str(),
+                          TypeName(p.type).c_str(), flags.c_str(), p.fileSystem.empty() ? "-" : p.fileSystem.c_str(),
+                          p.label.empty() ? "-" : p.label.c_str(), letter.c_str(), p.id.empty() ? "-" : p.id.c_str(),
+                          p.folder.c_str());
             out += line;
         }
         printFree(UINT64_MAX);
     }
+    out += "Numbering: " + std::string(NumberingName(model.numbering)) + "\n";
     out += std::string("Hibernation: ") + (model.hibernation ? "on" : "off") + "; powercfg -h calls:";
     if (model.powerLog.empty())
         out += " none";
@@ -492,120 +785,175 @@ std::string LayoutTable(const Model& model)
 
 namespace {
 
-Partition MakePartition(uint64_t offset, uint64_t size, std::string_view type, uint64_t attributes,
-                        std::string_view fs, std::string_view label, char letter, uint64_t used, uint32_t volumeId,
-                        std::string folder = {})
-{
-    Partition p;
-    p.offsetMb = offset;
-    p.sizeMb = size;
-    p.type = std::string(type);
-    p.attributes = attributes;
-    p.fileSystem = std::string(fs);
-    p.label = std::string(label);
-    p.letter = letter;
-    p.usedMb = used;
-    p.volumeId = volumeId;
-    p.folder = folder.empty() ? std::string(kPartitionFolderRoot) + "vol" + std::to_string(volumeId) : folder;
-    return p;
-}
+// A machine's disk and partitions, laid out in megabytes.
+class DiskBuilder {
+public:
+    DiskBuilder(Model& model, uint32_t index, PartitionStyle style, uint32_t bytesPerSector = 512)
+        : m_model(model)
+    {
+        m_disk.index = index;
+        m_disk.devicePath = "\\\\.\\PHYSICALDRIVE" + std::to_string(index);
+        m_disk.style = style;
+        m_disk.bytesPerSector = bytesPerSector;
+        if (style == PartitionStyle::Gpt)
+            m_disk.id = DiskGuid(index);
+        else
+            m_disk.signature = MbrSignature(index);
+    }
 
-// A factory layout: partitions numbered in offset order.
-void NumberInOrder(Disk& disk)
-{
-    SortByOffset(disk);
-    uint32_t number = 1;
-    for (Partition& p : disk.partitions)
-        p.number = number++;
-}
+    // A disk of `megabytes`, less than a megabyte of it behind the usable area.
+    DiskBuilder& WholeMegabytes(uint64_t megabytes)
+    {
+        m_disk.sizeSectors = megabytes * m_disk.SectorsPerMb();
+        return *this;
+    }
+    // A disk whose usable area ends at `megabytes`: only the partition
+    // table's backup lies behind it.
+    DiskBuilder& UsableTo(uint64_t megabytes)
+    {
+        m_disk.sizeSectors = megabytes * m_disk.SectorsPerMb();
+        m_disk.sizeSectors += m_disk.sizeSectors - m_disk.UsableEndSector();
+        return *this;
+    }
+    DiskBuilder& Removable()
+    {
+        m_disk.removable = true;
+        return *this;
+    }
+    // Volume ids and partition ids follow the order of these calls.
+    Partition& Add(uint64_t offsetMb, uint64_t sizeMb, std::string_view type, uint64_t attributes,
+                   std::string_view fs, std::string_view label, char letter, uint64_t usedMb,
+                   std::string folder = {})
+    {
+        Partition p;
+        p.offsetSectors = offsetMb * m_disk.SectorsPerMb();
+        p.sizeSectors = sizeMb * m_disk.SectorsPerMb();
+        p.type = std::string(type);
+        p.attributes = attributes;
+        p.fileSystem = std::string(fs);
+        p.label = std::string(label);
+        p.letter = letter;
+        p.usedMb = usedMb;
+        p.volumeId = m_model.nextVolumeId++;
+        if (m_disk.style == PartitionStyle::Gpt)
+            p.id = PartitionGuid(p.volumeId);
+        p.folder = folder.empty() ? std::string(kPartitionFolderRoot) + "vol" + std::to_string(p.volumeId) : folder;
+        m_disk.partitions.push_back(std::move(p));
+        return m_disk.partitions.back();
+    }
+    [[nodiscard]] uint64_t UsableEndMb() const { return m_disk.UsableEndSector() / m_disk.SectorsPerMb(); }
+
+    // A factory layout: partitions numbered in offset order.
+    void Done()
+    {
+        SortByOffset(m_disk);
+        ApplyNumbering(m_disk, NumberingRule::DiskOrder);
+        m_model.disks.push_back(std::move(m_disk));
+    }
+
+private:
+    Model& m_model;
+    Disk m_disk;
+};
+
+constexpr uint64_t kTabletDiskMb = 61440;
+constexpr uint64_t kWindowsUsedMb = 24576;
+const std::string kWindowsFolder(kSystemFolder);
 
 // Recovery, EFI, MSR and Windows (C:) filling the disk: the layout a
 // tablet leaves the factory with.
-Disk StandardDisk(uint32_t index, uint32_t& nextVolume)
+void StandardDisk(Model& model, uint32_t index, uint64_t freeBehindWindowsMb = 0, uint64_t gapBeforeWindowsMb = 0)
 {
-    Disk disk;
-    disk.index = index;
-    disk.devicePath = "\\\\.\\PHYSICALDRIVE" + std::to_string(index);
-    disk.sizeMb = 61440;
-    disk.partitions.push_back(MakePartition(1, 500, kTypeRecovery, kAttrPlatformRequired | kAttrNoDriveLetter, "NTFS",
-                                            "Recovery", 0, 320, nextVolume++));
-    disk.partitions.push_back(
-        MakePartition(501, 100, kTypeEfi, kAttrNoDriveLetter, "FAT32", "SYSTEM", 0, 30, nextVolume++));
-    disk.partitions.push_back(MakePartition(601, 16, kTypeMsr, 0, "", "", 0, 0, nextVolume++));
-    disk.partitions.push_back(MakePartition(617, disk.sizeMb - 617, kTypeBasicData, 0, "NTFS", "Windows", 'C', 24576,
-                                            nextVolume++, std::string(kSystemFolder)));
-    NumberInOrder(disk);
-    return disk;
+    DiskBuilder disk(model, index, PartitionStyle::Gpt);
+    disk.UsableTo(kTabletDiskMb);
+    disk.Add(1, 500, kTypeRecovery, kAttrPlatformRequired | kAttrNoDriveLetter, "NTFS", "Recovery", 0, 320);
+    disk.Add(501, 100, kTypeEfi, kAttrNoDriveLetter, "FAT32", "SYSTEM", 0, 30);
+    disk.Add(601, 16, kTypeMsr, 0, "", "", 0, 0);
+    const uint64_t windowsStart = 617 + gapBeforeWindowsMb;
+    disk.Add(windowsStart, kTabletDiskMb - windowsStart - freeBehindWindowsMb, kTypeBasicData, 0, "NTFS", "Windows",
+             'C', kWindowsUsedMb, kWindowsFolder);
+    disk.Done();
+}
+
+// EFI, MSR, Windows and a 500 MB Recovery at the end of a disk of whole
+// megabytes, as Windows setup lays out a UEFI machine's disk.
+void SetupDisk(Model& model, uint64_t windowsShortBySectors)
+{
+    DiskBuilder disk(model, 0, PartitionStyle::Gpt);
+    disk.WholeMegabytes(kTabletDiskMb);
+    disk.Add(1, 100, kTypeEfi, kAttrNoDriveLetter, "FAT32", "SYSTEM", 0, 30);
+    disk.Add(101, 16, kTypeMsr, 0, "", "", 0, 0);
+    const uint64_t recoveryStart = disk.UsableEndMb() - 500;
+    Partition& windows = disk.Add(117, recoveryStart - 117, kTypeBasicData, 0, "NTFS", "Windows", 'C', kWindowsUsedMb,
+                                  kWindowsFolder);
+    windows.sizeSectors -= windowsShortBySectors;
+    disk.Add(recoveryStart, 500, kTypeRecovery, kAttrPlatformRequired | kAttrNoDriveLetter, "NTFS", "Recovery", 0,
+             320);
+    disk.Done();
 }
 
 }  // namespace
 
 std::vector<std::string_view> MachineVariantNames()
 {
-    return {"standard",      "free-behind-windows", "gap-before-windows", "larger-free-elsewhere",
-            "system-disk-1", "removable-asos",      "removable-android"};
+    return {"standard",       "free-behind-windows", "gap-before-windows", "larger-free-elsewhere",
+            "system-disk-1",  "removable-asos",      "removable-android",  "recovery-last",
+            "windows-off-grid", "mbr"};
 }
 
 std::optional<Model> MachineVariant(std::string_view name)
 {
     Model model;
-    uint32_t next = 1;
     if (name == "standard") {
-        model.disks.push_back(StandardDisk(0, next));
+        StandardDisk(model, 0);
     } else if (name == "free-behind-windows") {
-        model.disks.push_back(StandardDisk(0, next));
-        model.disks[0].partitions.back().sizeMb -= 4096;
+        StandardDisk(model, 0, 4096);
     } else if (name == "gap-before-windows") {
-        model.disks.push_back(StandardDisk(0, next));
-        Partition& windows = model.disks[0].partitions.back();
-        windows.offsetMb += 200;
-        windows.sizeMb -= 200;
+        StandardDisk(model, 0, 0, 200);
     } else if (name == "larger-free-elsewhere") {
         // Recovery behind Windows and more free space at the end of the disk
         // than an install's shrink frees.
-        Disk disk;
-        disk.index = 0;
-        disk.devicePath = "\\\\.\\PHYSICALDRIVE0";
-        disk.sizeMb = 61440;
-        disk.partitions.push_back(
-            MakePartition(1, 100, kTypeEfi, kAttrNoDriveLetter, "FAT32", "SYSTEM", 0, 30, next++));
-        disk.partitions.push_back(MakePartition(101, 16, kTypeMsr, 0, "", "", 0, 0, next++));
-        const uint64_t windowsSize = disk.sizeMb - 117 - 500 - 20480;
-        disk.partitions.push_back(MakePartition(117, windowsSize, kTypeBasicData, 0, "NTFS", "Windows", 'C', 24576,
-                                                next++, std::string(kSystemFolder)));
-        disk.partitions.push_back(MakePartition(117 + windowsSize, 500, kTypeRecovery,
-                                                kAttrPlatformRequired | kAttrNoDriveLetter, "NTFS", "Recovery", 0, 320,
-                                                next++));
-        NumberInOrder(disk);
-        model.disks.push_back(std::move(disk));
+        DiskBuilder disk(model, 0, PartitionStyle::Gpt);
+        disk.UsableTo(kTabletDiskMb);
+        const uint64_t windowsSize = kTabletDiskMb - 117 - 500 - 20480;
+        disk.Add(1, 100, kTypeEfi, kAttrNoDriveLetter, "FAT32", "SYSTEM", 0, 30);
+        disk.Add(101, 16, kTypeMsr, 0, "", "", 0, 0);
+        disk.Add(117, windowsSize, kTypeBasicData, 0, "NTFS", "Windows", 'C', kWindowsUsedMb, kWindowsFolder);
+        disk.Add(117 + windowsSize, 500, kTypeRecovery, kAttrPlatformRequired | kAttrNoDriveLetter, "NTFS",
+                 "Recovery", 0, 320);
+        disk.Done();
     } else if (name == "system-disk-1") {
-        Disk data;
-        data.index = 0;
-        data.devicePath = "\\\\.\\PHYSICALDRIVE0";
-        data.sizeMb = 32768;
         // Letters on every partition, so a script that addresses disk 0 by
-        // mistake finds something to change.
-        data.partitions.push_back(MakePartition(1, 100, kTypeEfi, 0, "FAT32", "DATAEFI", 'K', 1, next++));
-        data.partitions.push_back(MakePartition(101, 200, kTypeBasicData, 0, "NTFS", "Spare", 'L', 10, next++));
-        data.partitions.push_back(MakePartition(301, 32467, kTypeBasicData, 0, "NTFS", "Data", 'J', 100, next++));
-        NumberInOrder(data);
-        model.disks.push_back(std::move(data));
-        model.disks.push_back(StandardDisk(1, next));
+        // mistake finds something to change; 4096-byte sectors, so a byte
+        // count taken for 512-byte sectors is wrong there.
+        DiskBuilder data(model, 0, PartitionStyle::Gpt, 4096);
+        data.UsableTo(32768);
+        data.Add(1, 100, kTypeEfi, 0, "FAT32", "DATAEFI", 'K', 1);
+        data.Add(101, 200, kTypeBasicData, 0, "NTFS", "Spare", 'L', 10);
+        data.Add(301, 32467, kTypeBasicData, 0, "NTFS", "Data", 'J', 100);
+        data.Done();
+        StandardDisk(model, 1);
     } else if (name == "removable-asos" || name == "removable-android") {
-        model.disks.push_back(StandardDisk(0, next));
-        Disk stick;
-        stick.index = 1;
-        stick.devicePath = "\\\\.\\PHYSICALDRIVE1";
-        stick.removable = true;
-        stick.sizeMb = 15360;
-        stick.partitions.push_back(MakePartition(1, 15359, kTypeBasicData, 0, "NTFS",
-                                                 name == "removable-asos" ? "ASOS" : "ANDROID", 'R', 100, next++));
-        NumberInOrder(stick);
-        model.disks.push_back(std::move(stick));
+        StandardDisk(model, 0);
+        DiskBuilder stick(model, 1, PartitionStyle::Gpt);
+        stick.UsableTo(15360).Removable();
+        stick.Add(1, 15359, kTypeBasicData, 0, "NTFS", name == "removable-asos" ? "ASOS" : "ANDROID", 'R', 100);
+        stick.Done();
+    } else if (name == "recovery-last") {
+        SetupDisk(model, 0);
+    } else if (name == "windows-off-grid") {
+        SetupDisk(model, 7);
+    } else if (name == "mbr") {
+        // Windows setup on a BIOS machine: the active system partition holds
+        // the boot manager, Windows the rest of the disk.
+        DiskBuilder disk(model, 0, PartitionStyle::Mbr);
+        disk.WholeMegabytes(kTabletDiskMb);
+        disk.Add(1, 500, kMbrTypeIfs, 0, "NTFS", "System Reserved", 0, 40).active = true;
+        disk.Add(501, kTabletDiskMb - 501, kMbrTypeIfs, 0, "NTFS", "Windows", 'C', kWindowsUsedMb, kWindowsFolder);
+        disk.Done();
     } else {
         return std::nullopt;
     }
-    model.nextVolumeId = next;
     return model;
 }
 

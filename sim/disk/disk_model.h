@@ -5,7 +5,9 @@
 // links and the partition folders are the Windows edge's business
 // (disk_files.h).
 //
-// Sizes and offsets are whole megabytes. Text is UTF-8.
+// Offsets and sizes are sectors of their disk (512 or 4096 bytes); the text
+// writes them in megabytes where they are whole megabytes and as a count of
+// sectors ("2015s") otherwise. Text is UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +18,6 @@
 
 namespace obrin::disksim {
 
-// The model's unit, in the bytes Windows reports offsets and sizes in.
 inline constexpr uint64_t kBytesPerMb = 1024ull * 1024ull;
 
 // GPT partition types, lower case without braces (the form the model stores).
@@ -25,6 +26,11 @@ inline constexpr std::string_view kTypeMsr = "e3c9e316-0b5c-4db8-817d-f92df00215
 inline constexpr std::string_view kTypeBasicData = "ebd0a0a2-b9e5-4433-87c0-68b6b72699c7";
 inline constexpr std::string_view kTypeRecovery = "de94bba4-06d1-4d40-a16a-bfd50179d6ac";
 inline constexpr std::string_view kTypeAndroid = "fe92a6a7-d642-4561-9f66-56cd28b8a049";
+
+// The MBR partition type byte of an installable file system (NTFS, exFAT),
+// what diskpart's "create partition primary" makes on an MBR disk, as the
+// model stores type bytes: two lower-case hexadecimal digits.
+inline constexpr std::string_view kMbrTypeIfs = "07";
 
 // GPT attribute bits.
 inline constexpr uint64_t kAttrPlatformRequired = 0x0000000000000001ull;
@@ -36,15 +42,25 @@ inline constexpr std::string_view kSystemFolder = "C:\\";
 // Every other partition keeps its files in a folder of its own under here.
 inline constexpr std::string_view kPartitionFolderRoot = "C:\\disksim\\";
 
+enum class PartitionStyle { Gpt, Mbr };
+
+// How partition numbers (diskpart's "select par", Windows' PartitionNumber)
+// are given:
+//   Stable     a partition keeps its number for its life; a new one takes the
+//              lowest free number.
+//   DiskOrder  numbers follow the partitions' order on the disk from 1 and
+//              close up after every create and delete, as Windows promises
+//              no more than that.
+enum class NumberingRule { Stable, DiskOrder };
+
 struct Partition {
-    // diskpart's "select par" number and Windows' PartitionNumber: the
-    // partition's GPT entry, kept for its life; a new partition takes the
-    // lowest free number, so deleting one does not renumber the others.
     uint32_t number = 0;
-    uint64_t offsetMb = 0;
-    uint64_t sizeMb = 0;
-    std::string type;           // GPT type GUID, lower case, no braces
-    uint64_t attributes = 0;    // GPT attributes
+    uint64_t offsetSectors = 0;
+    uint64_t sizeSectors = 0;
+    std::string type;           // GPT: type GUID, lower case, no braces; MBR: type byte ("07")
+    std::string id;             // GPT partition id, lower case, no braces; empty on MBR disks
+    uint64_t attributes = 0;    // GPT attributes; 0 on MBR disks
+    bool active = false;        // MBR boot indicator; false on GPT disks
     std::string fileSystem;     // "NTFS", "FAT32", ...; empty when not formatted
     std::string label;
     char letter = 0;            // 'C'..'Z', 0 when none
@@ -52,20 +68,36 @@ struct Partition {
     uint64_t usedMb = 0;        // space files take; a shrink cannot reclaim it
     uint32_t volumeId = 0;      // stable identity across renumbering (volume GUID path)
 
-    [[nodiscard]] uint64_t EndMb() const noexcept { return offsetMb + sizeMb; }
+    [[nodiscard]] uint64_t EndSector() const noexcept { return offsetSectors + sizeSectors; }
 };
 
 struct Disk {
     uint32_t index = 0;          // "select disk" number, Win32_DiskDrive.Index
     std::string devicePath;      // Win32_DiskDrive.DeviceID, e.g. \\.\PHYSICALDRIVE0
     bool removable = false;
-    uint64_t sizeMb = 0;
+    PartitionStyle style = PartitionStyle::Gpt;
+    uint32_t bytesPerSector = 512;
+    uint64_t sizeSectors = 0;
+    std::string id;              // GPT disk GUID, lower case, no braces; empty on MBR disks
+    uint32_t signature = 0;      // MBR disk signature; 0 on GPT disks
     std::vector<Partition> partitions;  // kept in offset order
+
+    [[nodiscard]] uint64_t SectorsPerMb() const noexcept { return kBytesPerMb / bytesPerSector; }
+    // Sector counts of a disk the model accepts fit in bytes (ParseModel).
+    [[nodiscard]] uint64_t Bytes(uint64_t sectors) const noexcept { return sectors * bytesPerSector; }
+    // The partitions' room: GPT keeps its header and entries (16 KiB) before
+    // it and their backup behind it; MBR only its first sector before it, and
+    // reaches 2^32 sectors at most.
+    [[nodiscard]] uint64_t FirstUsableSector() const noexcept;
+    [[nodiscard]] uint64_t UsableEndSector() const noexcept;  // one past the last usable sector
+    // diskpart aligns new partitions to 1 MiB on disks of 4 GiB and up, to
+    // 64 KiB on smaller ones.
+    [[nodiscard]] uint64_t AlignmentSectors() const noexcept;
 };
 
 struct FreeExtent {
-    uint64_t offsetMb = 0;
-    uint64_t sizeMb = 0;
+    uint64_t offsetSectors = 0;
+    uint64_t sizeSectors = 0;
 };
 
 // A failure a test asks for: the (skip+1)-th run of the diskpart command named
@@ -80,8 +112,11 @@ struct InjectedFailure {
 struct Model {
     std::vector<Disk> disks;
     std::vector<InjectedFailure> failures;
+    NumberingRule numbering = NumberingRule::DiskOrder;
     bool hibernation = true;               // powercfg's current state
     std::vector<std::string> powerLog;     // every powercfg "-h" call, "off"/"on"
+    // The next partition's volume id; partition ids are made from it too, so
+    // neither is ever given twice on a machine.
     uint32_t nextVolumeId = 1;
 
     [[nodiscard]] Disk* FindDisk(uint32_t index) noexcept;
@@ -93,28 +128,51 @@ struct Model {
     [[nodiscard]] const Disk* DiskOfVolume(uint32_t volumeId) const noexcept;
 };
 
-// Text form. ParseModel rejects anything it does not understand (error says
-// where); FormatModel writes what ParseModel reads back unchanged.
+// Text form. ParseModel rejects anything it does not understand or that no
+// disk could hold (error says which line); FormatModel writes what ParseModel
+// reads back unchanged.
 [[nodiscard]] bool ParseModel(std::string_view text, Model& model, std::string& error) noexcept;
 [[nodiscard]] std::string FormatModel(const Model& model);
 
+[[nodiscard]] std::string_view NumberingName(NumberingRule rule) noexcept;
+[[nodiscard]] std::optional<NumberingRule> ParseNumbering(std::string_view name) noexcept;
+
 // Re-sorts a disk's partitions by offset after a change of the layout.
 void SortByOffset(Disk& disk);
-// The number a partition created now would get.
+// Gives the disk's partitions their numbers after a create or a delete: under
+// DiskOrder 1, 2, ... in offset order; under Stable they keep theirs.
+void ApplyNumbering(Disk& disk, NumberingRule rule) noexcept;
+// Under Stable, the number a partition created now would get.
 [[nodiscard]] uint32_t LowestFreeNumber(const Disk& disk) noexcept;
 
-// Unpartitioned space of a disk, in offset order (extents of 1 MB and more).
+// Unpartitioned space of a disk's usable area, in offset order, to the sector:
+// also the few sectors in front of the first aligned partition or behind a
+// volume that ends off the grid.
+[[nodiscard]] std::vector<FreeExtent> UnpartitionedSpace(const Disk& disk);
+// The free space a partition can be made in or a volume extended into: the
+// unpartitioned extents of a megabyte and more.
 [[nodiscard]] std::vector<FreeExtent> FreeExtents(const Disk& disk);
 
 // Whether Windows surfaces a volume for the partition (Win32_Volume lists it,
-// diskpart can select and assign it): every partition but the MSR, unless GPT
-// attribute bit 62 hides it. A volume without a file system is RAW: it has no
-// free space to report.
+// diskpart can select and assign it): every partition but the MSR and MBR
+// extended partitions, unless GPT attribute bit 62 hides it. A volume without
+// a file system is RAW: it has no free space to report.
 [[nodiscard]] bool HasVolume(const Partition& partition) noexcept;
+// A partition of a data type: GPT basic data, or an MBR file system type.
+[[nodiscard]] bool IsDataPartition(const Partition& partition) noexcept;
+// The MBR type byte of a partition of an MBR disk.
+[[nodiscard]] std::optional<uint8_t> MbrTypeByte(std::string_view type) noexcept;
 
-// Short name of a known type ("EFI", "MSR", "Basic", "Recovery", "Android"),
-// else the GUID itself.
+// Short name of a known type ("EFI", "MSR", "Basic", "Recovery", "Android",
+// "MBR 07"), else the GUID itself.
 [[nodiscard]] std::string TypeName(std::string_view type);
+
+// The identities the stand-in gives: a GPT disk's GUID (by its index at the
+// machine's making), a new partition's GPT id (by its volume id, which no
+// other partition of the machine ever had) and an MBR disk's signature.
+[[nodiscard]] std::string DiskGuid(uint32_t diskIndex);
+[[nodiscard]] std::string PartitionGuid(uint32_t volumeId);
+[[nodiscard]] uint32_t MbrSignature(uint32_t diskIndex) noexcept;
 
 // The volume GUID path a volume of this id is known by, with the trailing
 // backslash: \\?\Volume{0b5d0000-0000-4000-8000-00000000000N}\ .
@@ -123,22 +181,30 @@ void SortByOffset(Disk& disk);
 // backslash and with the "\\.\" prefix as well.
 [[nodiscard]] std::optional<uint32_t> VolumeIdFromPath(std::string_view path) noexcept;
 
-// A readable layout table: one block per disk, partitions and free extents in
-// offset order, then power state and pending failures.
+// A readable layout table: one block per disk with its style and identity,
+// partitions (with their ids) and free extents in offset order, then the
+// numbering rule, power state and pending failures.
 [[nodiscard]] std::string LayoutTable(const Model& model);
 
-// Machines disksim can create.
+// Machines disksim can create (GPT disks of 512-byte sectors unless said).
 //   "standard"        disk 0: recovery, EFI, MSR and Windows (C:), no free space
 //   "free-behind-windows" the same with 4096 MB free behind Windows
 //   "gap-before-windows" the standard disk with 200 MB free between the MSR
 //                     and Windows
 //   "larger-free-elsewhere" EFI, MSR, Windows (C:) and Recovery, then 20 GB
 //                     free at the end of the disk: more than a shrink frees
-//   "system-disk-1"   a data disk 0 (EFI with letter, data partition), the
-//                     standard disk as disk 1
+//   "system-disk-1"   a data disk 0 of 4096-byte sectors (EFI with letter,
+//                     data partitions), the standard disk as disk 1
 //   "removable-asos"  the standard disk plus a removable disk 1 whose volume
 //                     is labelled "ASOS" (letter R:)
 //   "removable-android" the same with the label "ANDROID"
+//   "recovery-last"   the layout Windows setup makes: EFI, MSR, Windows (C:),
+//                     Recovery at the end of the disk
+//   "windows-off-grid" the same with Windows ending 7 sectors short of a MiB
+//   "mbr"             an MBR disk: an active system partition and Windows (C:)
+// The partitions of the first seven end where the usable area does; the last
+// three lie on a disk of whole megabytes, so less than a megabyte stays free
+// at its end, as on a disk Windows setup partitioned.
 [[nodiscard]] std::optional<Model> MachineVariant(std::string_view name);
 [[nodiscard]] std::vector<std::string_view> MachineVariantNames();
 
@@ -161,6 +227,8 @@ struct PayloadFile {
 [[nodiscard]] bool EqualsNoCase(std::string_view a, std::string_view b) noexcept;
 [[nodiscard]] char ToLowerAscii(char c) noexcept;
 [[nodiscard]] char ToUpperAscii(char c) noexcept;
+// Whether `text` is a GUID in the model's form: 36 characters, lower case.
+[[nodiscard]] bool IsModelGuid(std::string_view text) noexcept;
 
 // Splits a line of a model or of a diskpart script into words at spaces; a
 // double-quoted stretch (also after "key=") belongs to its word and loses its

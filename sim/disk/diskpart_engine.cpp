@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -339,11 +340,11 @@ private:
             return Syntax("only create partition primary is known");
         if (!OnlyKnown(c, 3, {}, {"size", "offset"}))
             return Syntax("create partition primary [size=N] [offset=N]");
-        uint64_t size = 0;
+        uint64_t sizeMb = 0;
         uint64_t offsetKb = 0;
         const std::string* sizeText = c.Param("size");
         const std::string* offsetText = c.Param("offset");
-        if ((sizeText && (!ParseUnsigned(*sizeText, size) || size == 0)) ||
+        if ((sizeText && (!ParseUnsigned(*sizeText, sizeMb) || sizeMb == 0)) ||
             (offsetText && !ParseUnsigned(*offsetText, offsetKb)))
             return Syntax("size is megabytes, offset kilobytes");
         Disk* disk = FocusDisk();
@@ -351,36 +352,49 @@ private:
             return BadObject("There is no disk selected.");
         if (InjectedFailureDue("create"))
             return Fail("the partition could not be created (injected)");
-        if (disk->partitions.size() >= 128)
+        if (disk->partitions.size() >= (disk->style == PartitionStyle::Gpt ? 128u : 4u))
             return Fail("no more partitions can be created on this disk");
 
-        // An offset is rounded up to the next megabyte, as new partitions are
-        // aligned; the partition then starts there and, without a size, runs to
-        // the end of that free extent. Without an offset it starts at the
-        // beginning of the largest free extent that is large enough.
-        const uint64_t offset = offsetKb / 1024 + (offsetKb % 1024 != 0 ? 1 : 0);
-        const uint64_t needed = std::max<uint64_t>(size, 1);
+        // A partition starts on the disk's alignment: an offset is rounded up
+        // to it and must then lie in free space; without an offset the
+        // partition starts at the aligned beginning of the largest free extent
+        // that is large enough. Without a size it runs to the end of that
+        // extent, else it takes whole megabytes.
+        const uint64_t perMb = disk->SectorsPerMb();
+        const uint64_t alignment = disk->AlignmentSectors();
+        const uint64_t alignmentBytes = alignment * disk->bytesPerSector;
+        const uint64_t limit = std::numeric_limits<uint64_t>::max();
+        if (sizeMb > limit / perMb || offsetKb > (limit - alignmentBytes) / 1024)
+            return Fail("there is not enough usable space for this operation");
+        const uint64_t needed = sizeText ? sizeMb * perMb : perMb;
+        const uint64_t offset = (offsetKb * 1024 + alignmentBytes - 1) / alignmentBytes * alignment;
         std::optional<FreeExtent> chosen;
         for (const FreeExtent& e : FreeExtents(*disk)) {
+            const uint64_t end = e.offsetSectors + e.sizeSectors;
             if (offsetText) {
-                if (offset < e.offsetMb || offset >= e.offsetMb + e.sizeMb)
+                if (offset < e.offsetSectors || offset >= end)
                     continue;
-                FreeExtent tail{offset, e.offsetMb + e.sizeMb - offset};
-                if (tail.sizeMb >= needed)
-                    chosen = tail;
+                if (end - offset >= needed)
+                    chosen = FreeExtent{offset, end - offset};
                 break;
             }
-            if (e.sizeMb >= needed && (!chosen || e.sizeMb > chosen->sizeMb))
-                chosen = e;
+            const uint64_t start = (e.offsetSectors + alignment - 1) / alignment * alignment;
+            if (start < end && end - start >= needed && (!chosen || end - start > chosen->sizeSectors))
+                chosen = FreeExtent{start, end - start};
         }
         if (!chosen)
             return Fail("there is not enough usable space for this operation");
 
         Partition p;
-        p.offsetMb = chosen->offsetMb;
-        p.sizeMb = sizeText ? size : chosen->sizeMb;
-        p.type = std::string(kTypeBasicData);
+        p.offsetSectors = chosen->offsetSectors;
+        p.sizeSectors = sizeText ? needed : chosen->sizeSectors;
         p.volumeId = m_model.nextVolumeId;
+        if (disk->style == PartitionStyle::Gpt) {
+            p.type = std::string(kTypeBasicData);
+            p.id = PartitionGuid(p.volumeId);
+        } else {
+            p.type = std::string(kMbrTypeIfs);
+        }
         p.folder = std::string(kPartitionFolderRoot) + "vol" + std::to_string(p.volumeId);
         if (!m_effects.EmptyFolder(p.folder))
             return Fail("the partition's folder could not be prepared");
@@ -388,6 +402,7 @@ private:
         ++m_model.nextVolumeId;
         disk->partitions.push_back(p);
         SortByOffset(*disk);
+        ApplyNumbering(*disk, m_model.numbering);
         m_volume = p.volumeId;
         Say("DiskPart succeeded in creating the specified partition.");
         return Outcome::Done;
@@ -432,8 +447,11 @@ private:
     // the partitions the documentation excludes.
     static bool Resizable(const Partition& p)
     {
-        return (p.fileSystem.empty() || p.fileSystem == "NTFS") && p.type != kTypeEfi && p.type != kTypeRecovery &&
-               p.type != kTypeMsr;
+        if (!p.fileSystem.empty() && p.fileSystem != "NTFS")
+            return false;
+        if (MbrTypeByte(p.type))
+            return IsDataPartition(p);
+        return p.type != kTypeEfi && p.type != kTypeRecovery && p.type != kTypeMsr;
     }
 
     Outcome Shrink(const Command& c)
@@ -453,13 +471,16 @@ private:
             return Fail("the volume could not be shrunk (injected)");
         if (!Resizable(*p))
             return Fail("the volume cannot be shrunk");
-        uint64_t reclaimable = p->sizeMb - std::min(p->sizeMb, std::max<uint64_t>(p->usedMb, 1));
+        // Whole megabytes come off the end of the volume, wherever it ends.
+        const uint64_t perMb = FocusDisk()->SectorsPerMb();
+        const uint64_t kept = std::max<uint64_t>(p->usedMb, 1) * perMb;
+        const uint64_t reclaimable = p->sizeSectors > kept ? (p->sizeSectors - kept) / perMb : 0;
         // Without desired the volume shrinks by the minimum; without either,
         // by as much as possible. Less than the minimum available fails.
         uint64_t amount = desiredText ? std::min(desired, reclaimable) : (minimumText ? minimum : reclaimable);
         if (amount == 0 || amount > reclaimable || (minimumText && amount < minimum))
             return Fail("the specified shrink size is too big and will cause the volume to be smaller than the minimum volume size");
-        p->sizeMb -= amount;
+        p->sizeSectors -= amount * perMb;
         Say("DiskPart successfully shrunk the volume by: " + std::to_string(amount) + " MB");
         return Outcome::Done;
     }
@@ -468,9 +489,9 @@ private:
     {
         if (!OnlyKnown(c, 1, {}, {"size"}))
             return Syntax("extend [size=N]");
-        uint64_t size = 0;
+        uint64_t sizeMb = 0;
         const std::string* sizeText = c.Param("size");
-        if (sizeText && (!ParseUnsigned(*sizeText, size) || size == 0))
+        if (sizeText && (!ParseUnsigned(*sizeText, sizeMb) || sizeMb == 0))
             return Syntax("size is megabytes");
         Partition* p = FocusVolume();
         if (!p)
@@ -479,14 +500,19 @@ private:
             return Fail("the volume could not be extended (injected)");
         if (!Resizable(*p))
             return Fail("the volume cannot be extended");
+        // The free space directly behind the volume, up to the next partition
+        // or the end of the usable area.
+        const Disk& disk = *FocusDisk();
         uint64_t contiguous = 0;
-        for (const FreeExtent& e : FreeExtents(*FocusDisk()))
-            if (e.offsetMb == p->EndMb())
-                contiguous = e.sizeMb;
-        uint64_t amount = sizeText ? size : contiguous;
-        if (contiguous == 0 || amount > contiguous)
+        for (const FreeExtent& e : UnpartitionedSpace(disk))
+            if (e.offsetSectors == p->EndSector())
+                contiguous = e.sizeSectors;
+        const uint64_t perMb = disk.SectorsPerMb();
+        if (contiguous == 0 || (sizeText && sizeMb > contiguous / perMb))
             return Fail("there is not enough usable free space on specified disk(s) to extend the volume");
-        p->sizeMb += amount;
+        if (contiguous < perMb)
+            return Fail("the size of the extent is less than the minimum of 1 MB");
+        p->sizeSectors += sizeText ? sizeMb * perMb : contiguous;
         Say("DiskPart successfully extended the volume.");
         return Outcome::Done;
     }
@@ -504,7 +530,7 @@ private:
         if (p->folder == kSystemFolder)
             return Fail("the system or boot partition cannot be deleted");
         // Only data partitions go without override.
-        if (p->type != kTypeBasicData && !c.Flag("override"))
+        if (!IsDataPartition(*p) && !c.Flag("override"))
             return Fail("cannot delete a protected partition without the force protected parameter set");
         if (p->letter && !m_effects.RemoveDrive(p->letter))
             return Fail("the drive letter could not be removed");
@@ -514,6 +540,8 @@ private:
         disk->partitions.erase(std::remove_if(disk->partitions.begin(), disk->partitions.end(),
                                               [&](const Partition& q) { return q.volumeId == volumeId; }),
                                disk->partitions.end());
+        ApplyNumbering(*disk, m_model.numbering);
+        // As diskpart: after a delete no partition is in focus.
         m_volume = 0;
         Say("DiskPart successfully deleted the selected partition.");
         return Outcome::Done;
@@ -584,6 +612,8 @@ private:
         Partition* p = FocusPartition();
         if (!p)
             return BadObject("There is no partition selected.");
+        if (FocusDisk()->style != PartitionStyle::Gpt)
+            return BadObject("The selected disk is not a GPT disk: its partitions have no GPT attributes.");
         if (InjectedFailureDue("gpt"))
             return Fail("the attributes could not be set (injected)");
         // A hidden partition has no volume, so its drive letter goes with it.
@@ -599,20 +629,36 @@ private:
         return Outcome::Done;
     }
 
+    // "07" or "0x7" as an MBR type byte, as diskpart takes it: hexadecimal,
+    // neither unused (0) nor an extended partition, nor LDM's (0x42).
+    static std::optional<std::string> ParseMbrType(std::string_view text)
+    {
+        uint8_t value = 0;
+        if (text.empty() || text.size() > 4 || !ParseUnsigned(text, value, 16) || value == 0 || value == 0x05 ||
+            value == 0x0f || value == 0x85 || value == 0x42)
+            return std::nullopt;
+        char digits[3];
+        std::snprintf(digits, sizeof digits, "%02x", value);
+        return std::string(digits);
+    }
+
     Outcome SetId(const Command& c)
     {
         const std::string* text = c.Param("id");
         if (!text || !OnlyKnown(c, 1, {"override"}, {"id"}))
-            return Syntax("set id=GUID [override]");
-        std::optional<std::string> guid = ParseGuid(*text);
-        if (!guid)
-            return Fail("the specified type is not valid for a GPT disk");
+            return Syntax("set id={GUID|byte} [override]");
         Partition* p = FocusPartition();
         if (!p)
             return BadObject("There is no partition selected.");
+        // A GPT disk takes a type GUID, an MBR disk a type byte.
+        const bool gpt = FocusDisk()->style == PartitionStyle::Gpt;
+        std::optional<std::string> type = gpt ? ParseGuid(*text) : ParseMbrType(*text);
+        if (!type)
+            return Fail(gpt ? "the specified type is not valid for a GPT disk"
+                            : "the specified type is not valid for an MBR disk");
         if (InjectedFailureDue("setid"))
             return Fail("the partition type could not be set (injected)");
-        p->type = *guid;
+        p->type = *type;
         Say("DiskPart successfully set the partition ID.");
         return Outcome::Done;
     }

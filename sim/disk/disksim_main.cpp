@@ -3,13 +3,15 @@
 //   disksim show                         the layout table
 //   disksim files                        every file in the partitions' folders
 //   disksim fail COMMAND [SKIP]          the (SKIP+1)-th run of a diskpart command fails
-//   disksim install-tools                diskpart.exe, powercfg.exe and powrprof.dll into system32
-//                                        (the installer loads that powrprof.dll), the disk driver
-//                                        obrindisk.sys started and handed the model
+//   disksim numbering stable|disk-order  how partition numbers are given from now on
+//   disksim install-tools                diskpart.exe, powercfg.exe and powrprof.dll where Windows
+//                                        keeps them (the installer loads that powrprof.dll), the disk
+//                                        driver obrindisk.sys started and handed the model
 //   disksim occupy LETTERS               make drives the model does not know (e.g. "MNOPQ"),
 //   disksim release LETTERS              so that few letters stay free, and take them back
 #include "sim/disk/disk_driver.h"
 #include "sim/disk/disk_files.h"
+#include "sim/disk/tool_places.h"
 
 #include "common/ownership.h"
 
@@ -34,8 +36,8 @@ constexpr const wchar_t* kPowrprofUsers[] = {L"ObrinInstaller.exe"};
 
 int Usage()
 {
-    std::fputs("usage: disksim init VARIANT [--no-payload] | show | files | fail COMMAND [SKIP] | install-tools\n"
-               "       | occupy LETTERS | release LETTERS\n"
+    std::fputs("usage: disksim init VARIANT [--no-payload] | show | files | fail COMMAND [SKIP]\n"
+               "       | numbering stable|disk-order | install-tools | occupy LETTERS | release LETTERS\n"
                "variants:",
                stderr);
     for (std::string_view name : MachineVariantNames())
@@ -69,6 +71,8 @@ std::vector<std::pair<std::string, std::string_view>> FactoryFiles(const Partiti
 {
     if (p.type == kTypeEfi)
         return {{"EFI\\Microsoft\\Boot\\bootmgfw.efi", "stand-in Windows boot manager\r\n"}};
+    if (p.active)
+        return {{"bootmgr", "stand-in Windows boot manager\r\n"}, {"Boot\\BCD", "stand-in boot configuration\r\n"}};
     if (p.type == kTypeRecovery)
         return {{"Recovery\\WindowsRE\\Winre.wim", "stand-in recovery image\r\n"}};
     if (!p.label.empty())
@@ -209,6 +213,22 @@ int Fail(std::string command, const wchar_t* skipText)
     return SaveOrReport(model) ? kDone : kFailed;
 }
 
+// Under disk-order the numbers close up at once; switching to stable keeps
+// the numbers the partitions have now.
+int Numbering(const std::string& name)
+{
+    const std::optional<NumberingRule> rule = ParseNumbering(name);
+    if (!rule)
+        return Usage();
+    Model model;
+    if (!LoadOrReport(model))
+        return kFailed;
+    model.numbering = *rule;
+    for (Disk& disk : model.disks)
+        ApplyNumbering(disk, *rule);
+    return SaveOrReport(model) ? kDone : kFailed;
+}
+
 int InstallTools()
 {
     wchar_t self[MAX_PATH];
@@ -217,20 +237,22 @@ int InstallTools()
         return kFailed;
     std::wstring here(self, length);
     here.resize(here.find_last_of(L'\\') + 1);
-    wchar_t system[MAX_PATH];
-    UINT systemLength = GetSystemDirectoryW(system, MAX_PATH);
-    if (systemLength == 0 || systemLength >= MAX_PATH)
+    SystemFolders system;
+    if (!FindSystemFolders(system)) {
+        std::fprintf(stderr, "disksim: cannot find the system folders (error %lu)\n", GetLastError());
         return kFailed;
-    for (const wchar_t* tool : {L"diskpart.exe", L"powercfg.exe", L"powrprof.dll"}) {
-        std::wstring target = std::wstring(system) + L"\\" + tool;
+    }
+    for (const ToolCopy& copy : ToolCopies(system)) {
+        const std::wstring& target = copy.target;
         // Files in a test prefix may be hard links shared with the template:
         // unlink first, never write through them.
         if (!DeleteFileW(target.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
             std::fprintf(stderr, "disksim: cannot replace %s (error %lu)\n", Narrow(target).c_str(), GetLastError());
             return kFailed;
         }
-        if (!CopyFileW((here + tool).c_str(), target.c_str(), FALSE)) {
-            std::fprintf(stderr, "disksim: cannot copy %s (error %lu)\n", Narrow(here + tool).c_str(), GetLastError());
+        if (!CopyFileW((here + copy.file).c_str(), target.c_str(), FALSE)) {
+            std::fprintf(stderr, "disksim: cannot copy %s (error %lu)\n", Narrow(here + copy.file).c_str(),
+                         GetLastError());
             return kFailed;
         }
     }
@@ -322,6 +344,8 @@ int Run(int argc, wchar_t** argv)
         return Files();
     if (command == L"fail" && (argc == 3 || argc == 4))
         return Fail(Narrow(argv[2]), argc == 4 ? argv[3] : nullptr);
+    if (command == L"numbering" && argc == 3)
+        return Numbering(Narrow(argv[2]));
     if (command == L"install-tools" && argc == 2)
         return InstallTools();
     if ((command == L"occupy" || command == L"release") && argc == 3)

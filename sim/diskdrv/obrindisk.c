@@ -434,33 +434,51 @@ static void *ReadImageFile(void)
 
 /* --- Requests --- */
 
+/* The layout as Windows reports it: a GPT disk's partitions, or an MBR's
+ * four entries, the unused ones zero. Entries in disk order. */
 static NTSTATUS AnswerLayout(PIRP irp, const OBRINDISK_IMAGE_DISK *disk, ULONG outputLength)
 {
     DRIVE_LAYOUT_INFORMATION_EX *layout = irp->AssociatedIrp.SystemBuffer;
     const OBRINDISK_IMAGE_PARTITION *entry = FirstEntryOf(g_image, disk);
-    ULONG needed = FIELD_OFFSET(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) +
-                   disk->PartitionCount * sizeof(PARTITION_INFORMATION_EX);
+    const BOOLEAN gpt = disk->PartitionStyle == OBRINDISK_STYLE_GPT;
+    const ULONG count = gpt ? disk->PartitionCount : OBRINDISK_MBR_ENTRIES;
+    ULONG needed = FIELD_OFFSET(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) + count * sizeof(PARTITION_INFORMATION_EX);
     ULONG i;
 
     if (outputLength < sizeof(DRIVE_LAYOUT_INFORMATION_EX) || outputLength < needed)
         return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
     RtlZeroMemory(layout, needed);
-    layout->PartitionStyle = PARTITION_STYLE_GPT;
-    layout->PartitionCount = disk->PartitionCount;
-    RtlCopyMemory(&layout->Gpt.DiskId, disk->DiskId, sizeof layout->Gpt.DiskId);
-    layout->Gpt.StartingUsableOffset.QuadPart = (LONGLONG)disk->StartingUsableOffset;
-    layout->Gpt.UsableLength.QuadPart = (LONGLONG)disk->UsableLength;
-    layout->Gpt.MaxPartitionCount = 128;
-    for (i = 0; i < disk->PartitionCount; ++i, ++entry) {
+    layout->PartitionCount = count;
+    if (gpt) {
+        layout->PartitionStyle = PARTITION_STYLE_GPT;
+        RtlCopyMemory(&layout->Gpt.DiskId, disk->DiskId, sizeof layout->Gpt.DiskId);
+        layout->Gpt.StartingUsableOffset.QuadPart = (LONGLONG)disk->StartingUsableOffset;
+        layout->Gpt.UsableLength.QuadPart = (LONGLONG)disk->UsableLength;
+        layout->Gpt.MaxPartitionCount = 128;
+    } else {
+        layout->PartitionStyle = PARTITION_STYLE_MBR;
+        layout->Mbr.Signature = disk->Signature;
+    }
+    for (i = 0; i < count; ++i) {
         PARTITION_INFORMATION_EX *partition = &layout->PartitionEntry[i];
-        partition->PartitionStyle = PARTITION_STYLE_GPT;
+        partition->PartitionStyle = gpt ? PARTITION_STYLE_GPT : PARTITION_STYLE_MBR;
+        if (i >= disk->PartitionCount)
+            continue;
         partition->StartingOffset.QuadPart = (LONGLONG)entry->StartingOffset;
         partition->PartitionLength.QuadPart = (LONGLONG)entry->Length;
         partition->PartitionNumber = entry->Number;
-        RtlCopyMemory(&partition->Gpt.PartitionType, entry->Type, sizeof partition->Gpt.PartitionType);
-        RtlCopyMemory(&partition->Gpt.PartitionId, entry->Id, sizeof partition->Gpt.PartitionId);
-        partition->Gpt.Attributes = entry->Attributes;
-        CopyWide(partition->Gpt.Name, OBRINDISK_GPT_NAME_CHARS, entry->Name);
+        if (gpt) {
+            RtlCopyMemory(&partition->Gpt.PartitionType, entry->Type, sizeof partition->Gpt.PartitionType);
+            RtlCopyMemory(&partition->Gpt.PartitionId, entry->Id, sizeof partition->Gpt.PartitionId);
+            partition->Gpt.Attributes = entry->Attributes;
+            CopyWide(partition->Gpt.Name, OBRINDISK_GPT_NAME_CHARS, entry->Name);
+        } else {
+            partition->Mbr.PartitionType = entry->MbrType;
+            partition->Mbr.BootIndicator = entry->BootIndicator != 0;
+            partition->Mbr.RecognizedPartition = TRUE;
+            partition->Mbr.HiddenSectors = entry->HiddenSectors;
+        }
+        ++entry;
     }
     return Complete(irp, STATUS_SUCCESS, needed);
 }

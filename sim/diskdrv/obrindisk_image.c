@@ -100,6 +100,9 @@ int ObrindiskImageIsValid(const void *image, size_t size)
     for (i = 0; i < header->DiskCount; ++i) {
         if (disks[i].PartitionCount > header->PartitionCount - entries)
             return 0;
+        if (disks[i].PartitionStyle != OBRINDISK_STYLE_GPT &&
+            (disks[i].PartitionStyle != OBRINDISK_STYLE_MBR || disks[i].PartitionCount > OBRINDISK_MBR_ENTRIES))
+            return 0;
         entries += disks[i].PartitionCount;
         for (j = 0; j < i; ++j) {
             if (disks[j].Number == disks[i].Number)

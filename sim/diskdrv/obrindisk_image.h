@@ -21,11 +21,16 @@ extern "C" {
 #endif
 
 #define OBRINDISK_IMAGE_MAGIC 0x4B44424Fu /* "OBDK" */
-#define OBRINDISK_IMAGE_VERSION 1u
+#define OBRINDISK_IMAGE_VERSION 2u
 #define OBRINDISK_MAX_DISKS 8u
 #define OBRINDISK_MAX_PARTITIONS 128u /* over all disks */
 #define OBRINDISK_LINK_CHARS 64u      /* with the terminating NUL */
 #define OBRINDISK_GPT_NAME_CHARS 36u
+/* PARTITION_STYLE_MBR and PARTITION_STYLE_GPT, as Windows numbers them. */
+#define OBRINDISK_STYLE_MBR 0u
+#define OBRINDISK_STYLE_GPT 1u
+/* An MBR holds four primary entries; its layout always lists all four. */
+#define OBRINDISK_MBR_ENTRIES 4u
 
 /* The control device the stand-ins send a new image to, and the request. */
 #define OBRINDISK_CONTROL_DEVICE L"\\Device\\ObrinDiskControl"
@@ -51,10 +56,12 @@ typedef struct OBRINDISK_IMAGE_HEADER {
 
 typedef struct OBRINDISK_IMAGE_DISK {
     uint32_t Number;         /* STORAGE_DEVICE_NUMBER.DeviceNumber, diskpart's "select disk" */
-    uint32_t PartitionCount; /* its entries in the layout */
-    uint64_t StartingUsableOffset;
-    uint64_t UsableLength;
-    uint8_t DiskId[16];
+    uint32_t PartitionCount; /* its partitions, in disk order */
+    uint32_t PartitionStyle; /* OBRINDISK_STYLE_MBR or OBRINDISK_STYLE_GPT */
+    uint32_t Signature;      /* MBR */
+    uint64_t StartingUsableOffset; /* GPT */
+    uint64_t UsableLength;         /* GPT */
+    uint8_t DiskId[16];            /* GPT */
     uint16_t Link[OBRINDISK_LINK_CHARS]; /* "\??\PHYSICALDRIVEn"; empty: no name */
 } OBRINDISK_IMAGE_DISK;
 
@@ -63,17 +70,22 @@ typedef struct OBRINDISK_IMAGE_PARTITION {
     uint32_t VolumeId; /* 0 when Windows shows no volume for it */
     uint64_t StartingOffset;
     uint64_t Length;
-    uint64_t Attributes;
-    uint8_t Type[16];
-    uint8_t Id[16];
-    uint16_t Name[OBRINDISK_GPT_NAME_CHARS];
+    uint64_t Attributes;        /* GPT */
+    uint32_t HiddenSectors;     /* MBR: the sectors before the partition */
+    uint8_t MbrType;            /* MBR */
+    uint8_t BootIndicator;      /* MBR: 1 for the active partition */
+    uint8_t Reserved[2];
+    uint8_t Type[16];           /* GPT */
+    uint8_t Id[16];             /* GPT */
+    uint16_t Name[OBRINDISK_GPT_NAME_CHARS]; /* GPT */
     uint16_t VolumeLink[OBRINDISK_LINK_CHARS]; /* "\??\Volume{...}"; empty without a volume */
     uint16_t LetterLink[OBRINDISK_LINK_CHARS]; /* "\??\C:"; empty without a letter */
 } OBRINDISK_IMAGE_PARTITION;
 
 /* Whether `size` bytes at `image` are an image the driver may serve: the
  * header matches, the counts fit the limits and the size, the disks' entries
- * add up, disk numbers and volume ids are unique, and every name is
+ * add up, every disk has a known style and an MBR disk no more than four
+ * partitions, disk numbers and volume ids are unique, and every name is
  * NUL-terminated, lies directly under \??\ and is claimed once. */
 int ObrindiskImageIsValid(const void *image, size_t size);
 

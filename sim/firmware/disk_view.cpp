@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <iterator>
-#include <limits>
 
 namespace firmsim::disks {
 namespace {
@@ -11,10 +10,10 @@ namespace {
 using obrin::disksim::Disk;
 using obrin::disksim::EqualsNoCase;
 using obrin::disksim::kBytesPerMb;
+using obrin::disksim::PartitionStyle;
 using obrin::disksim::Model;
 using obrin::disksim::Partition;
 
-constexpr uint64_t kSectorBytes = 512;
 constexpr std::string_view kCimNamespace = "root\\cimv2";
 
 // A class with the chain of its superclasses, nearest first: a query's
@@ -52,10 +51,11 @@ bool IsOrDerivesFrom(const ClassChain& chain, std::string_view filter) noexcept
                        [&](std::string_view ancestor) { return !ancestor.empty() && EqualsNoCase(ancestor, filter); });
 }
 
-uint64_t Bytes(uint64_t megabytes) noexcept
+// The bytes a partition's files take, at most its size.
+uint64_t UsedBytes(const Disk& disk, const Partition& partition) noexcept
 {
-    return megabytes > std::numeric_limits<uint64_t>::max() / kBytesPerMb ? std::numeric_limits<uint64_t>::max()
-                                                                           : megabytes * kBytesPerMb;
+    const uint64_t size = disk.Bytes(partition.sizeSectors);
+    return partition.usedMb > size / kBytesPerMb ? size : partition.usedMb * kBytesPerMb;
 }
 
 void AddString(DiskObject& object, std::string_view name, std::string value)
@@ -81,7 +81,7 @@ void AddSystemNames(DiskObject& object, std::string_view systemName)
 }
 
 // Without a file system (RAW) a volume reports no size, free space or name.
-void AddFileSystem(DiskObject& object, const Partition& partition, std::string_view sizeName,
+void AddFileSystem(DiskObject& object, const Disk& disk, const Partition& partition, std::string_view sizeName,
                    std::string_view labelName, bool emptyLabelIsNull)
 {
     if (partition.fileSystem.empty()) {
@@ -92,9 +92,8 @@ void AddFileSystem(DiskObject& object, const Partition& partition, std::string_v
         return;
     }
     AddString(object, "FileSystem", partition.fileSystem);
-    AddNumber(object, sizeName, CimKind::UInt64, Bytes(partition.sizeMb));
-    AddNumber(object, "FreeSpace", CimKind::UInt64,
-              Bytes(partition.sizeMb > partition.usedMb ? partition.sizeMb - partition.usedMb : 0));
+    AddNumber(object, sizeName, CimKind::UInt64, disk.Bytes(partition.sizeSectors));
+    AddNumber(object, "FreeSpace", CimKind::UInt64, disk.Bytes(partition.sizeSectors) - UsedBytes(disk, partition));
     if (partition.label.empty() && emptyLabelIsNull)
         AddNull(object, labelName, CimKind::String);
     else
@@ -113,15 +112,56 @@ DiskObject MakeDrive(const Disk& disk, uint32_t listedPartitions, std::string_vi
     AddString(object, "InterfaceType", disk.removable ? "USB" : "SCSI");
     AddString(object, "MediaType", disk.removable ? "Removable Media" : "Fixed hard disk media");
     AddNumber(object, "Partitions", CimKind::UInt32, listedPartitions);
-    AddNumber(object, "BytesPerSector", CimKind::UInt32, kSectorBytes);
-    AddNumber(object, "Size", CimKind::UInt64, Bytes(disk.sizeMb));
+    AddNumber(object, "BytesPerSector", CimKind::UInt32, disk.bytesPerSector);
+    AddNumber(object, "Size", CimKind::UInt64, disk.Bytes(disk.sizeSectors));
+    if (disk.style == PartitionStyle::Mbr)
+        AddNumber(object, "Signature", CimKind::UInt32, disk.signature);
+    else
+        AddNull(object, "Signature", CimKind::UInt32);
     AddString(object, "Status", "OK");
     AddSystemNames(object, systemName);
     return object;
 }
 
+// Windows' words for an MBR partition's type byte.
+std::string MbrTypeText(uint8_t type)
+{
+    switch (type) {
+    case 0x01:
+        return "12-bit FAT";
+    case 0x02:
+        return "Xenix Type 1";
+    case 0x03:
+        return "Xenix Type 2";
+    case 0x04:
+        return "16-bit FAT";
+    case 0x05:
+        return "Extended Partition";
+    case 0x06:
+        return "MS-DOS V4 Huge";
+    case 0x07:
+        return "Installable File System";
+    case 0x0b:
+    case 0x0c:
+    case 0x0e:
+        return "Win95 w/Extended Int 13";
+    case 0x0f:
+        return "Extended w/Extended Int 13";
+    case 0x41:
+        return "PowerPC Reference Platform";
+    case 0x42:
+        return "Logical Disk Manager";
+    case 0x63:
+        return "UNIX";
+    default:
+        return "Unknown";
+    }
+}
+
 std::string PartitionTypeText(const Partition& partition)
 {
+    if (const std::optional<uint8_t> mbrType = obrin::disksim::MbrTypeByte(partition.type))
+        return MbrTypeText(*mbrType);
     if (partition.type == obrin::disksim::kTypeEfi)
         return "GPT: System";
     if (partition.type == obrin::disksim::kTypeBasicData)
@@ -140,10 +180,10 @@ DiskObject MakePartition(const Disk& disk, const Partition& partition, uint32_t 
     AddString(object, "Description", PartitionTypeText(partition));
     AddNumber(object, "Index", CimKind::UInt32, index);
     AddNumber(object, "DiskIndex", CimKind::UInt32, disk.index);
-    AddNumber(object, "Size", CimKind::UInt64, Bytes(partition.sizeMb));
-    AddNumber(object, "StartingOffset", CimKind::UInt64, Bytes(partition.offsetMb));
-    AddNumber(object, "BlockSize", CimKind::UInt64, kSectorBytes);
-    AddNumber(object, "NumberOfBlocks", CimKind::UInt64, Bytes(partition.sizeMb) / kSectorBytes);
+    AddNumber(object, "Size", CimKind::UInt64, disk.Bytes(partition.sizeSectors));
+    AddNumber(object, "StartingOffset", CimKind::UInt64, disk.Bytes(partition.offsetSectors));
+    AddNumber(object, "BlockSize", CimKind::UInt64, disk.bytesPerSector);
+    AddNumber(object, "NumberOfBlocks", CimKind::UInt64, partition.sizeSectors);
     AddSystemNames(object, systemName);
     return object;
 }
@@ -161,7 +201,7 @@ DiskObject MakeLogicalDisk(const Disk& disk, const Partition& partition, std::st
     AddString(object, "Caption", Drive(partition.letter));
     AddString(object, "Description", disk.removable ? "Removable Disk" : "Local Fixed Disk");
     AddNumber(object, "DriveType", CimKind::UInt32, disk.removable ? 2 : 3);
-    AddFileSystem(object, partition, "Size", "VolumeName", false);
+    AddFileSystem(object, disk, partition, "Size", "VolumeName", false);
     AddSystemNames(object, systemName);
     return object;
 }
@@ -180,9 +220,11 @@ DiskObject MakeVolume(const Disk& disk, const Partition& partition, std::string_
     else
         AddNull(object, "DriveLetter", CimKind::String);
     AddNumber(object, "DriveType", CimKind::UInt32, disk.removable ? 2 : 3);
-    AddFileSystem(object, partition, "Capacity", "Label", true);
+    AddFileSystem(object, disk, partition, "Capacity", "Label", true);
     AddNumber(object, "BootVolume", CimKind::Boolean, partition.folder == obrin::disksim::kSystemFolder);
-    AddNumber(object, "SystemVolume", CimKind::Boolean, partition.type == obrin::disksim::kTypeEfi);
+    // The volume the firmware boots from: the EFI system partition, or the
+    // active partition of an MBR disk.
+    AddNumber(object, "SystemVolume", CimKind::Boolean, partition.type == obrin::disksim::kTypeEfi || partition.active);
     AddSystemNames(object, systemName);
     return object;
 }

@@ -63,9 +63,11 @@ struct DiskView {
 };
 
 // `systemName` is the computer's name (SystemName). Throws std::bad_alloc.
-//  - disks in index order; on a GPT disk Win32_DiskPartition lists every
-//    partition of the layout but the Microsoft reserved one, in layout order,
-//    Index counting from 0 ("Disk #0, Partition #2");
+//  - disks in index order, sizes in bytes of their sectors; Win32_DiskPartition
+//    lists every partition of the layout but the Microsoft reserved one, in
+//    partition-number order (disk order under the disk-order numbering), Index
+//    counting from 0 ("Disk #0, Partition #2"), with GPT or MBR types as
+//    Windows words them;
 //  - a logical disk for every volume with a drive letter, in letter order;
 //  - a volume for every partition that has one (HasVolume): hidden partitions
 //    and the MSR have none; a RAW volume has no file system, capacity or free

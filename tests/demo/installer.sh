@@ -3,6 +3,13 @@
 # the disk WMI classes and the disk driver as it would on Windows. The layout
 # is shown before, between and after. Sourced by tests/demo/run.
 
+# Where the service was registered from: the installer's vendor folder.
+show_service_image() {
+  echo "\$ reg query HKLM\\SYSTEM\\CurrentControlSet\\Services\\OBRINSERVICE /v ImagePath"
+  win reg query 'HKLM\SYSTEM\CurrentControlSet\Services\OBRINSERVICE' /v ImagePath | tr -d '\r' |
+    grep ImagePath || echo "(no such service)"
+}
+
 show_layout() {
   echo "\$ disksim show"
   (cd "$prefix/drive_c/obrin" && win 'C:\obrin\disksim.exe' show) | tr -d '\r'
@@ -13,9 +20,10 @@ demo_installer() {
   step "Installer: a machine with recovery, EFI, MSR and Windows partitions and a payload folder"
   run_expect 0 disksim.exe init standard
   run_expect 0 disksim.exe install-tools
-  # A setup tool puts the service program where the installer registers it from.
-  mkdir -p "$prefix/drive_c/Program Files/Vantrel/VantrelObrin"
-  cp "$prefix/drive_c/obrin/ObrinService.exe" "$prefix/drive_c/Program Files/Vantrel/VantrelObrin/"
+  # A setup tool puts the service program where the installer registers it
+  # from: its vendor folder under the 32-bit programs' "Program Files".
+  mkdir -p "$prefix/drive_c/$program_files/Vantrel/VantrelObrin"
+  cp "$prefix/drive_c/obrin/ObrinService.exe" "$prefix/drive_c/$program_files/Vantrel/VantrelObrin/"
   # The firmware stand-in answers the installer's two firmware calls; the
   # service needs it to start.
   [ -x "$prefix/drive_c/obrin/firmsim.exe" ] && run_expect 0 firmsim.exe install
@@ -26,6 +34,7 @@ demo_installer() {
   OBRIN_DEMO_STEP_TIMEOUT=300 run_expect 0 ObrinInstaller.exe -install-dualos
   show_layout
   show_service_state
+  show_service_image
   run_expect 0 ObrinInstaller.exe -check-dualos
 
   step "Installer: uninstall (delete both partitions, grow Windows, remove the boot files and the service)"

@@ -58,8 +58,10 @@ TEST(DeviceImage, StandardMachineIsOneDiskWithItsVolumesAndLetter)
     const OBRINDISK_IMAGE_DISK& disk = ObrindiskImageDisks(image.data())[0];
     EXPECT_EQ(disk.Number, 0u);
     EXPECT_EQ(Text(disk.Link), "\\??\\PHYSICALDRIVE0");
+    EXPECT_EQ(disk.PartitionStyle, OBRINDISK_STYLE_GPT);
     EXPECT_EQ(disk.StartingUsableOffset, 17408u);
-    EXPECT_EQ(disk.UsableLength, 61440 * kMb - 17408 - 16896);
+    EXPECT_EQ(disk.UsableLength, 61440 * kMb - 17408) << "the partitions' room ends where Windows does";
+    EXPECT_EQ(0, std::memcmp(disk.DiskId, GuidBytes(DiskGuid(0))->data(), 16));
 
     const OBRINDISK_IMAGE_PARTITION* entries = ObrindiskImagePartitions(image.data());
     const OBRINDISK_IMAGE_PARTITION& recovery = entries[0];
@@ -83,7 +85,49 @@ TEST(DeviceImage, StandardMachineIsOneDiskWithItsVolumesAndLetter)
     EXPECT_EQ(Text(windows.Name), "Basic data partition");
     EXPECT_EQ(Text(windows.LetterLink), "\\??\\C:");
     EXPECT_EQ(Text(entries[1].Name), "EFI system partition");
+    EXPECT_EQ(0, std::memcmp(windows.Id, GuidBytes(PartitionGuid(4))->data(), 16)) << "the model's partition id";
     EXPECT_NE(0, std::memcmp(windows.Id, entries[1].Id, 16)) << "every partition has an id of its own";
+}
+
+TEST(DeviceImage, OffsetsAreExactBytesOfTheDisksSectors)
+{
+    const Model offGrid = Machine("windows-off-grid");
+    std::vector<uint8_t> image = BuildDeviceImage(offGrid);
+    ASSERT_TRUE(Valid(image));
+    const OBRINDISK_IMAGE_PARTITION* entries = ObrindiskImagePartitions(image.data());
+    EXPECT_EQ(entries[2].StartingOffset, 117 * kMb);
+    EXPECT_EQ(entries[2].Length, (61440 - 1 - 500 - 117) * kMb - 7 * 512);
+    EXPECT_EQ(entries[3].StartingOffset - (entries[2].StartingOffset + entries[2].Length), 7u * 512);
+    const OBRINDISK_IMAGE_DISK& whole = ObrindiskImageDisks(image.data())[0];
+    EXPECT_EQ(whole.StartingUsableOffset + whole.UsableLength, 61440 * kMb - 33 * 512);
+
+    // 4096-byte sectors: the header and entries take 6 sectors, their backup 5.
+    image = BuildDeviceImage(Machine("system-disk-1"));
+    ASSERT_TRUE(Valid(image));
+    const OBRINDISK_IMAGE_DISK& fourK = ObrindiskImageDisks(image.data())[0];
+    EXPECT_EQ(fourK.StartingUsableOffset, 6u * 4096);
+    EXPECT_EQ(fourK.UsableLength, 32768 * kMb - 6 * 4096);
+    EXPECT_EQ(ObrindiskImagePartitions(image.data())[2].StartingOffset, 301 * kMb);
+}
+
+TEST(DeviceImage, MbrDisksCarryTheirSignatureTypesAndBootIndicator)
+{
+    const std::vector<uint8_t> image = BuildDeviceImage(Machine("mbr"));
+    ASSERT_TRUE(Valid(image));
+    const OBRINDISK_IMAGE_DISK& disk = ObrindiskImageDisks(image.data())[0];
+    EXPECT_EQ(disk.PartitionStyle, OBRINDISK_STYLE_MBR);
+    EXPECT_EQ(disk.Signature, MbrSignature(0));
+    EXPECT_EQ(disk.PartitionCount, 2u);
+    const OBRINDISK_IMAGE_PARTITION* entries = ObrindiskImagePartitions(image.data());
+    EXPECT_EQ(entries[0].MbrType, 0x07);
+    EXPECT_EQ(entries[0].BootIndicator, 1);
+    EXPECT_EQ(entries[0].HiddenSectors, 2048u);
+    EXPECT_EQ(entries[0].VolumeId, 1u);
+    EXPECT_EQ(entries[1].BootIndicator, 0);
+    EXPECT_EQ(entries[1].HiddenSectors, 501u * 2048);
+    EXPECT_EQ(entries[1].Length, (61440 - 501) * kMb);
+    EXPECT_EQ(Text(entries[1].LetterLink), "\\??\\C:");
+    EXPECT_EQ(Text(entries[1].Name), "") << "MBR entries have no GPT name";
 }
 
 TEST(DeviceImage, DisksFollowEachOtherAndOnlyVolumesGetNames)
@@ -140,6 +184,18 @@ TEST_F(DamagedImage, ShortOrForeignBytesAreRefused)
 
 TEST_F(DamagedImage, CountsBeyondTheLimitsOrTheBytesAreRefused)
 {
+    disks()[1].PartitionStyle = 2;
+    EXPECT_FALSE(Valid(m_image)) << "a style Windows does not know";
+    disks()[1].PartitionStyle = OBRINDISK_STYLE_GPT;
+    disks()[0].PartitionCount = 2;
+    disks()[1].PartitionCount = 5;
+    ASSERT_TRUE(Valid(m_image)) << "a GPT disk of five partitions";
+    disks()[1].PartitionStyle = OBRINDISK_STYLE_MBR;
+    EXPECT_FALSE(Valid(m_image)) << "an MBR holds four partitions";
+    disks()[1].PartitionStyle = OBRINDISK_STYLE_GPT;
+    disks()[0].PartitionCount = 3;
+    disks()[1].PartitionCount = 4;
+    ASSERT_TRUE(Valid(m_image));
     header().DiskCount = 0x40000000;  // would wrap the size computed from it
     EXPECT_FALSE(Valid(m_image));
     header().DiskCount = 2;

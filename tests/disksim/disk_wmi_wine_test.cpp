@@ -44,7 +44,8 @@ bool WriteText(const std::wstring& path, std::string_view text)
 
 // A property as text ("<null>" for VT_NULL), after checking that WMI types it
 // as `type` and carries it as it carries that type: a uint32 in VT_I4 (shown
-// in decimal), a uint64 and a string in VT_BSTR.
+// in decimal), a boolean in VT_BOOL ("TRUE", "FALSE"), a uint64 and a string
+// in VT_BSTR.
 std::wstring Prop(const ComPtr<IWbemClassObject>& object, const wchar_t* name, CIMTYPE type = CIM_STRING)
 {
     UniqueVariant value;
@@ -53,9 +54,11 @@ std::wstring Prop(const ComPtr<IWbemClassObject>& object, const wchar_t* name, C
     EXPECT_EQ(actual, type) << Text(name);
     if (value->vt == VT_NULL)
         return L"<null>";
-    EXPECT_EQ(value->vt, type == CIM_UINT32 ? VT_I4 : VT_BSTR) << Text(name);
+    EXPECT_EQ(value->vt, type == CIM_UINT32 ? VT_I4 : type == CIM_BOOLEAN ? VT_BOOL : VT_BSTR) << Text(name);
     if (value->vt == VT_I4)
         return std::to_wstring(value->lVal);
+    if (value->vt == VT_BOOL)
+        return value->boolVal != VARIANT_FALSE ? L"TRUE" : L"FALSE";
     return value->vt == VT_BSTR ? value->bstrVal : L"<vt " + std::to_wstring(value->vt) + L">";
 }
 
@@ -79,6 +82,23 @@ protected:
                                     RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE),
                   S_OK);
         Machine(L"standard");
+    }
+
+    // Runs a script with the stand-in diskpart as the installer does.
+    void Diskpart(const std::string& text)
+    {
+        const std::wstring script = ProgramDirectory() + L"disk-wmi-test.txt";
+        ASSERT_TRUE(WriteText(script, text));
+        ASSERT_EQ(obrin::test::RunProcess(L"cmd /C diskpart.exe /s \"" + script + L"\"", 60000).exitCode, 0u) << text;
+    }
+
+    // The object of a class by its key, as GetObject finds it.
+    ComPtr<IWbemClassObject> Object(const std::wstring& path)
+    {
+        ComPtr<IWbemClassObject> object;
+        UniqueBstr text(SysAllocString(path.c_str()));
+        EXPECT_EQ(m_services->GetObject(text.get(), 0, nullptr, object.put(), nullptr), S_OK) << Text(path);
+        return object;
     }
 
     void Machine(const std::wstring& variant)
@@ -145,7 +165,8 @@ TEST_F(DiskWmi, TheDiskItsPartitionsAndTheWindowsDriveAsDiscoveryReadsThem)
     ASSERT_EQ(disks.size(), 1u);
     EXPECT_EQ(Prop(disks[0], L"DeviceID"), kDrive0);
     EXPECT_EQ(Prop(disks[0], L"Index", CIM_UINT32), L"0");
-    EXPECT_EQ(Prop(disks[0], L"Size", CIM_UINT64), std::to_wstring(61440 * kMb));
+    // The usable area ends at 61440 MB; the backup GPT's 33 sectors lie behind it.
+    EXPECT_EQ(Prop(disks[0], L"Size", CIM_UINT64), std::to_wstring(61440 * kMb + 33 * 512));
     EXPECT_EQ(Prop(disks[0], L"MediaType"), L"Fixed hard disk media");
     EXPECT_EQ(Prop(disks[0], L"__RELPATH"), L"Win32_DiskDrive.DeviceID=\"\\\\\\\\.\\\\PHYSICALDRIVE0\"");
 
@@ -187,10 +208,8 @@ TEST_F(DiskWmi, VolumesFollowTheModelBetweenQueries)
     // The stand-in diskpart hides the recovery partition and makes a RAW one.
     Machine(L"free-behind-windows");
     ASSERT_EQ(obrin::test::RunProgram(L"disksim.exe", L"install-tools").exitCode, 0u);
-    const std::wstring script = ProgramDirectory() + L"disk-wmi-test.txt";
-    ASSERT_TRUE(WriteText(script, "select disk 0\r\nselect par 1\r\ngpt attributes=0x4000000000000001\r\n"
-                                  "create partition primary size=1024\r\nassign letter=M\r\nexit\r\n"));
-    ASSERT_EQ(obrin::test::RunProcess(L"cmd /C diskpart.exe /s \"" + script + L"\"", 60000).exitCode, 0u);
+    Diskpart("select disk 0\r\nselect par 1\r\ngpt attributes=0x4000000000000001\r\n"
+             "create partition primary size=1024\r\nassign letter=M\r\nexit\r\n");
     volumes = Query(L"SELECT * FROM Win32_Volume");
     ASSERT_EQ(volumes.size(), 3u);  // EFI, Windows, the new RAW volume
     EXPECT_EQ(Prop(volumes[0], L"Label"), L"SYSTEM");
@@ -231,6 +250,93 @@ TEST_F(DiskWmi, EveryMachineOfTheDiskStandInHasItsSystemDisk)
         ASSERT_EQ(volumes.size(), 1u);
         EXPECT_EQ(Prop(volumes[0], L"DriveLetter"), L"R:");
         EXPECT_EQ(Prop(volumes[0], L"DriveType", CIM_UINT32), L"2");
+    }
+}
+
+// Sizes and offsets are the bytes of the disk's sectors, to the sector: a
+// Windows partition off the MiB grid, a disk of 4096-byte sectors, an MBR
+// disk with Windows' words for its types.
+TEST_F(DiskWmi, DisksAndPartitionsReportExactBytesAndTheirStyle)
+{
+    const std::wstring offGridWindows = std::to_wstring((61440 - 1 - 500 - 117) * kMb - 7 * 512);
+    struct Case {
+        const wchar_t* machine;
+        std::wstring path;
+        const wchar_t* property;
+        CIMTYPE type;
+        std::wstring expected;
+    } cases[] = {
+        {L"windows-off-grid", L"Win32_DiskDrive.DeviceID='\\\\.\\PHYSICALDRIVE0'", L"Size", CIM_UINT64,
+         std::to_wstring(61440 * kMb)},
+        {L"windows-off-grid", L"Win32_DiskDrive.DeviceID='\\\\.\\PHYSICALDRIVE0'", L"BytesPerSector", CIM_UINT32, L"512"},
+        {L"windows-off-grid", L"Win32_DiskDrive.DeviceID='\\\\.\\PHYSICALDRIVE0'", L"Signature", CIM_UINT32, L"<null>"},
+        {L"windows-off-grid", L"Win32_DiskPartition.DeviceID='Disk #0, Partition #1'", L"StartingOffset", CIM_UINT64,
+         std::to_wstring(117 * kMb)},
+        {L"windows-off-grid", L"Win32_DiskPartition.DeviceID='Disk #0, Partition #1'", L"Size", CIM_UINT64, offGridWindows},
+        {L"windows-off-grid", L"Win32_DiskPartition.DeviceID='Disk #0, Partition #1'", L"NumberOfBlocks", CIM_UINT64,
+         std::to_wstring((61440 - 1 - 500 - 117) * 2048 - 7)},
+        {L"windows-off-grid", L"Win32_DiskPartition.DeviceID='Disk #0, Partition #2'", L"StartingOffset", CIM_UINT64,
+         std::to_wstring((61440 - 1 - 500) * kMb)},
+        {L"windows-off-grid", L"Win32_DiskPartition.DeviceID='Disk #0, Partition #2'", L"Type", CIM_STRING, L"GPT: Unknown"},
+        {L"windows-off-grid", L"Win32_LogicalDisk.DeviceID='C:'", L"Size", CIM_UINT64, offGridWindows},
+        {L"system-disk-1", L"Win32_DiskDrive.DeviceID='\\\\.\\PHYSICALDRIVE0'", L"BytesPerSector", CIM_UINT32, L"4096"},
+        {L"system-disk-1", L"Win32_DiskDrive.DeviceID='\\\\.\\PHYSICALDRIVE0'", L"Size", CIM_UINT64,
+         std::to_wstring(32768 * kMb + 5 * 4096)},
+        {L"system-disk-1", L"Win32_DiskPartition.DeviceID='Disk #0, Partition #2'", L"StartingOffset", CIM_UINT64,
+         std::to_wstring(301 * kMb)},
+        {L"system-disk-1", L"Win32_DiskPartition.DeviceID='Disk #0, Partition #2'", L"BlockSize", CIM_UINT64, L"4096"},
+        {L"system-disk-1", L"Win32_DiskPartition.DeviceID='Disk #0, Partition #2'", L"NumberOfBlocks", CIM_UINT64,
+         std::to_wstring(32467 * 256)},
+        {L"mbr", L"Win32_DiskDrive.DeviceID='\\\\.\\PHYSICALDRIVE0'", L"Signature", CIM_UINT32,
+         std::to_wstring(0x0b5d0001)},
+        {L"mbr", L"Win32_DiskPartition.DeviceID='Disk #0, Partition #0'", L"Type", CIM_STRING, L"Installable File System"},
+        {L"mbr", L"Win32_DiskPartition.DeviceID='Disk #0, Partition #0'", L"Size", CIM_UINT64, std::to_wstring(500 * kMb)},
+        {L"mbr", L"Win32_DiskPartition.DeviceID='Disk #0, Partition #1'", L"Type", CIM_STRING, L"Installable File System"},
+        {L"mbr", L"Win32_DiskPartition.DeviceID='Disk #0, Partition #1'", L"StartingOffset", CIM_UINT64,
+         std::to_wstring(501 * kMb)},
+        {L"mbr", L"Win32_Volume.DeviceID=\"\\\\\\\\?\\\\Volume{0b5d0000-0000-4000-8000-000000000001}\\\\\"",
+         L"SystemVolume", CIM_BOOLEAN, L"TRUE"},
+    };
+    std::wstring machine;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Text(std::wstring(c.machine) + L" " + c.path + L" " + c.property));
+        if (machine != c.machine)
+            Machine(machine = c.machine);
+        const ComPtr<IWbemClassObject> object = Object(c.path);
+        ASSERT_TRUE(object);
+        EXPECT_EQ(Prop(object, c.property, c.type), c.expected);
+    }
+}
+
+// Win32_DiskPartition follows the partition numbers: under disk-order a
+// delete moves the partitions behind it up at once; under stable the new
+// partitions stay listed behind Recovery.
+TEST_F(DiskWmi, PartitionIndexesFollowTheNumberingRule)
+{
+    struct Case {
+        const wchar_t* rule;
+        std::vector<unsigned long long> offsetsMb;  // StartingOffset of #0, #1, ... after the delete
+    } cases[] = {
+        {L"disk-order", {1, 117, 60939 - 1024, 60939}},
+        {L"stable", {1, 117, 60939, 60939 - 1024}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Text(c.rule));
+        Machine(L"recovery-last");
+        ASSERT_EQ(obrin::test::RunProgram(L"disksim.exe", L"install-tools").exitCode, 0u);
+        ASSERT_EQ(obrin::test::RunProgram(L"disksim.exe", std::wstring(L"numbering ") + c.rule).exitCode, 0u);
+        Diskpart("select disk 0\r\nselect par 3\r\nshrink minimum=2048\r\n"
+                 "create partition primary size=1024\r\ncreate partition primary\r\nexit\r\n");
+        ASSERT_EQ(Partitions(kDrive0).size(), 5u);
+        // The first of the two new partitions, by the number it has now.
+        Diskpart(std::string("select disk 0\r\nselect par ") + (c.rule[0] == L'd' ? "4" : "5") +
+                 "\r\ndelete partition\r\nexit\r\n");
+        const Objects partitions = Partitions(kDrive0);
+        ASSERT_EQ(partitions.size(), c.offsetsMb.size());
+        for (size_t i = 0; i < partitions.size(); ++i) {
+            EXPECT_EQ(Prop(partitions[i], L"DeviceID"), L"Disk #0, Partition #" + std::to_wstring(i));
+            EXPECT_EQ(Prop(partitions[i], L"StartingOffset", CIM_UINT64), std::to_wstring(c.offsetsMb[i] * kMb)) << i;
+        }
     }
 }
 

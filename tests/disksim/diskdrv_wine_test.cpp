@@ -39,9 +39,16 @@ static_assert(sizeof(PARTITION_INFORMATION_EX) == kEntrySize);
 static_assert(sizeof(STORAGE_DEVICE_NUMBER) == kDeviceNumberSize);
 static_assert(sizeof(VOLUME_DISK_EXTENTS) == kExtentsSize);
 
+// PARTITION_INFORMATION_MBR within an entry.
+constexpr size_t kEntryMbrType = 32, kEntryMbrBoot = 33, kEntryMbrRecognized = 34, kEntryMbrHiddenSectors = 36;
+constexpr size_t kLayoutMbrSignature = 8;
+static_assert(offsetof(PARTITION_INFORMATION_EX, Mbr) == kEntryMbrType);
+static_assert(offsetof(PARTITION_INFORMATION_EX, Mbr) + offsetof(PARTITION_INFORMATION_MBR, HiddenSectors) ==
+              kEntryMbrHiddenSectors);
+
+constexpr uint32_t kPartitionStyleMbr = 0;
 constexpr uint32_t kPartitionStyleGpt = 1;
 constexpr uint32_t kFileDeviceDisk = 7;
-constexpr uint64_t kMb = obrin::disksim::kBytesPerMb;
 // What discovery passes: the header and room for 129 entries.
 constexpr DWORD kDiscoveryLayoutBytes = 18624;
 
@@ -118,31 +125,55 @@ void ExpectDeviceNumber(const std::wstring& path, uint32_t disk, uint32_t partit
     EXPECT_EQ(At<uint32_t>(answer.bytes, 8), partition);
 }
 
+// The layout as the model says it, to the byte: entries in disk order with
+// their numbers, the disk's and partitions' identities, a GPT disk's usable
+// area between the partition table and its backup, an MBR's four entries.
 void ExpectLayout(const Disk& disk)
 {
     const Answer answer = Ask(Wide(disk.devicePath), IOCTL_DISK_GET_DRIVE_LAYOUT_EX, kDiscoveryLayoutBytes);
     ASSERT_TRUE(answer.ok) << answer.error;
-    const size_t count = disk.partitions.size();
+    const bool gpt = disk.style == PartitionStyle::Gpt;
+    const size_t count = gpt ? disk.partitions.size() : 4;
     EXPECT_EQ(answer.returned, kLayoutEntries + count * kEntrySize);
-    EXPECT_EQ(At<uint32_t>(answer.bytes, kLayoutStyle), kPartitionStyleGpt);
+    EXPECT_EQ(At<uint32_t>(answer.bytes, kLayoutStyle), gpt ? kPartitionStyleGpt : kPartitionStyleMbr);
     ASSERT_EQ(At<uint32_t>(answer.bytes, kLayoutCount), count);
-    EXPECT_NE(At<GUID>(answer.bytes, kLayoutDiskId), GUID{});
-    // 512-byte sectors: the GPT and its entries before, their backup after.
-    EXPECT_EQ(At<uint64_t>(answer.bytes, kLayoutUsableOffset), 34u * 512);
-    EXPECT_EQ(At<uint64_t>(answer.bytes, kLayoutUsableLength), disk.sizeMb * kMb - 67 * 512);
-    EXPECT_EQ(At<uint32_t>(answer.bytes, kLayoutMaxCount), 128u);
+    if (gpt) {
+        EXPECT_EQ(At<GUID>(answer.bytes, kLayoutDiskId), Guid(disk.id));
+        EXPECT_EQ(At<uint64_t>(answer.bytes, kLayoutUsableOffset), disk.Bytes(disk.FirstUsableSector()));
+        EXPECT_EQ(At<uint64_t>(answer.bytes, kLayoutUsableOffset) + At<uint64_t>(answer.bytes, kLayoutUsableLength),
+                  disk.Bytes(disk.UsableEndSector()));
+        // The header and 128 entries of 128 bytes before, their backup after.
+        EXPECT_EQ(disk.Bytes(disk.sizeSectors - disk.UsableEndSector()), disk.bytesPerSector + 16384u);
+        EXPECT_EQ(At<uint32_t>(answer.bytes, kLayoutMaxCount), 128u);
+    } else {
+        EXPECT_EQ(At<uint32_t>(answer.bytes, kLayoutMbrSignature), disk.signature);
+    }
     for (size_t i = 0; i < count; ++i) {
+        const size_t entry = kLayoutEntries + i * kEntrySize;
+        EXPECT_EQ(At<uint32_t>(answer.bytes, entry + kEntryStyle), gpt ? kPartitionStyleGpt : kPartitionStyleMbr);
+        if (i >= disk.partitions.size()) {
+            SCOPED_TRACE("unused MBR entry " + std::to_string(i));
+            EXPECT_EQ(At<uint64_t>(answer.bytes, entry + kEntryLength), 0u);
+            EXPECT_EQ(At<uint32_t>(answer.bytes, entry + kEntryNumber), 0u);
+            EXPECT_EQ(answer.bytes[entry + kEntryMbrType], 0u);
+            continue;
+        }
         const Partition& p = disk.partitions[i];
         SCOPED_TRACE("partition " + std::to_string(p.number));
-        const size_t entry = kLayoutEntries + i * kEntrySize;
-        EXPECT_EQ(At<uint32_t>(answer.bytes, entry + kEntryStyle), kPartitionStyleGpt);
-        EXPECT_EQ(At<uint64_t>(answer.bytes, entry + kEntryOffset), p.offsetMb * kMb);
-        EXPECT_EQ(At<uint64_t>(answer.bytes, entry + kEntryLength), p.sizeMb * kMb);
+        EXPECT_EQ(At<uint64_t>(answer.bytes, entry + kEntryOffset), disk.Bytes(p.offsetSectors));
+        EXPECT_EQ(At<uint64_t>(answer.bytes, entry + kEntryLength), disk.Bytes(p.sizeSectors));
         EXPECT_EQ(At<uint32_t>(answer.bytes, entry + kEntryNumber), p.number);
-        EXPECT_EQ(At<GUID>(answer.bytes, entry + kEntryType), Guid(p.type));
-        EXPECT_NE(At<GUID>(answer.bytes, entry + kEntryId), GUID{});
-        EXPECT_EQ(At<uint64_t>(answer.bytes, entry + kEntryAttributes), p.attributes);
-        EXPECT_NE(At<wchar_t>(answer.bytes, entry + kEntryName), L'\0') << "every GPT entry has a name";
+        if (gpt) {
+            EXPECT_EQ(At<GUID>(answer.bytes, entry + kEntryType), Guid(p.type));
+            EXPECT_EQ(At<GUID>(answer.bytes, entry + kEntryId), Guid(p.id));
+            EXPECT_EQ(At<uint64_t>(answer.bytes, entry + kEntryAttributes), p.attributes);
+            EXPECT_NE(At<wchar_t>(answer.bytes, entry + kEntryName), L'\0') << "every GPT entry has a name";
+        } else {
+            EXPECT_EQ(answer.bytes[entry + kEntryMbrType], MbrTypeByte(p.type).value_or(0));
+            EXPECT_EQ(answer.bytes[entry + kEntryMbrBoot], p.active ? 1u : 0u);
+            EXPECT_EQ(answer.bytes[entry + kEntryMbrRecognized], 1u);
+            EXPECT_EQ(At<uint32_t>(answer.bytes, entry + kEntryMbrHiddenSectors), p.offsetSectors);
+        }
     }
 }
 
@@ -154,8 +185,8 @@ void ExpectVolume(const Disk& disk, const Partition& p)
     EXPECT_EQ(extents.returned, kExtentsSize);
     EXPECT_EQ(At<uint32_t>(extents.bytes, 0), 1u);
     EXPECT_EQ(At<uint32_t>(extents.bytes, 8), disk.index);
-    EXPECT_EQ(At<uint64_t>(extents.bytes, 16), p.offsetMb * kMb);
-    EXPECT_EQ(At<uint64_t>(extents.bytes, 24), p.sizeMb * kMb);
+    EXPECT_EQ(At<uint64_t>(extents.bytes, 16), disk.Bytes(p.offsetSectors));
+    EXPECT_EQ(At<uint64_t>(extents.bytes, 24), disk.Bytes(p.sizeSectors));
     ExpectDeviceNumber(VolumePath(p.volumeId), disk.index, p.number);
     if (p.letter != 0) {
         ExpectDeviceNumber(LetterPath(p.letter), disk.index, p.number);
@@ -351,7 +382,8 @@ TEST_F(DiskDriver, AnswersFollowEveryStepOfAnInstallAndAnUninstall)
     };
     const std::wstring payload = L"C:\\OEMSetup\\Vantrel\\Android\\";
     // The installer's own texts, with the partitions and letters it finds
-    // on the standard machine (EFI 2, Windows 4, ANDROID 5, ASOS 6).
+    // on the standard machine (EFI 2, Windows 4, ANDROID 5, ASOS 6); ASOS
+    // deleted first, so that under the disk-order numbering ANDROID keeps 5.
     const std::vector<Step> steps = {
         {"shrink Windows", scripts::ShrinkWindows(0, 4), false},
         {"create ANDROID and ASOS", scripts::CreateAndroidPartitions(0, 2, L"M:", L"N:", L"O:"), false},
@@ -383,6 +415,37 @@ TEST_F(DiskDriver, AnswersFollowEveryStepOfAnInstallAndAnUninstall)
     const Model end = LoadModel();
     EXPECT_EQ(end.disks[0].partitions.size(), 4u);
     EXPECT_EQ(OpenError(L"\\\\.\\M:"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << "the letter went back with its removal";
+}
+
+// A delete renumbers the partitions behind it at once under disk-order, and
+// the device numbers of their volumes follow; under stable they keep theirs.
+TEST_F(DiskDriver, DeviceNumbersFollowTheNumberingRule)
+{
+    struct Case {
+        const wchar_t* rule;
+        uint32_t before;   // the second new partition's number before the delete
+        uint32_t after;    // and after it
+        uint32_t recovery; // the Recovery partition's number after it
+    } cases[] = {{L"disk-order", 5, 4, 5}, {L"stable", 6, 6, 4}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.rule));
+        ASSERT_EQ(Disksim(L"init recovery-last"), 0u);
+        ASSERT_EQ(Disksim(std::wstring(L"numbering ") + c.rule), 0u);
+        ASSERT_EQ(Diskpart(L"select disk 0\r\nselect par 3\r\nshrink minimum=2048\r\n"
+                           L"create partition primary size=1024\r\ncreate partition primary\r\nexit\r\n"),
+                  0u);
+        const Model created = LoadModel();
+        const Partition& second = created.disks[0].partitions[4];
+        const Partition& recovery = created.disks[0].partitions[5];
+        ASSERT_EQ(second.number, c.before);
+        ExpectDeviceNumber(VolumePath(second.volumeId), 0, c.before);
+        ASSERT_EQ(Diskpart(L"select disk 0\r\nselect par " + std::to_wstring(created.disks[0].partitions[3].number) +
+                           L"\r\ndelete partition\r\nexit\r\n"),
+                  0u);
+        ExpectDeviceNumber(VolumePath(second.volumeId), 0, c.after);
+        ExpectDeviceNumber(VolumePath(recovery.volumeId), 0, c.recovery);
+        ExpectDevicesMatch(LoadModel());
+    }
 }
 
 TEST_F(DiskDriver, ADamagedModelLeavesNoDiskAndTheStandInsSayWhy)

@@ -11,6 +11,8 @@ namespace {
 
 using ::testing::HasSubstr;
 
+constexpr uint64_t kMb = 2048;  // sectors of 512 bytes in a megabyte
+
 // Records what the interpreter does to the prefix; can refuse on demand.
 class RecordingEffects final : public DiskEffects {
 public:
@@ -57,19 +59,22 @@ protected:
         return none;
     }
 
-    // The installer's own scripts, as it writes them for disk 0, Windows
-    // partition 4, EFI partition 2 and the letters M, N, O.
-    void Install()
+    // The installer's own scripts, as it writes them for disk 0, the Windows
+    // and EFI partitions (4 and 2 on the standard machine) and the letters
+    // M, N, O.
+    void Install(uint32_t windows = 4, uint32_t efi = 2)
     {
-        ASSERT_EQ(Run("select disk 0\r\nselect par 4\r\nshrink minimum=12288\r\nexit\r\n").exitCode, kDiskpartOk);
+        const std::string selectWindows = "select disk 0\r\nselect par " + std::to_string(windows) + "\r\n";
+        const std::string selectEfi = "select disk 0\r\nselect par " + std::to_string(efi) + "\r\n";
+        ASSERT_EQ(Run(selectWindows + "shrink minimum=12288\r\nexit\r\n").exitCode, kDiskpartOk);
         DiskpartResult created = Run(
-            "select disk 0\r\nselect par 2\r\nassign letter=\"M:\"\r\n"
+            selectEfi + "assign letter=\"M:\"\r\n"
             "create partition primary\r\nformat quick fs=ntfs label=\"ANDROID\" override noerr\r\nassign letter=\"N:\"\r\n"
             "shrink minimum=2048\r\n"
             "create partition primary\r\nformat quick fs=ntfs label=\"ASOS\" override noerr\r\nassign letter=\"O:\"\r\n"
             "exit\r\n");
         ASSERT_EQ(created.exitCode, kDiskpartOk) << created.output;
-        ASSERT_EQ(Run("select disk 0\r\nselect par 2\r\nremove letter=\"M:\"\r\nexit\r\n").exitCode, kDiskpartOk);
+        ASSERT_EQ(Run(selectEfi + "remove letter=\"M:\"\r\nexit\r\n").exitCode, kDiskpartOk);
         ASSERT_EQ(Run("select disk 0\r\nselect vol=\"O:\"\r\ngpt attributes=0x4000000000000001\r\nexit\r\n").exitCode,
                   kDiskpartOk);
         ASSERT_EQ(Run("select disk 0\r\nselect vol=\"N:\"\r\ngpt attributes=0x4000000000000001\r\n"
@@ -78,13 +83,22 @@ protected:
                   kDiskpartOk);
     }
 
+    // "label:number" of every partition of disk 0, in disk order.
+    std::vector<std::string> Numbers() const
+    {
+        std::vector<std::string> numbers;
+        for (const Partition& p : model.disks[0].partitions)
+            numbers.push_back((p.label.empty() ? TypeName(p.type) : p.label) + ":" + std::to_string(p.number));
+        return numbers;
+    }
+
     Model model = *MachineVariant("standard");
     RecordingEffects effects;
 };
 
 TEST_F(DiskpartScripts, InstallScriptsLayAndroidAndAsosBehindTheShrunkWindows)
 {
-    const uint64_t windowsSize = Part(4).sizeMb;
+    const uint64_t windowsSize = Part(4).sizeSectors;
     // Nothing free behind Windows: extend fails as a service failure.
     DiskpartResult extend = Run("select disk 0\r\nselect par 4\r\nextend\r\nexit\r\n");
     EXPECT_EQ(extend.exitCode, kDiskpartServiceFailure);
@@ -96,15 +110,15 @@ TEST_F(DiskpartScripts, InstallScriptsLayAndroidAndAsosBehindTheShrunkWindows)
     const Partition& windows = Part(4);
     const Partition& android = Part(5);
     const Partition& asos = Part(6);
-    EXPECT_EQ(windows.sizeMb, windowsSize - 12288);
-    EXPECT_EQ(android.offsetMb, windows.EndMb());
-    EXPECT_EQ(android.sizeMb, 12288u - 2048u);
+    EXPECT_EQ(windows.sizeSectors, windowsSize - 12288 * kMb);
+    EXPECT_EQ(android.offsetSectors, windows.EndSector());
+    EXPECT_EQ(android.sizeSectors, (12288u - 2048u) * kMb);
     EXPECT_EQ(android.type, kTypeAndroid);
     EXPECT_EQ(android.attributes, 0x4000000000000001ull);
     EXPECT_EQ(android.label, "ANDROID");
     EXPECT_EQ(android.fileSystem, "NTFS");
-    EXPECT_EQ(asos.offsetMb, android.EndMb());
-    EXPECT_EQ(asos.sizeMb, 2048u);
+    EXPECT_EQ(asos.offsetSectors, android.EndSector());
+    EXPECT_EQ(asos.sizeSectors, 2048u * kMb);
     EXPECT_EQ(asos.type, kTypeBasicData);
     EXPECT_EQ(asos.attributes, 0x4000000000000001ull);
     EXPECT_EQ(asos.label, "ASOS");
@@ -121,20 +135,21 @@ TEST_F(DiskpartScripts, InstallFirstGrowsWindowsIntoFreeSpaceBehindIt)
 {
     model = *MachineVariant("free-behind-windows");
     ASSERT_EQ(FreeExtents(model.disks[0]).size(), 1u);
-    const uint64_t grown = Part(4).sizeMb + FreeExtents(model.disks[0])[0].sizeMb;
+    const uint64_t grown = Part(4).sizeSectors + FreeExtents(model.disks[0])[0].sizeSectors;
     ASSERT_EQ(Run("select disk 0\r\nselect par 4\r\nextend\r\nexit\r\n").exitCode, kDiskpartOk);
-    EXPECT_EQ(Part(4).sizeMb, grown);
+    EXPECT_EQ(Part(4).sizeSectors, grown);
     Install();
-    EXPECT_EQ(Part(4).sizeMb, grown - 12288);
-    EXPECT_EQ(Part(6).EndMb(), model.disks[0].sizeMb);
+    EXPECT_EQ(Part(4).sizeSectors, grown - 12288 * kMb);
+    EXPECT_EQ(Part(6).EndSector(), model.disks[0].UsableEndSector());
 }
 
-TEST_F(DiskpartScripts, UninstallScriptsGiveTheDiskBackAsItWas)
+TEST_F(DiskpartScripts, UninstallScriptsGiveTheDiskBackAsItWasUnderStableNumbers)
 {
+    model.numbering = NumberingRule::Stable;
     const std::string original = FormatModel(model);
     Install();
-    // ANDROID first, then ASOS by the number it had before: deleting a
-    // partition does not renumber the others.
+    // ANDROID first, then ASOS by the number it had before: under the stable
+    // rule deleting a partition does not renumber the others.
     ASSERT_EQ(Run("select disk 0\r\nselect par 5\r\ndelete par override\r\nselect par 6\r\ndelete par override\r\nexit\r\n")
                   .exitCode,
               kDiskpartOk);
@@ -200,16 +215,17 @@ TEST_F(DiskpartScripts, AFailureStopsTheScriptUnlessNoerrIsGiven)
 TEST_F(DiskpartScripts, CreateTakesTheLargestExtentOrTheGivenOffset)
 {
     model = *MachineVariant("larger-free-elsewhere");
+    model.numbering = NumberingRule::Stable;
     const Partition windows = Part(3);
     ASSERT_EQ(Run("select disk 0\r\nselect par 3\r\nshrink minimum=12288\r\n").exitCode, kDiskpartOk);
     ASSERT_EQ(FreeExtents(model.disks[0]).size(), 2u);
 
     ASSERT_EQ(Run("select disk 0\r\ncreate partition primary\r\n").exitCode, kDiskpartOk);
-    EXPECT_EQ(Part(5).offsetMb, model.disks[0].sizeMb - 20480) << LayoutTable(model);
+    EXPECT_EQ(Part(5).offsetSectors, model.disks[0].UsableEndSector() - 20480 * kMb) << LayoutTable(model);
     ASSERT_EQ(Run("select disk 0\r\nselect par 5\r\ndelete par\r\n").exitCode, kDiskpartOk);
     EXPECT_EQ(Run("select disk 0\r\ncreate partition primary size=20481\r\n").exitCode, kDiskpartServiceFailure);
 
-    const uint64_t behindWindowsKb = (windows.EndMb() - 12288) * 1024;
+    const uint64_t behindWindowsKb = (windows.EndSector() / kMb - 12288) * 1024;
     EXPECT_EQ(Run("select disk 0\r\ncreate partition primary offset=" + std::to_string(behindWindowsKb - 1024) +
                   "\r\n")
                   .exitCode,
@@ -219,8 +235,8 @@ TEST_F(DiskpartScripts, CreateTakesTheLargestExtentOrTheGivenOffset)
                   "\r\n")
                   .exitCode,
               kDiskpartOk);
-    EXPECT_EQ(Part(5).offsetMb, windows.EndMb() - 12288);
-    EXPECT_EQ(Part(5).sizeMb, 12288u) << "the rest of that extent, not the larger one";
+    EXPECT_EQ(Part(5).offsetSectors, windows.EndSector() - 12288 * kMb);
+    EXPECT_EQ(Part(5).sizeSectors, 12288u * kMb) << "the rest of that extent, not the larger one";
     EXPECT_EQ(Run("select disk 0\r\ncreate partition primary offset=99999999999999999999\r\n").exitCode,
               kDiskpartSyntaxError);
 }
@@ -290,22 +306,22 @@ TEST_F(DiskpartScripts, LettersMustBeFreeAndBelongToTheVolumeThatLosesThem)
 
 TEST_F(DiskpartScripts, ShrinkTakesTheMinimumUnlessADesiredAmountIsGiven)
 {
-    const uint64_t size = Part(4).sizeMb;
-    const uint64_t reclaimable = size - Part(4).usedMb;
+    const uint64_t size = Part(4).sizeSectors;
+    const uint64_t reclaimable = size / kMb - Part(4).usedMb;
     ASSERT_EQ(Run("select disk 0\r\nselect par 4\r\nshrink minimum=100\r\n").exitCode, kDiskpartOk);
-    EXPECT_EQ(Part(4).sizeMb, size - 100);
+    EXPECT_EQ(Part(4).sizeSectors, size - 100 * kMb);
     ASSERT_EQ(Run("select disk 0\r\nselect par 4\r\nshrink desired=300 minimum=200\r\n").exitCode, kDiskpartOk);
-    EXPECT_EQ(Part(4).sizeMb, size - 400);
+    EXPECT_EQ(Part(4).sizeSectors, size - 400 * kMb);
     EXPECT_EQ(Run("select disk 0\r\nselect par 4\r\nshrink minimum=" + std::to_string(reclaimable) + "\r\n").exitCode,
               kDiskpartServiceFailure);
-    EXPECT_EQ(Part(4).sizeMb, size - 400);
+    EXPECT_EQ(Part(4).sizeSectors, size - 400 * kMb);
     EXPECT_EQ(Run("select disk 0\r\nselect par 2\r\nshrink minimum=10\r\n").exitCode, kDiskpartServiceFailure)
         << "the EFI system partition cannot be shrunk";
     ASSERT_EQ(Run("select disk 0\r\nselect par 4\r\nextend size=150\r\n").exitCode, kDiskpartOk);
-    EXPECT_EQ(Part(4).sizeMb, size - 250);
+    EXPECT_EQ(Part(4).sizeSectors, size - 250 * kMb);
     EXPECT_EQ(Run("select disk 0\r\nselect par 4\r\nextend size=251\r\n").exitCode, kDiskpartServiceFailure);
     ASSERT_EQ(Run("select disk 0\r\nselect par 4\r\nextend\r\n").exitCode, kDiskpartOk);
-    EXPECT_EQ(Part(4).sizeMb, size);
+    EXPECT_EQ(Part(4).sizeSectors, size);
 }
 
 TEST_F(DiskpartScripts, FormatErasesOnlyPartitionFoldersAndCreateNeedsSpace)
@@ -334,6 +350,283 @@ TEST_F(DiskpartScripts, SelectionFormsDiskpartAccepts)
     // A wrong disk reaches a different partition with the same number.
     ASSERT_EQ(Run("select disk 0\r\nselect par 2\r\nremove letter=\"M:\"\r\n").exitCode, kDiskpartServiceFailure);
     EXPECT_EQ(Part(2, 0).letter, 'L');
+}
+
+// One script that creates three partitions between Windows and Recovery and
+// deletes two by number: under disk-order the numbers close up at once, so
+// the second "select par 5" finds the partition that moved up; under stable
+// it finds none.
+TEST_F(DiskpartScripts, NumbersFollowTheRuleWithinOneScript)
+{
+    const std::string script =
+        "select disk 0\r\nselect par 3\r\nshrink minimum=3072\r\n"
+        "create partition primary size=1024\r\nformat quick fs=ntfs label=A\r\n"
+        "create partition primary size=1024\r\nformat quick fs=ntfs label=B\r\n"
+        "create partition primary\r\nformat quick fs=ntfs label=C\r\n"
+        "select par 5\r\ndelete partition\r\nselect par 5\r\ndelete partition\r\nexit\r\n";
+    struct Case {
+        NumberingRule rule;
+        std::vector<std::string> afterCreates;
+        int exitCode;
+        std::vector<std::string> atEnd;
+    } cases[] = {
+        {NumberingRule::DiskOrder,
+         {"SYSTEM:1", "MSR:2", "Windows:3", "A:4", "B:5", "C:6", "Recovery:7"},
+         kDiskpartOk,
+         {"SYSTEM:1", "MSR:2", "Windows:3", "A:4", "Recovery:5"}},
+        {NumberingRule::Stable,
+         {"SYSTEM:1", "MSR:2", "Windows:3", "A:5", "B:6", "C:7", "Recovery:4"},
+         kDiskpartSyntaxError,
+         {"SYSTEM:1", "MSR:2", "Windows:3", "B:6", "C:7", "Recovery:4"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(NumberingName(c.rule)));
+        model = *MachineVariant("recovery-last");
+        model.numbering = c.rule;
+        const size_t deletes = script.find("select par 5");
+        ASSERT_EQ(Run(script.substr(0, deletes)).exitCode, kDiskpartOk);
+        EXPECT_EQ(Numbers(), c.afterCreates);
+        DiskpartResult run = Run("select disk 0\r\n" + script.substr(deletes));
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
+        EXPECT_EQ(Numbers(), c.atEnd) << LayoutTable(model);
+        // What is on disk reads back under the rule.
+        Model reread;
+        std::string error;
+        EXPECT_TRUE(ParseModel(FormatModel(model), reread, error)) << error;
+    }
+}
+
+// The uninstall's "select par N, delete override" twice with the numbers
+// discovery read before the first delete, on the layout Windows setup makes:
+// under disk-order the second delete takes the partition behind ASOS'
+// old place, the Recovery partition.
+TEST_F(DiskpartScripts, DeletingByOldNumbersUnderDiskOrderDeletesThePartitionBehind)
+{
+    struct Case {
+        NumberingRule rule;
+        uint32_t android, asos;  // as discovered after the install
+        std::vector<std::string> left;
+    } cases[] = {
+        {NumberingRule::DiskOrder, 4, 5, {"SYSTEM:1", "MSR:2", "Windows:3", "ASOS:4"}},
+        {NumberingRule::Stable, 5, 6, {"SYSTEM:1", "MSR:2", "Windows:3", "Recovery:4"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(NumberingName(c.rule)));
+        model = *MachineVariant("recovery-last");
+        model.numbering = c.rule;
+        Install(3, 1);
+        ASSERT_EQ(Part(c.android).label, "ANDROID");
+        ASSERT_EQ(Part(c.asos).label, "ASOS");
+        ASSERT_EQ(Run("select disk 0\r\nselect par " + std::to_string(c.android) +
+                      "\r\ndelete partition override\r\nselect par " + std::to_string(c.asos) +
+                      "\r\ndelete partition override\r\nexit\r\n")
+                      .exitCode,
+                  kDiskpartOk);
+        EXPECT_EQ(Numbers(), c.left);
+    }
+}
+
+TEST_F(DiskpartScripts, NothingIsSelectedAfterADelete)
+{
+    ASSERT_EQ(Run("select disk 0\r\nselect par 4\r\nshrink minimum=100\r\ncreate partition primary\r\n").exitCode,
+              kDiskpartOk);
+    struct Case {
+        const char* command;
+        const char* message;
+    } cases[] = {
+        {"delete partition", "There is no partition selected."},
+        {"assign letter=M", "There is no volume selected."},
+        {"gpt attributes=0x1", "There is no partition selected."},
+        {"set id=07", "There is no partition selected."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        DiskpartResult run = Run(std::string("select disk 0\r\nselect par 5\r\ndelete partition\r\n") + c.command + "\r\n");
+        EXPECT_EQ(run.exitCode, kDiskpartSyntaxError) << run.output;
+        EXPECT_THAT(run.output, HasSubstr(c.message));
+        EXPECT_EQ(model.disks[0].partitions.size(), 4u);
+        ASSERT_EQ(Run("select disk 0\r\ncreate partition primary\r\n").exitCode, kDiskpartOk);
+    }
+}
+
+// New partitions start on a MiB on disks of 4 GiB and up and take whole
+// megabytes; shrink frees whole megabytes off wherever the volume ends;
+// extend takes the free space up to the next partition.
+TEST_F(DiskpartScripts, NewPartitionsStartOnTheGridWhereverWindowsEnds)
+{
+    model = *MachineVariant("windows-off-grid");
+    const Partition windows = Part(3);
+    const uint64_t recoveryStart = Part(4).offsetSectors;
+    ASSERT_EQ(recoveryStart - windows.EndSector(), 7u);
+
+    DiskpartResult tooLittle = Run("select disk 0\r\nselect par 3\r\nextend\r\n");
+    EXPECT_EQ(tooLittle.exitCode, kDiskpartServiceFailure);
+    EXPECT_THAT(tooLittle.output, HasSubstr("less than the minimum of 1 MB"));
+    EXPECT_EQ(Part(3).sizeSectors, windows.sizeSectors);
+
+    ASSERT_EQ(Run("select disk 0\r\nselect par 3\r\nshrink minimum=12288\r\n").exitCode, kDiskpartOk);
+    const uint64_t shrunkEnd = windows.EndSector() - 12288 * kMb;
+    EXPECT_EQ(Part(3).EndSector(), shrunkEnd) << "still 7 sectors short of a MiB";
+    ASSERT_EQ(Run("select disk 0\r\ncreate partition primary size=10240\r\ncreate partition primary\r\n").exitCode,
+              kDiskpartOk);
+    EXPECT_EQ(Part(4).offsetSectors, shrunkEnd + 7) << "aligned up to the next MiB";
+    EXPECT_EQ(Part(4).sizeSectors, 10240 * kMb);
+    EXPECT_EQ(Part(5).offsetSectors, Part(4).EndSector());
+    EXPECT_EQ(Part(5).EndSector(), recoveryStart) << "the rest of the extent, up to Recovery";
+    EXPECT_EQ(Part(5).sizeSectors, 2048 * kMb);
+
+    // Deleting both gives extend 12288 MB and the 7 sectors: all up to Recovery.
+    ASSERT_EQ(Run("select disk 0\r\nselect par 5\r\ndelete partition\r\nselect par 4\r\ndelete partition\r\n"
+                  "select par 3\r\nextend size=12288\r\n")
+                  .exitCode,
+              kDiskpartOk);
+    EXPECT_EQ(Part(3).sizeSectors, windows.sizeSectors) << "extend size= gives whole megabytes back";
+    ASSERT_EQ(Run("select disk 0\r\nselect par 3\r\nshrink minimum=100\r\nextend\r\n").exitCode, kDiskpartOk);
+    EXPECT_EQ(Part(3).EndSector(), recoveryStart);
+}
+
+// offset= is kilobytes, rounded up to the alignment, and must then lie in
+// free space: a USER partition's offset taken from a Windows end that is
+// not on the grid rounds up behind Windows, never into it.
+TEST_F(DiskpartScripts, OffsetsRoundUpToTheAlignmentAndMustLieInFreeSpace)
+{
+    model = *MachineVariant("windows-off-grid");
+    ASSERT_EQ(Run("select disk 0\r\nselect par 3\r\nshrink minimum=12288\r\n").exitCode, kDiskpartOk);
+    const uint64_t windowsEndBytes = Part(3).EndSector() * 512;
+    const uint64_t grid = (Part(3).EndSector() + 7) * 512 / 1024;  // the next MiB, in KB
+    struct Case {
+        uint64_t offsetKb;
+        int exitCode;
+        uint64_t startKb;
+    } cases[] = {
+        {windowsEndBytes / 1024, kDiskpartOk, grid},          // truncated: 512 bytes inside Windows
+        {windowsEndBytes / 1024 + 1, kDiskpartOk, grid},
+        {grid, kDiskpartOk, grid},
+        {grid + 1, kDiskpartOk, grid + 1024},
+        {grid - 1024, kDiskpartServiceFailure, 0},            // a MiB inside Windows
+        {grid + 12288 * 1024 - 1024, kDiskpartServiceFailure, 0},  // free, but only a MiB of it behind
+        {64ull * 1024 * 1024 * 1024, kDiskpartServiceFailure, 0},  // beyond the disk
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.offsetKb);
+        const Model before = model;
+        DiskpartResult run = Run("select disk 0\r\ncreate partition primary size=1024 offset=" + std::to_string(c.offsetKb) +
+                                 "\r\n");
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
+        if (c.exitCode == kDiskpartOk) {
+            EXPECT_EQ(Part(4).offsetSectors * 512, c.startKb * 1024);
+            EXPECT_EQ(Part(4).sizeSectors, 1024 * kMb);
+        }
+        model = before;
+    }
+}
+
+TEST_F(DiskpartScripts, ExtendReachesTheUsableEndInFrontOfTheBackupGpt)
+{
+    model = *MachineVariant("recovery-last");
+    ASSERT_EQ(Run("select disk 0\r\nselect par 4\r\ndelete partition override\r\nselect par 3\r\nextend\r\n").exitCode,
+              kDiskpartOk);
+    EXPECT_EQ(Part(3).EndSector(), model.disks[0].UsableEndSector());
+    EXPECT_EQ(model.disks[0].sizeSectors - Part(3).EndSector(), 33u);
+    EXPECT_EQ(Part(3).sizeSectors % kMb, kMb - 33) << "extend took the space to the sector";
+}
+
+// A disk of 4096-byte sectors: megabytes are 256 sectors, new partitions start
+// on a MiB, the backup GPT takes 5 sectors.
+TEST_F(DiskpartScripts, FourKilobyteSectorsCountTheSameMegabytes)
+{
+    model = *MachineVariant("system-disk-1");
+    const Partition data = Part(3);
+    ASSERT_EQ(Run("select disk 0\r\nselect par 3\r\nshrink minimum=1000\r\n"
+                  "create partition primary size=500 offset=" + std::to_string((32768 - 1000) * 1024) +
+                  "\r\ncreate partition primary\r\n")
+                  .exitCode,
+              kDiskpartOk)
+        << LayoutTable(model);
+    EXPECT_EQ(Part(3).sizeSectors, data.sizeSectors - 1000 * 256);
+    EXPECT_EQ(Part(4).offsetSectors, Part(3).EndSector());
+    EXPECT_EQ(Part(4).sizeSectors, 500u * 256);
+    EXPECT_EQ(Part(5).EndSector(), model.disks[0].UsableEndSector());
+    EXPECT_EQ(model.disks[0].sizeSectors - Part(5).EndSector(), 5u);
+    EXPECT_THAT(FormatModel(model), HasSubstr("sector=4096 size=" + std::to_string(32768 * 256 + 5) + "s"));
+}
+
+TEST_F(DiskpartScripts, SmallDisksAlignToSixtyFourKilobytes)
+{
+    std::string error;
+    ASSERT_TRUE(ParseModel("next-volume 1\ndisk 0 style=gpt sector=512 size=1000 "
+                           "id=0b5d0001-0000-4000-8000-000000000000 removable=yes path=x\n",
+                           model, error))
+        << error;
+    ASSERT_EQ(Run("select disk 0\r\ncreate partition primary size=1 offset=1\r\ncreate partition primary size=1\r\n")
+                  .exitCode,
+              kDiskpartOk);
+    EXPECT_EQ(Part(1).offsetSectors, 128u) << "64 KiB, the first aligned sector behind the GPT";
+    EXPECT_EQ(Part(2).offsetSectors, Part(1).EndSector()) << "the largest extent's aligned start";
+}
+
+TEST_F(DiskpartScripts, APartitionMadeAgainInTheSamePlaceGetsANewId)
+{
+    model = *MachineVariant("recovery-last");
+    ASSERT_EQ(Run("select disk 0\r\nselect par 3\r\nshrink minimum=12288\r\ncreate partition primary\r\n").exitCode,
+              kDiskpartOk);
+    const Partition first = Part(4);
+    EXPECT_TRUE(IsModelGuid(first.id));
+    std::set<std::string> seen;
+    for (const Partition& p : model.disks[0].partitions)
+        seen.insert(p.id);
+    seen.insert(model.disks[0].id);
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(Run("select disk 0\r\nselect par 4\r\ndelete partition\r\ncreate partition primary\r\n").exitCode,
+                  kDiskpartOk);
+        EXPECT_EQ(Part(4).offsetSectors, first.offsetSectors);
+        EXPECT_EQ(Part(4).sizeSectors, first.sizeSectors);
+        EXPECT_TRUE(seen.insert(Part(4).id).second) << Part(4).id << " was given before";
+    }
+    Model reread;
+    std::string error;
+    EXPECT_TRUE(ParseModel(FormatModel(model), reread, error)) << error;
+    EXPECT_EQ(reread.disks[0].partitions[3].id, Part(4).id);
+}
+
+// On an MBR disk diskpart takes type bytes, knows no GPT attributes and
+// holds four primary partitions.
+TEST_F(DiskpartScripts, MbrDisksTakeTypeBytesAndFourPartitions)
+{
+    model = *MachineVariant("mbr");
+    ASSERT_EQ(Run("select disk 0\r\nselect par 2\r\nshrink minimum=3072\r\ncreate partition primary size=1024\r\n")
+                  .exitCode,
+              kDiskpartOk);
+    const Partition& created = Part(3);
+    EXPECT_EQ(created.type, kMbrTypeIfs);
+    EXPECT_TRUE(created.id.empty());
+    EXPECT_EQ(created.offsetSectors, Part(2).EndSector());
+    struct Case {
+        const char* command;
+        int exitCode;
+        const char* type;
+    } cases[] = {
+        {"gpt attributes=0x4000000000000001", kDiskpartSyntaxError, "07"},
+        {"set id=fe92a6a7-d642-4561-9f66-56cd28b8a049", kDiskpartServiceFailure, "07"},
+        {"set id=42", kDiskpartServiceFailure, "07"},
+        {"set id=05", kDiskpartServiceFailure, "07"},
+        {"set id=100", kDiskpartServiceFailure, "07"},
+        {"set id=27 override", kDiskpartOk, "27"},
+        {"set id=0x0C", kDiskpartOk, "0c"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        EXPECT_EQ(Run(std::string("select disk 0\r\nselect par 3\r\n") + c.command + "\r\n").exitCode, c.exitCode);
+        EXPECT_EQ(Part(3).type, c.type);
+        EXPECT_EQ(Part(3).attributes, 0u);
+    }
+    ASSERT_EQ(Run("select disk 0\r\nselect par 3\r\nset id=27\r\n").exitCode, kDiskpartOk);
+    EXPECT_EQ(Run("select disk 0\r\nselect par 3\r\ndelete partition\r\n").exitCode, kDiskpartServiceFailure)
+        << "a recovery type is protected";
+    ASSERT_EQ(Run("select disk 0\r\ncreate partition primary size=1024\r\n").exitCode, kDiskpartOk);
+    EXPECT_EQ(Run("select disk 0\r\ncreate partition primary size=10\r\n").exitCode, kDiskpartServiceFailure)
+        << "an MBR holds four partitions";
+    EXPECT_EQ(model.disks[0].partitions.size(), 4u);
 }
 
 }  // namespace

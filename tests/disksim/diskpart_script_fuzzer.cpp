@@ -24,10 +24,14 @@ public:
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::string_view input(reinterpret_cast<const char*>(data), size);
-    // The first byte picks the machine, the rest is the script.
+    // The first byte picks the machine and the numbering rule, the rest is
+    // the script.
     std::vector<std::string_view> names = MachineVariantNames();
-    size_t pick = input.empty() ? 0 : static_cast<uint8_t>(input[0]) % names.size();
-    std::optional<Model> model = MachineVariant(names[pick]);
+    const size_t pick = input.empty() ? 0 : static_cast<uint8_t>(input[0]);
+    std::optional<Model> model = MachineVariant(names[pick % names.size()]);
+    model->numbering = (pick / names.size()) % 2 == 0 ? NumberingRule::DiskOrder : NumberingRule::Stable;
+    for (Disk& disk : model->disks)
+        ApplyNumbering(disk, model->numbering);
     if (!input.empty())
         input.remove_prefix(1);
     NullEffects effects;

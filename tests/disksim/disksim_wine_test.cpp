@@ -4,6 +4,7 @@
 #include "sim/disk/disk_files.h"
 
 #include "common/ownership.h"
+#include "tests/support/test_support.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -204,7 +205,7 @@ TEST_F(DiskStandIn, InstallerScriptsAndBatchesInstallAndUninstallForReal)
     EXPECT_EQ(android->type, kTypeAndroid);
     EXPECT_EQ(android->attributes, 0x4000000000000001ull);
     EXPECT_EQ(asos->label, "ASOS");
-    EXPECT_EQ(asos->offsetMb, android->EndMb());
+    EXPECT_EQ(asos->offsetSectors, android->EndSector());
     const std::wstring efi = Widen(Part(installed, 2)->folder);
     const std::wstring asosFolder = Widen(asos->folder);
     EXPECT_TRUE(Exists(efi + L"\\efi\\Android\\bootloader.efi"));
@@ -216,7 +217,9 @@ TEST_F(DiskStandIn, InstallerScriptsAndBatchesInstallAndUninstallForReal)
     for (const wchar_t* drive : {L"M:\\", L"N:\\", L"O:\\"})
         EXPECT_EQ(GetDriveTypeW(drive), static_cast<UINT>(DRIVE_NO_ROOT_DIR)) << Narrow(drive);
 
-    ASSERT_EQ(Diskpart("select disk 0\r\nselect par 5\r\ndelete par override\r\nselect par 6\r\ndelete par override\r\nexit\r\n"),
+    // ASOS first: under the disk-order numbering deleting ANDROID first would
+    // move ASOS to number 5.
+    ASSERT_EQ(Diskpart("select disk 0\r\nselect par 6\r\ndelete par override\r\nselect par 5\r\ndelete par override\r\nexit\r\n"),
               0u);
     ASSERT_EQ(Diskpart("select disk 0\r\nselect par 4\r\nextend\r\nexit\r\n"), 0u);
     ASSERT_EQ(Diskpart("select disk 0\r\nselect par 2\r\nassign letter=\"M:\"\r\nexit\r\n"), 0u);
@@ -236,10 +239,10 @@ TEST_F(DiskStandIn, DisksimInjectsAFailureForTheChosenRun)
 {
     ASSERT_EQ(Disksim(L"fail shrink 1"), 0u);
     ASSERT_EQ(Disksim(L"fail bogus"), 2u);
-    const uint64_t size = Part(Load(), 4)->sizeMb;
+    const uint64_t size = Part(Load(), 4)->sizeSectors;
     EXPECT_EQ(Diskpart("select disk 0\r\nselect par 4\r\nshrink minimum=100\r\nexit\r\n"), 0u);
     EXPECT_EQ(Diskpart("select disk 0\r\nselect par 4\r\nshrink minimum=100\r\nexit\r\n"), 4u);
-    EXPECT_EQ(Part(Load(), 4)->sizeMb, size - 100);
+    EXPECT_EQ(Part(Load(), 4)->sizeSectors, size - 100 * 2048);
     EXPECT_EQ(Diskpart("select disk 0\r\nselect par 4\r\nshrink minimum=100\r\nexit\r\n"), 0u);
     EXPECT_TRUE(Load().failures.empty());
 }
@@ -317,6 +320,49 @@ TEST_F(DiskStandIn, FormatErasesWhatAPartitionHeld)
     ASSERT_EQ(Diskpart("select vol=P\r\nformat quick fs=ntfs label=\"USER\" override noerr\r\nexit\r\n"), 0u);
     EXPECT_FALSE(Exists(L"P:\\old.txt"));
     EXPECT_EQ(Load().FindByLetter('P')->label, "USER");
+}
+
+// The numbering rule is the machine's: disksim sets it, diskpart follows it
+// from the next run on, and switching to disk-order closes the numbers up.
+TEST_F(DiskStandIn, TheNumberingRuleIsKeptPerMachineAndShown)
+{
+    ASSERT_EQ(Disksim(L"numbering sometimes"), 2u);
+    ASSERT_EQ(Disksim(L"numbering stable"), 0u);
+    ASSERT_EQ(Diskpart("select disk 0\r\nselect par 4\r\nshrink minimum=2048\r\ncreate partition primary size=1024\r\n"
+                       "create partition primary\r\nselect par 5\r\ndelete partition\r\nexit\r\n"),
+              0u);
+    ASSERT_NE(Part(Load(), 6), nullptr) << "under stable the second keeps number 6";
+    EXPECT_EQ(Part(Load(), 5), nullptr);
+    const std::string id = Part(Load(), 6)->id;
+
+    ASSERT_EQ(Disksim(L"numbering disk-order"), 0u);
+    const Model model = Load();
+    EXPECT_EQ(model.numbering, NumberingRule::DiskOrder);
+    ASSERT_NE(Part(model, 5), nullptr);
+    EXPECT_EQ(Part(model, 5)->id, id) << "the same partition, numbered by its place";
+    std::string shown;
+    const test::ProcessResult show =
+        test::RunProcessCapturingOutput(L"\"" + ProgramDir() + L"disksim.exe\" show", kChildTimeoutMs, shown);
+    EXPECT_TRUE(show.started && show.finished && show.exitCode == 0);
+    EXPECT_THAT(shown, HasSubstr("Numbering: disk-order"));
+    EXPECT_THAT(shown, HasSubstr(id));
+    EXPECT_THAT(shown, HasSubstr("GPT disk id " + model.disks[0].id));
+}
+
+TEST_F(DiskStandIn, AnMbrMachineBootsFromItsActivePartition)
+{
+    ASSERT_EQ(Disksim(L"init mbr"), 0u);
+    const Model model = Load();
+    ASSERT_EQ(model.disks.size(), 1u);
+    EXPECT_EQ(model.disks[0].style, PartitionStyle::Mbr);
+    const Partition* system = Part(model, 1);
+    ASSERT_NE(system, nullptr);
+    EXPECT_TRUE(system->active);
+    EXPECT_TRUE(Exists(Widen(system->folder) + L"\\bootmgr"));
+    EXPECT_EQ(Diskpart("select disk 0\r\nselect par 1\r\ngpt attributes=0x4000000000000001\r\nexit\r\n"), 5u);
+    EXPECT_EQ(Diskpart("select disk 0\r\nselect par 1\r\nassign letter=M\r\nexit\r\n"), 0u);
+    EXPECT_TRUE(Exists(L"M:\\Boot\\BCD"));
+    EXPECT_EQ(Diskpart("select disk 0\r\nselect par 1\r\nremove letter=M\r\nexit\r\n"), 0u);
 }
 
 }  // namespace

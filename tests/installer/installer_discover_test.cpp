@@ -21,13 +21,14 @@ disksim::Partition MakePartition(disksim::Model& model, uint32_t number, uint64_
 {
     disksim::Partition partition;
     partition.number = number;
-    partition.offsetMb = offsetMb;
-    partition.sizeMb = sizeMb;
+    partition.offsetSectors = offsetMb * 2048;
+    partition.sizeSectors = sizeMb * 2048;
     partition.type = std::string(type);
     partition.attributes = kHidden;
     partition.fileSystem = "NTFS";
     partition.label = label;
     partition.volumeId = model.nextVolumeId++;
+    partition.id = disksim::PartitionGuid(partition.volumeId);
     partition.folder = "C:\\disksim\\vol" + std::to_string(partition.volumeId);
     return partition;
 }
@@ -41,8 +42,8 @@ disksim::Model InstalledModel(uint64_t gapMb = 0)
     EXPECT_TRUE(model.has_value());
     disksim::Disk& disk = model->disks[0];
     disksim::Partition& windows = disk.partitions.back();
-    windows.sizeMb -= 12288 + gapMb;
-    const uint64_t androidOffset = windows.EndMb();
+    windows.sizeSectors -= (12288 + gapMb) * 2048;
+    const uint64_t androidOffset = windows.EndSector() / 2048;
     disk.partitions.push_back(MakePartition(*model, 5, androidOffset, 10240, disksim::kTypeAndroid, "ANDROID"));
     disk.partitions.push_back(
         MakePartition(*model, gapMb != 0 ? 7 : 6, androidOffset + 10240 + gapMb, 2048, disksim::kTypeBasicData, "ASOS"));

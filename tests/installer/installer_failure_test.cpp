@@ -240,13 +240,13 @@ TEST_F(InstallerFailures, FreeSpaceAwayFromWindowsIsNeverTaken)
     const disksim::Partition* windows = FindByLabel(installed.disks[0], "Windows");
     const disksim::Partition* android = FindByLabel(installed.disks[0], "ANDROID");
     ASSERT_TRUE(windows && android) << disksim::LayoutTable(installed);
-    EXPECT_EQ(android->offsetMb, windows->EndMb());
+    EXPECT_EQ(android->offsetSectors, windows->EndSector());
     ASSERT_EQ(Disksim(L"fail extend"), std::optional<DWORD>(0));
     EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
     const disksim::Model withUser = LoadModel();
     const disksim::Partition* user = FindByLabel(withUser.disks[0], "USER");
     ASSERT_NE(user, nullptr) << disksim::LayoutTable(withUser);
-    EXPECT_EQ(user->offsetMb, windows->EndMb());
+    EXPECT_EQ(user->offsetSectors, windows->EndSector());
     EXPECT_EQ(withUser.disks[0].partitions.size(), original.disks[0].partitions.size() + 1);
     EXPECT_EQ(disksim::FreeExtents(withUser.disks[0]).size(), 1u) << "the gap before Windows stays free";
 

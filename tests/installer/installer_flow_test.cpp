@@ -48,12 +48,7 @@ class InstallerFlow : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        g_progressMessage = RegisterWindowMessageW(L"DUAL_OS_WPM_SETPOS");
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = ProgressWindowProc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"InstallerProgressProbe";
-        RegisterClassW(&windowClass);
+        g_progressMessage = RegisterProgressWindowClass(L"InstallerProgressProbe", ProgressWindowProc);
         if (FirmwareStandInPresent()) {
             ASSERT_EQ(Firmsim(L"install"), std::optional<DWORD>(0));
         }
@@ -136,7 +131,7 @@ TEST_F(InstallerFlow, InstallCheckUninstallOnTheStandardDisk)
     RegDeleteValueW(key, L"NoDriveTypeAutoRun");
     RegCloseKey(key);
     const disksim::Model original = LoadModel();
-    const uint64_t windowsSizeBefore = FindByLabel(original.disks[0], "Windows")->sizeMb;
+    const uint64_t windowsSizeBefore = FindByLabel(original.disks[0], "Windows")->sizeSectors;
 
     // The window option in capitals is accepted too.
     ASSERT_EQ(RunInstaller(L"-install-dualos " + WindowOption(L"-WIN:0X%X")), std::optional<DWORD>(0));
@@ -151,7 +146,7 @@ TEST_F(InstallerFlow, InstallCheckUninstallOnTheStandardDisk)
     const disksim::Partition* android = FindByLabel(disk, "ANDROID");
     const disksim::Partition* asos = FindByLabel(disk, "ASOS");
     ASSERT_TRUE(windows && android && asos);
-    EXPECT_LT(windows->sizeMb, windowsSizeBefore);
+    EXPECT_LT(windows->sizeSectors, windowsSizeBefore);
     EXPECT_EQ(android->number, windows->number + 1);
     EXPECT_EQ(asos->number, android->number + 1);
     EXPECT_EQ(android->type, disksim::kTypeAndroid);

@@ -222,11 +222,11 @@ int State()
         std::printf("model unreadable: %s\n", error.c_str());
     } else {
         for (const disksim::Disk& disk : model.disks) {
-            std::printf("disk %u size %llu\n", disk.index, static_cast<unsigned long long>(disk.sizeMb));
+            std::printf("disk %u size %llu\n", disk.index, static_cast<unsigned long long>(disk.sizeSectors));
             for (const disksim::Partition& p : disk.partitions) {
                 std::printf("disk %u par %u at %llu size %llu %s attributes 0x%016llx fs %s label %s letter %c\n",
-                            disk.index, p.number, static_cast<unsigned long long>(p.offsetMb),
-                            static_cast<unsigned long long>(p.sizeMb), disksim::TypeName(p.type).c_str(),
+                            disk.index, p.number, static_cast<unsigned long long>(p.offsetSectors),
+                            static_cast<unsigned long long>(p.sizeSectors), disksim::TypeName(p.type).c_str(),
                             static_cast<unsigned long long>(p.attributes), p.fileSystem.c_str(), p.label.c_str(),
                             p.letter != 0 ? p.letter : '-');
                 if (p.type == disksim::kTypeEfi || disksim::EqualsNoCase(p.label, "ASOS"))

@@ -119,6 +119,7 @@ void ResetMachine(const char* variant)
     // The locator in place serves the disk classes; the driver the I/O controls.
     ASSERT_EQ(Firmsim(L"install"), std::optional<DWORD>(0));
     ASSERT_EQ(Disksim(L"init " + name), std::optional<DWORD>(0));
+    ASSERT_EQ(Disksim(L"numbering stable"), std::optional<DWORD>(0));
     ASSERT_EQ(Disksim(L"install-tools"), std::optional<DWORD>(0));
 }
 
@@ -156,13 +157,13 @@ std::vector<PartitionShape> ShapeOf(const obrin::disksim::Disk& disk)
 {
     std::vector<PartitionShape> shape;
     for (const obrin::disksim::Partition& p : disk.partitions)
-        shape.push_back({p.number, p.offsetMb, p.sizeMb, p.type, p.attributes, p.label, p.letter});
+        shape.push_back({p.number, p.offsetSectors, p.sizeSectors, p.type, p.attributes, p.label, p.letter});
     return shape;
 }
 
 void PrintTo(const PartitionShape& shape, std::ostream* out)
 {
-    *out << "{par " << shape.number << " at " << shape.offsetMb << " MB, " << shape.sizeMb << " MB, "
+    *out << "{par " << shape.number << " at sector " << shape.offsetSectors << ", " << shape.sizeSectors << " sectors, "
          << obrin::disksim::TypeName(shape.type) << ", attributes 0x" << std::hex << shape.attributes << std::dec
          << ", \"" << shape.label << "\", letter " << (shape.letter ? shape.letter : '-') << "}";
 }
@@ -178,22 +179,25 @@ RegistryValue DwordValue(DWORD value)
     return {REG_DWORD, std::vector<BYTE>(bytes, bytes + sizeof(value))};
 }
 
-std::optional<RegistryValue> ReadAutoRunValue()
+std::optional<RegistryValue> ReadAutoRunValue(REGSAM view)
 {
+    obrin::UniqueRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, 0, KEY_QUERY_VALUE | view, key.put()) != ERROR_SUCCESS)
+        return std::nullopt;
     RegistryValue value{REG_NONE, std::vector<BYTE>(256)};
     DWORD size = static_cast<DWORD>(value.data.size());
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kPolicyKey, kAutoRunValue, RRF_RT_ANY | RRF_NOEXPAND, &value.type,
-                     value.data.data(), &size) != ERROR_SUCCESS)
+    if (RegGetValueW(key.get(), nullptr, kAutoRunValue, RRF_RT_ANY | RRF_NOEXPAND, &value.type, value.data.data(),
+                     &size) != ERROR_SUCCESS)
         return std::nullopt;
     value.data.resize(size);
     return value;
 }
 
-void WriteAutoRunValue(const std::optional<RegistryValue>& value)
+void WriteAutoRunValue(const std::optional<RegistryValue>& value, REGSAM view)
 {
     obrin::UniqueRegKey key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
-                              nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr,
+                              key.put(), nullptr),
               ERROR_SUCCESS);
     if (value)
         EXPECT_EQ(RegSetValueExW(key.get(), kAutoRunValue, 0, value->type, value->data.data(),
@@ -209,6 +213,16 @@ void PrintTo(const RegistryValue& value, std::ostream* out)
     for (BYTE b : value.data)
         *out << ' ' << std::hex << static_cast<unsigned>(b) << std::dec;
     *out << '}';
+}
+
+UINT RegisterProgressWindowClass(const wchar_t* className, WNDPROC proc)
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = proc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = className;
+    RegisterClassW(&windowClass);
+    return RegisterWindowMessageW(L"DUAL_OS_WPM_SETPOS");
 }
 
 size_t FirmwareCallsWithCode(DWORD code)

@@ -51,8 +51,8 @@ bool FileExists(const std::wstring& path);
 // attributes, labels and letters.
 struct PartitionShape {
     uint32_t number;
-    uint64_t offsetMb;
-    uint64_t sizeMb;
+    uint64_t offsetSectors;
+    uint64_t sizeSectors;
     std::string type;
     uint64_t attributes;
     std::string label;
@@ -73,10 +73,17 @@ struct RegistryValue {
     bool operator==(const RegistryValue&) const = default;
 };
 RegistryValue DwordValue(DWORD value);
-std::optional<RegistryValue> ReadAutoRunValue();
+// `view`: 0, or KEY_WOW64_64KEY / KEY_WOW64_32KEY for one view of the registry
+// (the key is shared by both views on 64-bit Windows).
+std::optional<RegistryValue> ReadAutoRunValue(REGSAM view = 0);
 // Creates the policy key (a new prefix lacks it) and sets or deletes the value.
-void WriteAutoRunValue(const std::optional<RegistryValue>& value);
+void WriteAutoRunValue(const std::optional<RegistryValue>& value, REGSAM view = 0);
 void PrintTo(const RegistryValue& value, std::ostream* out);
+
+// Registers a window class of this process whose windows receive the
+// installer's progress (the "-win:0x..." option) in `proc`, and returns the
+// progress message ("DUAL_OS_WPM_SETPOS") that `proc` is to look for.
+UINT RegisterProgressWindowClass(const wchar_t* className, WNDPROC proc);
 
 // Firmware calls so far that carry this code.
 size_t FirmwareCallsWithCode(DWORD code);

@@ -98,7 +98,7 @@ mkdir -p "$original/drive_c/obrin" "$original/drive_c/Program Files/Vantrel/Vant
 cp "$bin"/* "$original/drive_c/obrin/"
 cp "$bin/ObrinService.exe" "$original/drive_c/Program Files/Vantrel/VantrelObrin/"
 start_prefix "$original"
-for step in "firmsim.exe install" "disksim.exe init standard" "disksim.exe install-tools"; do
+for step in "firmsim.exe install" "disksim.exe init standard" "disksim.exe numbering stable" "disksim.exe install-tools"; do
   # shellcheck disable=SC2086
   in_prefix "$original" $step >/dev/null || { echo "FAIL preparing: $step"; exit 1; }
 done

@@ -80,4 +80,33 @@ std::string LastConfigToolStart()
     return last;
 }
 
+BoxCaptionWatch::BoxCaptionWatch(DWORD timeoutMs)
+    : m_watcher([this, timeoutMs] {
+          const ULONGLONG end = GetTickCount64() + timeoutMs;
+          while (GetTickCount64() < end) {
+              if (HWND box = FindWindowW(L"DualOSMsgBox_Class", nullptr)) {
+                  wchar_t text[512] = {};
+                  GetWindowTextW(box, text, 512);
+                  m_caption = text;
+                  return;
+              }
+              Sleep(20);
+          }
+      })
+{
+}
+
+BoxCaptionWatch::~BoxCaptionWatch()
+{
+    if (m_watcher.joinable())
+        m_watcher.join();
+}
+
+std::optional<std::wstring> BoxCaptionWatch::Caption()
+{
+    if (m_watcher.joinable())
+        m_watcher.join();
+    return m_caption;
+}
+
 }  // namespace obrin::test

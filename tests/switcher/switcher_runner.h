@@ -6,7 +6,9 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
+#include <thread>
 
 namespace obrin::test {
 
@@ -31,5 +33,22 @@ private:
 [[nodiscard]] size_t ConfigToolStarts();
 bool WaitForConfigToolStarts(size_t count, DWORD timeoutMs);
 [[nodiscard]] std::string LastConfigToolStart();
+
+// Watches, on a thread of its own from construction on, for the switcher's
+// box (window class DualOSMsgBox_Class) for up to timeoutMs, and keeps the
+// caption of the first one seen.
+class BoxCaptionWatch {
+public:
+    explicit BoxCaptionWatch(DWORD timeoutMs);
+    ~BoxCaptionWatch();
+    BoxCaptionWatch(const BoxCaptionWatch&) = delete;
+    BoxCaptionWatch& operator=(const BoxCaptionWatch&) = delete;
+    // Waits until the watch has ended; nothing when no box appeared.
+    [[nodiscard]] std::optional<std::wstring> Caption();
+
+private:
+    std::optional<std::wstring> m_caption;
+    std::thread m_watcher;
+};
 
 }  // namespace obrin::test

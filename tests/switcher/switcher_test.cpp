@@ -14,11 +14,10 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <thread>
+#include <optional>
 #include <vector>
 
 using namespace obrin::test;
@@ -283,27 +282,11 @@ TEST(SwitcherNotice, LevelOneShowsTheSystemTextForFiveSeconds)
 {
     // Wine differs: there is no winlogon.exe, so the caption is empty there.
     const std::wstring expectedCaption = ExpectedNoticeCaption();
-    std::atomic<bool> seen{false};
-    std::wstring title;
-    std::thread watcher([&] {
-        const ULONGLONG end = GetTickCount64() + 10000;
-        while (GetTickCount64() < end) {
-            if (HWND box = FindWindowW(L"DualOSMsgBox_Class", nullptr)) {
-                wchar_t text[512] = {};
-                GetWindowTextW(box, text, 512);
-                title = text;
-                seen = true;
-                return;
-            }
-            Sleep(20);
-        }
-    });
+    BoxCaptionWatch watch(10000);
     const ULONGLONG start = GetTickCount64();
     ShowShutdownNotice(1);
     const ULONGLONG elapsed = GetTickCount64() - start;
-    watcher.join();
-    EXPECT_TRUE(seen);
-    EXPECT_EQ(title, expectedCaption);
+    EXPECT_EQ(watch.Caption(), std::optional<std::wstring>(expectedCaption));
     EXPECT_GE(elapsed, 4900u);
     // Closing adds about 4 s under Xvfb without a window manager (docs/wine.md).
     EXPECT_LT(elapsed, 12000u);

@@ -190,6 +190,47 @@ IdentityFinding FindPartitionsMadeByCreate(const DiskLayout& layout, const std::
     return finding;
 }
 
+bool HasAlignedSize(uint64_t length, uint64_t expected) noexcept
+{
+    return EndsAt(length, expected);
+}
+
+uint64_t FreeBytesBehind(const DiskLayout& layout, const LayoutEntry& partition) noexcept
+{
+    uint64_t end = layout.usableEnd;
+    for (const LayoutEntry& entry : layout.entries) {
+        if (entry.offset >= partition.End() && entry.offset < end)
+            end = entry.offset;
+    }
+    return end > partition.End() ? end - partition.End() : 0;
+}
+
+PartitionIdentity WindowsWithSpaceOf(const LayoutEntry& windows, const std::vector<PartitionIdentity>& own) noexcept
+{
+    uint64_t end = windows.End();
+    for (const PartitionIdentity& partition : own)
+        end = std::max(end, partition.offset + partition.length);
+    PartitionIdentity whole = windows.Identity();
+    whole.length += (end - windows.End()) / kMiB * kMiB;
+    return whole;
+}
+
+uint64_t MegabytesOwed(const LayoutEntry& windows, const PartitionIdentity& whole) noexcept
+{
+    if (windows.id != whole.id || windows.offset != whole.offset || whole.length <= windows.length)
+        return 0;
+    return (whole.length - windows.length) / kMiB;
+}
+
+UserPartitionPlace PlaceUserPartition(const DiskLayout& layout, const LayoutEntry& windows, uint64_t owedMb) noexcept
+{
+    UserPartitionPlace place;
+    place.offsetKb = OffsetKbBehind(windows.End());
+    if (FreeBytesBehind(layout, windows) >= (owedMb + 1) * kMiB)
+        place.sizeMb = owedMb;
+    return place;
+}
+
 FreedSpace FreedSpaceBehind(const DiskLayout& layout, const LayoutEntry& windows,
                             const std::vector<uint64_t>& offsetsBefore) noexcept
 {

@@ -40,7 +40,9 @@ inline constexpr Guid kBasicDataType = GuidFromText("ebd0a0a2-b9e5-4433-87c0-68b
 inline constexpr uint64_t kHiddenPlatformRequired = 0x4000000000000001ull;
 
 inline constexpr uint64_t kMiB = 1024ull * 1024ull;
-// What the create script leaves to ASOS by shrinking ANDROID.
+// What the install makes behind Windows: ANDROID, then ASOS, which the
+// create script leaves by shrinking ANDROID.
+inline constexpr uint64_t kAndroidBytes = 10240 * kMiB;
 inline constexpr uint64_t kAsosBytes = 2048 * kMiB;
 
 // PARTITION_STYLE's numbers.
@@ -148,6 +150,39 @@ struct IdentityFinding {
 {
     return (windowsEnd + 1023) / 1024;
 }
+
+// A new partition of this length where one of `expected` bytes was asked
+// for: diskpart's 1 MiB alignment moves its start, the next partition or the
+// end of the disk its end, each by less than a MiB.
+[[nodiscard]] bool HasAlignedSize(uint64_t length, uint64_t expected) noexcept;
+
+// The free bytes directly behind `partition`: up to the next partition or
+// the usable end.
+[[nodiscard]] uint64_t FreeBytesBehind(const DiskLayout& layout, const LayoutEntry& partition) noexcept;
+
+// Windows as it is to be once the partitions of `own` (the installation
+// directly behind it) are deleted and their space is given back: longer by
+// the whole MB from its end to the end of the last of them. The shrink took
+// whole MB, so a gap of less than a MiB that lay behind Windows before the
+// install (diskpart aligns the new partitions) stays where it was.
+[[nodiscard]] PartitionIdentity WindowsWithSpaceOf(const LayoutEntry& windows,
+                                                   const std::vector<PartitionIdentity>& own) noexcept;
+
+// The whole MB Windows is owed: what `whole` (the same partition, as it is
+// to be) has beyond it now; 0 when it is another partition or not shorter.
+[[nodiscard]] uint64_t MegabytesOwed(const LayoutEntry& windows, const PartitionIdentity& whole) noexcept;
+
+// Where the USER partition takes exactly the space owed to Windows when the
+// extend fails: at Windows' end, rounded up, and as large as the space
+// owed; without "size=" when nothing but less than a MiB lies free beyond
+// that space, so that diskpart's alignment cannot make it miss.
+struct UserPartitionPlace {
+    uint64_t offsetKb = 0;
+    std::optional<uint64_t> sizeMb;
+    bool operator==(const UserPartitionPlace&) const = default;
+};
+[[nodiscard]] UserPartitionPlace PlaceUserPartition(const DiskLayout& layout, const LayoutEntry& windows,
+                                                    uint64_t owedMb) noexcept;
 
 // "{C12A7328-...}" for the log.
 [[nodiscard]] std::wstring GuidText(const Guid& guid);

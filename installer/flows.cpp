@@ -154,6 +154,7 @@ int RecoverUnfinishedRun(CDiskInfo& info, int refusedCode) noexcept
 
         // From here the removal acts on identities, also when it is cut off.
         record->partitions = own;
+        NoteSpaceOwedToWindows(info, *record);
         (void)UpdateRunRecord(*record);
         const ProgressPause quiet;
         if (const int removed = DoDeletePartition(info, *record); removed != INSTALLER_RET_SUCCESS)
@@ -336,6 +337,7 @@ int DoUninstall(RunRecord& record, bool& unfinished) noexcept
     std::wstring mismatch;
     (void)ProveOwnPartitions(info, record, own, mismatch);
     record.partitions = own;
+    NoteSpaceOwedToWindows(info, record);
     if (!UpdateRunRecord(record)) {
         GetLog().Print(LOG_ERROR, "DoUninstall", __LINE__,
                        L"INSTALLER_RET_DELETE_PARTITION_FAIL the installer's record could not be updated [Err=%u]\n",

@@ -164,9 +164,11 @@ std::optional<uint32_t> CurrentNumber(const CDiskInfo& info, const Guid* id) noe
 }
 
 // The two new partitions lie one behind the other directly behind Windows,
-// and the second is the ASOS volume: a create that took free space anywhere
-// else, or whose ASOS could not be formatted, is undone, never kept. (An
-// unformatted ANDROID is kept: it gets its type and holds nothing.)
+// of 10240 and 2048 MB, and the second is the ASOS volume: a create that
+// took free space anywhere else or more than the shrink freed (free space
+// behind Windows that the first extend did not take), or whose ASOS could
+// not be formatted, is undone, never kept. (An unformatted ANDROID is kept:
+// it gets its type and holds nothing.)
 bool AndroidPartitionsInPlace(const CDiskInfo& info, const std::vector<PartitionIdentity>& created) noexcept
 {
     const LayoutEntry* windows = info.layout.FindNumber(info.windowsPartition);
@@ -175,40 +177,47 @@ bool AndroidPartitionsInPlace(const CDiskInfo& info, const std::vector<Partition
     const LayoutEntry* first = DirectlyBehind(info.layout, *windows);
     const LayoutEntry* second = first != nullptr ? DirectlyBehind(info.layout, *first) : nullptr;
     return second != nullptr && first->Identity() == created[0] && second->Identity() == created[1] &&
+           HasAlignedSize(first->length, kAndroidBytes) && HasAlignedSize(second->length, kAsosBytes) &&
            second->volumeSeen && !second->raw && obrin::EqualsNoCase(second->label, L"ASOS");
 }
 
-// The space behind Windows is given back when Windows is shorter than
-// before the install's shrink, or, for an uninstall or a record without
-// that note, always.
-bool WindowsIsOwedSpace(const CDiskInfo& info, const RunRecord& record) noexcept
+// The whole MB Windows is owed now: what it lacks of the record's note.
+// A record of the previous installer version may have no note; that version
+// gave Windows the free space behind it, here as far as whole MB reach.
+uint64_t SpaceOwedToWindows(const DiskLayout& layout, const LayoutEntry& windows, const RunRecord& record) noexcept
 {
-    if (record.flow == InstallerMode::Uninstall || !record.disk)
-        return true;
-    if (!record.windowsBefore)
-        return false;
-    DiskLayout layout;
-    if (!ReadDiskLayout(info, layout))
-        return true;
-    const LayoutEntry* windows = layout.FindId(record.windowsBefore->id);
-    return windows != nullptr && windows->length < record.windowsBefore->length;
+    if (record.windowsWhole)
+        return MegabytesOwed(windows, *record.windowsWhole);
+    if (!record.disk)
+        return FreeBytesBehind(layout, windows) / kMiB;
+    return 0;
 }
 
-// The space behind Windows that the extend could not take becomes a USER
-// partition; it is placed there explicitly, so that free space elsewhere on
-// the disk is never touched. Without free space there nothing is made.
-void CreateUserPartitionBehindWindows(const CDiskInfo& info, const Guid* windowsId) noexcept
+// Gives Windows back exactly the space it is owed; when the extend fails,
+// that space becomes a USER partition instead, placed there explicitly so
+// that free space elsewhere on the disk is never touched.
+void GiveSpaceBackToWindows(const CDiskInfo& info, const Guid* windowsId, const RunRecord& record) noexcept
 {
     DiskLayout layout;
     const LayoutEntry* windows = nullptr;
     if (windowsId != nullptr && ReadDiskLayout(info, layout))
         windows = layout.FindId(*windowsId);
-    if (windows == nullptr) {
-        GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__, L"no USER partition: Windows partition not found\n");
+    const uint64_t owedMb = windows != nullptr ? SpaceOwedToWindows(layout, *windows, record) : 0;
+    if (windows != nullptr && owedMb == 0)
         return;
-    }
     DWORD exitCode = kExitCodePreset;
-    (void)RunScript(scripts::CreateUserPartition(info.diskIndex, OffsetKbBehind(windows->End())),
+    if (windows == nullptr || !RunScript(scripts::ExtendPartitionBy(info.diskIndex, windows->number, owedMb),
+                                         scripts::kUninstallAndroidFile, &exitCode))
+        GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__, L"INSTALLER_RET_EXTEND_PARTITION_FAIL\n");
+    if (exitCode == 0)
+        return;
+    GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__, L"INSTALLER_RET_EXTEND_PARTITION_FAIL [Err=%u].\n",
+                   exitCode);
+    if (windows == nullptr)
+        return;
+    const UserPartitionPlace user = PlaceUserPartition(layout, *windows, owedMb);
+    exitCode = kExitCodePreset;
+    (void)RunScript(scripts::CreateUserPartition(info.diskIndex, user.offsetKb, user.sizeMb),
                     scripts::kUninstallAndroidFile, &exitCode);
 }
 
@@ -333,7 +342,7 @@ int DoCreatePartition(CDiskInfo& info, const std::wstring& payload, RunRecord& r
     if (ReadDiskLayout(info, layout))
         windowsEntry = layout.FindNumber(windows);
     if (windowsEntry != nullptr)
-        record.windowsBefore = windowsEntry->Identity();
+        record.windowsWhole = windowsEntry->Identity();
     if (windowsEntry == nullptr || !UpdateRunRecord(record)) {
         GetLog().Print(LOG_ERROR, "DoCreatePartition", __LINE__,
                        L"INSTALLER_RET_SHRINK_PARTITION_FAIL Windows partition not noted\n");
@@ -396,7 +405,8 @@ int DoCreatePartition(CDiskInfo& info, const std::wstring& payload, RunRecord& r
     SetProgress(35);
     if (!record.partitions || !AndroidPartitionsInPlace(info, *record.partitions)) {
         GetLog().Print(LOG_ERROR, "DoCreatePartition", __LINE__,
-                       L"INSTALLER_RET_INIT_PARTITION_FAIL ANDROID and ASOS not in place behind Windows\n");
+                       L"INSTALLER_RET_INIT_PARTITION_FAIL ANDROID (10240 MB) and ASOS (2048 MB) not in place "
+                       L"directly behind Windows\n");
         return INSTALLER_RET_INIT_PARTITION_FAIL;
     }
 
@@ -421,7 +431,7 @@ int DoCreatePartition(CDiskInfo& info, const std::wstring& payload, RunRecord& r
 
     // These steps are checked by their exit code as well: a partition left
     // visible or untyped is a failed install and is rolled back.
-    const std::optional<uint32_t> efiNow = CurrentNumber(info, IdOf(info, efi));
+    const std::optional<uint32_t> efiNow = CurrentNumber(info, IdOf(info, info.efiPartition));
     if (!efiNow || !RunSetScript(scripts::RemoveLetter(disk, *efiNow, info.efiLetter)))
         return INSTALLER_RET_SET_PARTITION_FAIL;
     SetProgress(88);
@@ -434,6 +444,15 @@ int DoCreatePartition(CDiskInfo& info, const std::wstring& payload, RunRecord& r
         return INSTALLER_RET_SET_PARTITION_FAIL;
     SetProgress(100);
     return INSTALLER_RET_SUCCESS;
+}
+
+void NoteSpaceOwedToWindows(const CDiskInfo& info, RunRecord& record) noexcept
+{
+    const LayoutEntry* windows = info.layout.FindNumber(info.windowsPartition);
+    if (record.flow != InstallerMode::Uninstall || record.windowsWhole || windows == nullptr || !record.partitions ||
+        record.partitions->empty())
+        return;
+    record.windowsWhole = WindowsWithSpaceOf(*windows, *record.partitions);
 }
 
 bool ProveOwnPartitions(const CDiskInfo& info, const RunRecord& record, std::vector<PartitionIdentity>& own,
@@ -495,17 +514,7 @@ int DoDeletePartition(CDiskInfo& info, RunRecord& record) noexcept
         return INSTALLER_RET_DELETE_PARTITION_FAIL;
     }
 
-    if (WindowsIsOwedSpace(info, record)) {
-        const std::optional<uint32_t> windows = CurrentNumber(info, windowsId);
-        DWORD exitCode = kExitCodePreset;
-        if (!windows || !RunScript(scripts::ExtendPartition(disk, *windows), scripts::kUninstallAndroidFile, &exitCode))
-            GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__, L"INSTALLER_RET_EXTEND_PARTITION_FAIL\n");
-        if (exitCode != 0) {
-            GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__,
-                           L"INSTALLER_RET_EXTEND_PARTITION_FAIL [Err=%u].\n", exitCode);
-            CreateUserPartitionBehindWindows(info, windowsId);
-        }
-    }
+    GiveSpaceBackToWindows(info, windowsId, record);
 
     std::optional<uint32_t> efi = CurrentNumber(info, efiId);
     if (!efi || !RunScript(scripts::AssignLetter(disk, *efi, info.efiLetter), scripts::kUninstallAndroidFile))

@@ -35,9 +35,14 @@
 [[nodiscard]] bool ProveOwnPartitions(const CDiskInfo& info, const RunRecord& record,
                                       std::vector<PartitionIdentity>& own, std::wstring& mismatch) noexcept;
 
+// Uninstall, before the first delete: notes in record how large Windows is
+// to be once the installation's partitions (record.partitions, proven) are
+// deleted and their space is given back, unless noted already.
+void NoteSpaceOwedToWindows(const CDiskInfo& info, RunRecord& record) noexcept;
+
 // Deletes record.partitions one diskpart run each, checking right before
 // each that the number selected still names that partition and taking it
-// from the record once it is gone; gives the space back to Windows; removes
-// the copy table's boot files. The EFI letter of info is taken already.
+// from the record once it is gone; gives Windows back exactly the whole MB
+// it lacks of record.windowsWhole; removes the copy table's boot files. The EFI letter of info is taken already.
 // Returns 0, 10, 11 or 15 (InstallerResult).
 [[nodiscard]] int DoDeletePartition(CDiskInfo& info, RunRecord& record) noexcept;

@@ -137,7 +137,7 @@ void ReadDiskWork(HKEY key, RunRecord& record)
     }
     if (ReadBytes(key, kRecordWindowsValue, REG_BINARY, bytes) && bytes.size() == kIdentityBytes) {
         ByteReader reader(bytes);
-        record.windowsBefore = TakeIdentity(reader);
+        record.windowsWhole = TakeIdentity(reader);
     }
     if (ReadBytes(key, kRecordPartitionsBeforeValue, REG_BINARY, bytes)) {
         ByteReader reader(bytes);
@@ -170,9 +170,9 @@ bool WriteDiskWork(HKEY key, const RunRecord& record)
         writer.Put(record.disk->id);
         written = written && writer.WriteTo(key, kRecordDiskValue);
     }
-    if (record.windowsBefore) {
+    if (record.windowsWhole) {
         ByteWriter writer;
-        writer.Put(*record.windowsBefore);
+        writer.Put(*record.windowsWhole);
         written = written && writer.WriteTo(key, kRecordWindowsValue);
     }
     if (!record.partitionsBefore.empty()) {

@@ -23,8 +23,11 @@ struct RunRecord {
     // The system disk the run works on; absent in a record of an earlier
     // version of the installer.
     std::optional<DiskIdentity> disk;
-    // Install: Windows as it was before the shrink, written before it.
-    std::optional<PartitionIdentity> windowsBefore;
+    // Windows as it is to be once its space is given back: install, as it
+    // was before the shrink (written before it); uninstall, with the space of
+    // the installation it removes (written before the first delete). Only
+    // what it lacks of this is given back.
+    std::optional<PartitionIdentity> windowsWhole;
     // Install: where the system disk's partitions started before the create
     // script, and the space the shrink freed behind Windows.
     std::vector<uint64_t> partitionsBefore;

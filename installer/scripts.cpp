@@ -34,6 +34,11 @@ std::wstring ExtendPartition(uint32_t disk, uint32_t partition)
     return SelectDiskAndPartition(disk, partition) + L"extend\r\nexit\r\n";
 }
 
+std::wstring ExtendPartitionBy(uint32_t disk, uint32_t partition, uint64_t sizeMb)
+{
+    return SelectDiskAndPartition(disk, partition) + L"extend size=" + std::to_wstring(sizeMb) + L"\r\nexit\r\n";
+}
+
 std::wstring ShrinkWindows(uint32_t disk, uint32_t partition)
 {
     return SelectDiskAndPartition(disk, partition) + L"shrink minimum=12288\r\nexit\r\n";
@@ -92,10 +97,11 @@ std::wstring DeletePartition(uint32_t disk, uint32_t partition)
     return SelectDiskAndPartition(disk, partition) + L"delete par override\r\nexit\r\n";
 }
 
-std::wstring CreateUserPartition(uint32_t disk, uint64_t offsetKb)
+std::wstring CreateUserPartition(uint32_t disk, uint64_t offsetKb, std::optional<uint64_t> sizeMb)
 {
+    const std::wstring size = sizeMb ? L" size=" + std::to_wstring(*sizeMb) : L"";
     return L"select disk " + Number(disk) + L"\r\ncreate partition primary offset=" + std::to_wstring(offsetKb) +
-           L"\r\nformat quick fs=ntfs label=\"USER\" override noerr\r\nexit\r\n";
+           size + L"\r\nformat quick fs=ntfs label=\"USER\" override noerr\r\nexit\r\n";
 }
 
 std::wstring AssignLetter(uint32_t disk, uint32_t partition, const std::wstring& letter)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,9 @@ inline constexpr wchar_t kHibernateOffText[] = L"powercfg -h off";
 inline constexpr wchar_t kHibernateOnText[] = L"powercfg -h on";
 
 std::wstring ExtendPartition(uint32_t disk, uint32_t partition);
+// Gives exactly sizeMb back: a plain extend would also take free space that
+// lay behind Windows before the install.
+std::wstring ExtendPartitionBy(uint32_t disk, uint32_t partition, uint64_t sizeMb);
 std::wstring ShrinkWindows(uint32_t disk, uint32_t partition);
 std::wstring CreateAndroidPartitions(uint32_t disk, uint32_t efiPartition, const std::wstring& efiLetter,
                                      const std::wstring& androidLetter, const std::wstring& asosLetter);
@@ -60,8 +64,8 @@ std::wstring HideAndroidWithType(uint32_t disk, const std::wstring& androidLette
 // still names the partition it means.
 std::wstring DeletePartition(uint32_t disk, uint32_t partition);
 // The USER partition starts where the Windows partition ends (offsetKb), so it
-// can only ever take the space behind Windows.
-std::wstring CreateUserPartition(uint32_t disk, uint64_t offsetKb);
+// can only ever take the space behind Windows, and of sizeMb when given.
+std::wstring CreateUserPartition(uint32_t disk, uint64_t offsetKb, std::optional<uint64_t> sizeMb);
 std::wstring AssignLetter(uint32_t disk, uint32_t partition, const std::wstring& letter);
 
 // The EFI partition's folders the boot files are copied into, relative to its

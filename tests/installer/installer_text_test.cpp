@@ -15,6 +15,8 @@ namespace {
 TEST(InstallScripts, ExtendAndShrinkSelectTheWindowsPartition)
 {
     EXPECT_EQ(scripts::ExtendPartition(0, 3), L"select disk 0\r\nselect par 3\r\nextend\r\nexit\r\n");
+    EXPECT_EQ(scripts::ExtendPartitionBy(0, 3, 12288),
+              L"select disk 0\r\nselect par 3\r\nextend size=12288\r\nexit\r\n");
     EXPECT_EQ(scripts::ShrinkWindows(1, 4), L"select disk 1\r\nselect par 4\r\nshrink minimum=12288\r\nexit\r\n");
 }
 
@@ -121,8 +123,11 @@ TEST(UninstallScripts, OnePartitionPerDelete)
 
 TEST(UninstallScripts, UserPartitionAssignAndBatch)
 {
-    EXPECT_EQ(scripts::CreateUserPartition(0, 47626240),
+    EXPECT_EQ(scripts::CreateUserPartition(0, 47626240, std::nullopt),
               L"select disk 0\r\ncreate partition primary offset=47626240\r\n"
+              L"format quick fs=ntfs label=\"USER\" override noerr\r\nexit\r\n");
+    EXPECT_EQ(scripts::CreateUserPartition(0, 47626240, 12288),
+              L"select disk 0\r\ncreate partition primary offset=47626240 size=12288\r\n"
               L"format quick fs=ntfs label=\"USER\" override noerr\r\nexit\r\n");
     EXPECT_EQ(scripts::AssignLetter(0, 2, L"M:"), L"select disk 0\r\nselect par 2\r\nassign letter=\"M:\"\r\nexit\r\n");
     // Rounded up: a Windows partition that does not end on a KB boundary
@@ -416,6 +421,57 @@ TEST(PartitionsMadeByCreate, FreedSpaceOfAnOlderRecordRunsToTheNextPartitionBefo
     before.pop_back();
     EXPECT_EQ(FreedSpaceBehind(layout, layout.entries[1], before),
               (FreedSpace{kWindowsEnd, layout.usableEnd - kWindowsEnd}));
+}
+
+// Windows gets back the whole MB the installation's partitions span behind
+// it, which is what the shrink took: a gap of less than a MiB that lay
+// behind it before, or free space behind the pair, stays free.
+TEST(SpaceGivenBack, ExactlyWhatTheShrinkTook)
+{
+    const uint64_t offGrid = kWindowsEnd - 7 * kSector;
+    const LayoutEntry recovery = Part(4, kWindowsEnd + 12288 * kMb, 500 * kMb, kBasicDataType, 4);
+    const LayoutEntry userAndroid = Part(5, kWindowsEnd, 2048 * kMb, kBasicDataType, 5, 0, L"ANDROID");
+    const struct {
+        const char* name;
+        uint64_t windowsEnd;
+        std::vector<LayoutEntry> behind;
+        uint64_t owedMb;
+        UserPartitionPlace user;
+    } cases[] = {
+        {"Recovery behind the pair", kWindowsEnd, {kAndroid, kAsos, recovery}, 12288, {kWindowsEnd / 1024, {}}},
+        {"Windows 7 sectors short of a MiB, Recovery behind the pair", offGrid, {kAndroid, kAsos, recovery}, 12288,
+         {kWindowsEnd / 1024 - 3, {}}},
+        {"free space behind the pair", kWindowsEnd, {kAndroid, kAsos, Moved(recovery, 4096 * kMb)}, 12288,
+         {kWindowsEnd / 1024, 12288}},
+        {"an ANDROID alone", kWindowsEnd, {userAndroid, recovery}, 2048, {kWindowsEnd / 1024, 2048}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const DiskLayout installed = Layout(c.windowsEnd, c.behind);
+        const LayoutEntry& windows = installed.entries[1];
+        std::vector<PartitionIdentity> own;
+        for (const LayoutEntry& entry : c.behind) {
+            if (entry.id[0] == 5 || entry.id[0] == 6)
+                own.push_back(entry.Identity());
+        }
+        const PartitionIdentity whole = WindowsWithSpaceOf(windows, own);
+        EXPECT_EQ(MegabytesOwed(windows, whole), c.owedMb);
+
+        DiskLayout removed = installed;
+        std::erase_if(removed.entries, [](const LayoutEntry& entry) { return entry.id[0] == 5 || entry.id[0] == 6; });
+        const UserPartitionPlace user = PlaceUserPartition(removed, removed.entries[1], c.owedMb);
+        EXPECT_EQ(user.offsetKb, c.user.offsetKb);
+        EXPECT_EQ(user.sizeMb, c.user.sizeMb);
+    }
+
+    const DiskLayout removed = Layout(kWindowsEnd, {});
+    const LayoutEntry& windows = removed.entries[1];
+    PartitionIdentity other = WindowsWithSpaceOf(windows, {kAndroid.Identity()});
+    EXPECT_EQ(MegabytesOwed(windows, windows.Identity()), 0u) << "given back already";
+    other.id[0] = 9;
+    EXPECT_EQ(MegabytesOwed(windows, other), 0u) << "another partition's note";
+    EXPECT_TRUE(HasAlignedSize(10240 * kMb - 7 * kSector, kAndroidBytes));
+    EXPECT_FALSE(HasAlignedSize(10241 * kMb, kAndroidBytes));
 }
 
 TEST(InstallationPlace, GuidsReadAsWindowsWritesThem)

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <vector>
 
 using namespace installer_test;
@@ -363,6 +364,9 @@ protected:
     void TearDown() override { ClearInstallerRecord(); }
 };
 
+// The same on the machines whose layouts test placement and numbering.
+class InstallerLayouts : public InstallerOwnership {};
+
 const disksim::Partition* FindByVolume(const disksim::Disk& disk, uint32_t volumeId)
 {
     for (const disksim::Partition& p : disk.partitions) {
@@ -633,30 +637,138 @@ TEST_F(InstallerOwnership, AnUnlabelledAsosIsStillTheInstallations)
     }
 }
 
-// A system disk without its EFI partition (here on another disk) is refused
-// before any change, with no record that a later run would try to recover.
+// A system disk that is not GPT (mbr), or whose EFI partition is on another
+// disk, is refused before any change, with no record that a later run would
+// try to recover: the next runs give the same answer.
 TEST_F(InstallerOwnership, ASystemDiskWithoutEfiPartitionIsRefused)
 {
-    ResetMachine("system-disk-1");
-    const disksim::Disk* system = LoadModel().FindDisk(1);
-    ASSERT_NE(system, nullptr);
-    std::string script = "select disk 1\r\n";
-    for (const disksim::Partition& p : system->partitions) {
-        if (p.type == disksim::kTypeEfi)
-            script += "select par " + std::to_string(p.number) + "\r\ndelete par override\r\n";
-    }
-    ASSERT_EQ(Diskpart(script), std::optional<DWORD>(0));
-    const std::string before = DisksText(LoadModel());
+    for (const char* machine : {"mbr", "system-disk-1"}) {
+        SCOPED_TRACE(machine);
+        ResetMachine(machine);
+        if (std::string(machine) == "system-disk-1") {
+            const disksim::Model model = LoadModel();
+            std::string script = "select disk 1\r\n";
+            for (const disksim::Partition& p : model.FindDisk(1)->partitions) {
+                if (p.type == disksim::kTypeEfi)
+                    script += "select par " + std::to_string(p.number) + "\r\ndelete par override\r\n";
+            }
+            ASSERT_EQ(Diskpart(script), std::optional<DWORD>(0));
+        }
+        const std::string before = DisksText(LoadModel());
 
-    const obrin::test::LogTail log;
-    EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(3));
-    EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(3));
-    EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(19));
-    EXPECT_EQ(obrin::test::CountLinesWith(log.NewLines(), "not a GPT disk with an EFI system partition"), 2u);
-    EXPECT_EQ(DisksText(LoadModel()), before);
-    EXPECT_FALSE(RecordHolds(L"InstallerRun"));
-    EXPECT_TRUE(LoadModel().hibernation);
-    EXPECT_EQ(ServiceState(), 0u);
+        const obrin::test::LogTail log;
+        for (int run = 0; run < 2; ++run) {
+            EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(3));
+            EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(3));
+        }
+        EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(19));
+        const std::vector<std::string> lines = log.NewLines();
+        EXPECT_EQ(obrin::test::CountLinesWith(lines, "[ERROR]"), 4u);
+        EXPECT_EQ(obrin::test::CountLinesWith(lines, "not a GPT disk with an EFI system partition"), 4u);
+        const disksim::Model after = LoadModel();
+        EXPECT_EQ(DisksText(after), before);
+        EXPECT_FALSE(RecordHolds(L"InstallerRun"));
+        EXPECT_TRUE(after.powerLog.empty()) << "hibernation untouched";
+        EXPECT_EQ(ServiceState(), 0u);
+    }
+}
+
+// What an install leaves: ANDROID of 10240 MB, then ASOS of 2048 MB, directly
+// behind Windows (no partition between, less than a MiB free before each),
+// Windows shrunk by exactly 12288 MB, every other partition as it was.
+std::string Described(const disksim::Partition& p)
+{
+    return p.id + " at " + std::to_string(p.offsetSectors) + "+" + std::to_string(p.sizeSectors) + " " + p.type +
+           " " + std::to_string(p.attributes) + " " + p.fileSystem + " \"" + p.label + "\" " + (p.letter ? p.letter : '-');
+}
+
+std::vector<std::string> DescribedExcept(const disksim::Disk& disk, const std::vector<std::string>& labels)
+{
+    std::vector<std::string> described;
+    for (const disksim::Partition& p : disk.partitions) {
+        if (std::find(labels.begin(), labels.end(), p.label) == labels.end())
+            described.push_back(Described(p));
+    }
+    return described;
+}
+
+void ExpectInstallationBehindWindows(const disksim::Disk& original, const disksim::Disk& installed)
+{
+    const uint64_t mb = installed.SectorsPerMb();
+    const auto& parts = installed.partitions;
+    const auto windows = std::find_if(parts.begin(), parts.end(), [](const disksim::Partition& p) {
+        return p.label == "Windows";
+    });
+    const disksim::Partition* windowsBefore = FindByLabel(original, "Windows");
+    ASSERT_TRUE(windowsBefore != nullptr && parts.end() - windows > 2) << DiskText(installed);
+    const disksim::Partition& android = windows[1];
+    const disksim::Partition& asos = windows[2];
+    EXPECT_EQ(windows->sizeSectors, windowsBefore->sizeSectors - 12288 * mb);
+    EXPECT_EQ(android.type, disksim::kTypeAndroid);
+    EXPECT_EQ(android.sizeSectors, 10240 * mb);
+    EXPECT_LT(android.offsetSectors - windows->EndSector(), mb);
+    EXPECT_EQ(asos.label, "ASOS");
+    EXPECT_EQ(asos.sizeSectors, 2048 * mb);
+    EXPECT_LT(asos.offsetSectors - android.EndSector(), mb);
+    EXPECT_EQ(DescribedExcept(installed, {"Windows", "ANDROID", "ASOS"}), DescribedExcept(original, {"Windows"}));
+}
+
+// The layouts Windows setup makes, under both numbering rules: the new
+// partitions come before Recovery, whose number moves with every create and
+// delete, and Windows may end short of a MiB. An install puts the pair
+// directly behind Windows; an uninstall or a rollback leaves the layout and
+// every partition's files exactly as they were, Windows given back exactly
+// what the shrink took (a 7-sector gap stays a gap); after a failed extend
+// the USER partition takes exactly that space, never starting inside Windows.
+TEST_F(InstallerLayouts, InstallAndRemovalTouchNothingElse)
+{
+    const struct {
+        const char* machine;
+        const char* numbering;
+        const wchar_t* installFailure;
+        DWORD installCode;
+        bool uninstallExtendFails;
+    } cases[] = {
+        {"recovery-last", "disk-order", nullptr, 0, false},
+        {"recovery-last", "disk-order", L"setid", 11, false},
+        {"windows-off-grid", "disk-order", nullptr, 0, false},
+        {"windows-off-grid", "stable", nullptr, 0, true},
+        // The first extend fails with 4096 MB free behind Windows: ANDROID
+        // would be larger than 10240 MB, so the install is undone.
+        {"free-behind-windows", "disk-order", L"extend", 9, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.machine) + ", " + c.numbering + ", install " + std::to_string(c.installCode));
+        ResetMachine(c.machine, c.numbering);
+        const disksim::Model original = LoadModel();
+        const std::string originalFiles = DiskFiles();
+        if (c.installFailure != nullptr) {
+            ASSERT_EQ(Disksim(std::wstring(L"fail ") + c.installFailure), std::optional<DWORD>(0));
+        }
+        EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(c.installCode));
+        if (c.installCode == 0) {
+            ExpectInstallationBehindWindows(original.disks[0], LoadModel().disks[0]);
+            if (c.uninstallExtendFails) {
+                ASSERT_EQ(Disksim(L"fail extend"), std::optional<DWORD>(0));
+            }
+            EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+        }
+        const disksim::Model after = LoadModel();
+        if (!c.uninstallExtendFails) {
+            EXPECT_EQ(DisksText(after), DisksText(original)) << disksim::LayoutTable(after);
+            EXPECT_EQ(DiskFiles(), originalFiles);
+            continue;
+        }
+        const uint64_t mb = after.disks[0].SectorsPerMb();
+        const disksim::Partition* windows = FindByLabel(after.disks[0], "Windows");
+        const disksim::Partition* user = FindByLabel(after.disks[0], "USER");
+        ASSERT_TRUE(windows != nullptr && user != nullptr) << disksim::LayoutTable(after);
+        EXPECT_EQ(windows->sizeSectors, FindByLabel(original.disks[0], "Windows")->sizeSectors - 12288 * mb);
+        EXPECT_GE(user->offsetSectors, windows->EndSector());
+        EXPECT_LT(user->offsetSectors - windows->EndSector(), mb);
+        EXPECT_EQ(user->sizeSectors, 12288 * mb);
+        EXPECT_EQ(DescribedExcept(after.disks[0], {"Windows", "USER"}), DescribedExcept(original.disks[0], {"Windows"}));
+    }
 }
 
 }  // namespace

@@ -113,13 +113,14 @@ void ClearInstallerRecord()
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, OBRIN_REGISTRY_KEY, value);
 }
 
-void ResetMachine(const char* variant)
+void ResetMachine(const char* variant, const char* numbering)
 {
-    const std::wstring name(variant, variant + strlen(variant));
     // The locator in place serves the disk classes; the driver the I/O controls.
     ASSERT_EQ(Firmsim(L"install"), std::optional<DWORD>(0));
-    ASSERT_EQ(Disksim(L"init " + name), std::optional<DWORD>(0));
-    ASSERT_EQ(Disksim(L"numbering stable"), std::optional<DWORD>(0));
+    ASSERT_EQ(Disksim(L"init " + obrin::disksim::Widen(variant)), std::optional<DWORD>(0));
+    if (std::string(numbering) != "disk-order") {
+        ASSERT_EQ(Disksim(L"numbering " + obrin::disksim::Widen(numbering)), std::optional<DWORD>(0));
+    }
     ASSERT_EQ(Disksim(L"install-tools"), std::optional<DWORD>(0));
 }
 
@@ -129,6 +130,15 @@ obrin::disksim::Model LoadModel()
     std::string error;
     EXPECT_TRUE(obrin::disksim::LoadModelFile(obrin::disksim::ModelFilePath(), model, error)) << error;
     return model;
+}
+
+std::string DiskFiles()
+{
+    std::string files;
+    const obrin::test::ProcessResult run = obrin::test::RunProcessCapturingOutput(
+        L"\"" + ProgramDirectory() + L"disksim.exe\" files", 60000, files);
+    EXPECT_TRUE(run.finished && run.exitCode == 0) << files;
+    return files;
 }
 
 const obrin::disksim::Partition* FindByLabel(const obrin::disksim::Disk& disk, const char* label)

@@ -41,9 +41,12 @@ void WriteTextFile(const std::wstring& path, const std::string& text);
 bool RecordHolds(const wchar_t* value);
 void ClearInstallerRecord();
 
-// A fresh machine of the named variant with the stand-in tools in place.
-void ResetMachine(const char* variant);
+// A fresh machine of the named variant with the stand-in tools in place,
+// under the numbering rule "disk-order" (every new machine's) or "stable".
+void ResetMachine(const char* variant, const char* numbering = "disk-order");
 obrin::disksim::Model LoadModel();
+// What "disksim files" prints: every partition's files, by disk and number.
+std::string DiskFiles();
 const obrin::disksim::Partition* FindByLabel(const obrin::disksim::Disk& disk, const char* label);
 bool FileExists(const std::wstring& path);
 

@@ -159,7 +159,7 @@ TEST_F(Discovery, CheckOnEveryMachineFindsNoInstallation)
         CDiskInfo info = {};
         ASSERT_EQ(Discover(info), 1);
         EXPECT_EQ(info.diskIndex, name == "system-disk-1" ? 1u : 0u);
-        EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(19));
+        EXPECT_THAT(Installer(L"-check-dualos"), ExitsWith(19));
     }
 }
 

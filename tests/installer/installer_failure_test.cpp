@@ -55,7 +55,7 @@ protected:
     static void SetUpTestSuite()
     {
         if (FirmwareStandInPresent()) {
-            ASSERT_EQ(Firmsim(L"install"), std::optional<DWORD>(0));
+            ASSERT_THAT(Firmsim(L"install"), Succeeds());
         }
         PlaceServiceImage();
     }
@@ -78,8 +78,8 @@ TEST_F(InstallerFailures, EachFailingInstallStepGivesItsCodeAndIsRolledBack)
             SCOPED_TRACE(std::string(machine) + ", fail " + disksim::Narrow(step.failure));
             ResetMachine(machine);
             const disksim::Model original = LoadModel();
-            ASSERT_EQ(Disksim(std::wstring(L"fail ") + step.failure), std::optional<DWORD>(0));
-            EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(step.exitCode));
+            ASSERT_THAT(Disksim(std::wstring(L"fail ") + step.failure), ExitsWith(0));
+            EXPECT_THAT(Installer(L"-install-dualos"), ExitsWith(step.exitCode));
             const disksim::Model after = LoadModel();
             EXPECT_FALSE(HasAndroidPartition(after.disks[0])) << disksim::LayoutTable(after);
             EXPECT_EQ(ShapeOf(after.disks[0]), ShapeOf(original.disks[0])) << disksim::LayoutTable(after);
@@ -91,9 +91,9 @@ TEST_F(InstallerFailures, EachFailingInstallStepGivesItsCodeAndIsRolledBack)
 TEST_F(InstallerFailures, FailedExtendAtUninstallLeavesAUserPartition)
 {
     ResetMachine("standard");
-    ASSERT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(0));
-    ASSERT_EQ(Disksim(L"fail extend"), std::optional<DWORD>(0));
-    EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+    ASSERT_THAT(Installer(L"-install-dualos"), ExitsWith(0));
+    ASSERT_THAT(Disksim(L"fail extend"), ExitsWith(0));
+    EXPECT_THAT(Installer(L"-uninstall-dualos"), ExitsWith(0));
     const disksim::Model after = LoadModel();
     EXPECT_FALSE(HasAndroidPartition(after.disks[0]));
     const disksim::Partition* windows = FindByLabel(after.disks[0], "Windows");
@@ -108,12 +108,12 @@ TEST_F(InstallerFailures, SystemDiskOtherThanDiskZeroIsTheOneChanged)
 {
     ResetMachine("system-disk-1");
     const disksim::Model original = LoadModel();
-    ASSERT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(0));
+    ASSERT_THAT(Installer(L"-install-dualos"), ExitsWith(0));
     const disksim::Model installed = LoadModel();
     EXPECT_TRUE(HasAndroidPartition(SystemDisk(installed)));
     EXPECT_EQ(DiskText(*installed.FindDisk(0)), DiskText(*original.FindDisk(0)));
 
-    ASSERT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+    ASSERT_THAT(Installer(L"-uninstall-dualos"), ExitsWith(0));
     const disksim::Model removed = LoadModel();
     EXPECT_FALSE(HasAndroidPartition(SystemDisk(removed)));
     EXPECT_EQ(DiskText(*removed.FindDisk(0)), DiskText(*original.FindDisk(0)))
@@ -128,8 +128,8 @@ TEST_F(InstallerFailures, LabelsOnARemovableDiskAreNotTheInstallation)
         SCOPED_TRACE(variant);
         ResetMachine(variant);
         const std::string before = disksim::FormatModel(LoadModel());
-        EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(19));
-        EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+        EXPECT_THAT(Installer(L"-check-dualos"), ExitsWith(19));
+        EXPECT_THAT(Installer(L"-uninstall-dualos"), ExitsWith(0));
         const disksim::Model after = LoadModel();
         const disksim::Model original = [&] {
             disksim::Model model;
@@ -158,7 +158,7 @@ TEST_F(InstallerFailures, TooFewFreeLettersChangeNothing)
         taken.push_back(letter);
     }
     const std::string before = DisksText(LoadModel());
-    EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(9));
+    EXPECT_THAT(Installer(L"-install-dualos"), ExitsWith(9));
     EXPECT_EQ(DisksText(LoadModel()), before);
     EXPECT_EQ(ServiceState(), 0u);
 
@@ -166,7 +166,7 @@ TEST_F(InstallerFailures, TooFewFreeLettersChangeNothing)
         ASSERT_TRUE(disksim::DefineDriveLetter(letter, folder)) << letter;
         taken.push_back(letter);
     }
-    EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(10));
+    EXPECT_THAT(Installer(L"-uninstall-dualos"), ExitsWith(10));
     EXPECT_EQ(DisksText(LoadModel()), before);
     for (char letter : taken)
         EXPECT_TRUE(disksim::RemoveDriveLetter(letter));
@@ -175,14 +175,14 @@ TEST_F(InstallerFailures, TooFewFreeLettersChangeNothing)
 TEST_F(InstallerFailures, BatchWithoutItsDriveDoesNotRunOnTheWindowsDrive)
 {
     ResetMachine("standard");
-    ASSERT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(0));
+    ASSERT_THAT(Installer(L"-install-dualos"), ExitsWith(0));
     // Folders of the same names on C: would go if the batch ran there.
     ASSERT_TRUE(CreateDirectoryW(L"C:\\loader", nullptr));
     ASSERT_TRUE(CreateDirectoryW(L"C:\\efi", nullptr));
     ASSERT_TRUE(CreateDirectoryW(L"C:\\efi\\Android", nullptr));
-    ASSERT_EQ(Disksim(L"fail assign"), std::optional<DWORD>(0));
+    ASSERT_THAT(Disksim(L"fail assign"), ExitsWith(0));
 
-    EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(15));
+    EXPECT_THAT(Installer(L"-uninstall-dualos"), ExitsWith(15));
     EXPECT_NE(GetFileAttributesW(L"C:\\loader"), INVALID_FILE_ATTRIBUTES);
     EXPECT_NE(GetFileAttributesW(L"C:\\efi\\Android"), INVALID_FILE_ATTRIBUTES);
     RemoveDirectoryW(L"C:\\loader");
@@ -200,27 +200,27 @@ TEST_F(InstallerFailures, DeleteThatFailsLeavesTheInstallationForTheNextUninstal
         SCOPED_TRACE(disksim::Narrow(failure));
         ResetMachine("standard");
         const disksim::Model original = LoadModel();
-        ASSERT_EQ(Disksim(L"fail format"), std::optional<DWORD>(0));
-        ASSERT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(0));
-        ASSERT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(0));
+        ASSERT_THAT(Disksim(L"fail format"), ExitsWith(0));
+        ASSERT_THAT(Installer(L"-install-dualos"), ExitsWith(0));
+        ASSERT_THAT(Installer(L"-check-dualos"), ExitsWith(0));
         const disksim::Model installed = LoadModel();
         const size_t notices = FirmwareCallsWithCode(0x13);
 
-        ASSERT_EQ(Disksim(std::wstring(L"fail ") + failure), std::optional<DWORD>(0));
-        EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(10));
+        ASSERT_THAT(Disksim(std::wstring(L"fail ") + failure), ExitsWith(0));
+        EXPECT_THAT(Installer(L"-uninstall-dualos"), ExitsWith(10));
         EXPECT_EQ(FirmwareCallsWithCode(0x13), notices);
         const disksim::Model failed = LoadModel();
         EXPECT_TRUE(HasAndroidPartition(failed.disks[0])) << disksim::LayoutTable(failed);
         if (std::wstring(failure) == L"delete") {
             EXPECT_EQ(DiskText(failed.disks[0]), DiskText(installed.disks[0]));
-            EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(0));
+            EXPECT_THAT(Installer(L"-check-dualos"), ExitsWith(0));
         }
 
-        EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+        EXPECT_THAT(Installer(L"-uninstall-dualos"), ExitsWith(0));
         EXPECT_EQ(FirmwareCallsWithCode(0x13), notices + 1);
         const disksim::Model removed = LoadModel();
         EXPECT_EQ(ShapeOf(removed.disks[0]), ShapeOf(original.disks[0])) << disksim::LayoutTable(removed);
-        EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(19));
+        EXPECT_THAT(Installer(L"-check-dualos"), ExitsWith(19));
     }
 }
 
@@ -230,20 +230,20 @@ TEST_F(InstallerFailures, FreeSpaceAwayFromWindowsIsNeverTaken)
 {
     ResetMachine("gap-before-windows");
     const disksim::Model original = LoadModel();
-    ASSERT_EQ(Disksim(L"fail shrink"), std::optional<DWORD>(0));
-    EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(12));
+    ASSERT_THAT(Disksim(L"fail shrink"), ExitsWith(0));
+    EXPECT_THAT(Installer(L"-install-dualos"), ExitsWith(12));
     EXPECT_EQ(DisksText(LoadModel()), DisksText(original));
-    EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0)) << "nothing installed";
+    EXPECT_THAT(Installer(L"-uninstall-dualos"), ExitsWith(0)) << "nothing installed";
     EXPECT_EQ(DisksText(LoadModel()), DisksText(original));
 
-    ASSERT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(0));
+    ASSERT_THAT(Installer(L"-install-dualos"), ExitsWith(0));
     const disksim::Model installed = LoadModel();
     const disksim::Partition* windows = FindByLabel(installed.disks[0], "Windows");
     const disksim::Partition* android = FindByLabel(installed.disks[0], "ANDROID");
     ASSERT_TRUE(windows && android) << disksim::LayoutTable(installed);
     EXPECT_EQ(android->offsetSectors, windows->EndSector());
-    ASSERT_EQ(Disksim(L"fail extend"), std::optional<DWORD>(0));
-    EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+    ASSERT_THAT(Disksim(L"fail extend"), ExitsWith(0));
+    EXPECT_THAT(Installer(L"-uninstall-dualos"), ExitsWith(0));
     const disksim::Model withUser = LoadModel();
     const disksim::Partition* user = FindByLabel(withUser.disks[0], "USER");
     ASSERT_NE(user, nullptr) << disksim::LayoutTable(withUser);
@@ -255,14 +255,14 @@ TEST_F(InstallerFailures, FreeSpaceAwayFromWindowsIsNeverTaken)
     // undone, whatever the numbers say.
     ResetMachine("larger-free-elsewhere");
     const disksim::Model elsewhere = LoadModel();
-    EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(9));
+    EXPECT_THAT(Installer(L"-install-dualos"), ExitsWith(9));
     EXPECT_EQ(ShapeOf(LoadModel().disks[0]), ShapeOf(elsewhere.disks[0])) << disksim::LayoutTable(LoadModel());
     EXPECT_EQ(ServiceState(), 0u);
-    EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(19));
+    EXPECT_THAT(Installer(L"-check-dualos"), ExitsWith(19));
 
     // A model that cannot be read is a machine whose disk cannot be found.
     ASSERT_TRUE(DeleteFileW(disksim::ModelFilePath().c_str()));
-    EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(19));
+    EXPECT_THAT(Installer(L"-check-dualos"), ExitsWith(19));
 }
 
 // The service is replaced before the partitions are touched: a running one
@@ -282,16 +282,16 @@ TEST_F(InstallerFailures, ServiceThatCannotBeReplacedOrStartedLeavesNoPartitions
     ASSERT_TRUE(service.Create(slowService.c_str()));
     SERVICE_STATUS status = {};
     ASSERT_TRUE(service.Start(&status));
-    ASSERT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(0));
+    ASSERT_THAT(Installer(L"-install-dualos"), ExitsWith(0));
     EXPECT_NE(RawServiceBinaryPath().find(InstallDirectoryImage()), std::wstring::npos);
-    ASSERT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+    ASSERT_THAT(Installer(L"-uninstall-dualos"), ExitsWith(0));
 
     // The new service stops at once when the firmware is not ready.
-    ASSERT_EQ(Firmsim(L"answer 0x11 1"), std::optional<DWORD>(0));
-    EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(6));
+    ASSERT_THAT(Firmsim(L"answer 0x11 1"), Succeeds());
+    EXPECT_THAT(Installer(L"-install-dualos"), ExitsWith(6));
     EXPECT_EQ(ServiceState(), 0u);
     EXPECT_EQ(ShapeOf(LoadModel().disks[0]), ShapeOf(original.disks[0]));
-    ASSERT_EQ(Firmsim(L"reset"), std::optional<DWORD>(0));
+    ASSERT_THAT(Firmsim(L"reset"), Succeeds());
 
     // Marked for deletion while a handle stays open: it cannot be deleted.
     ASSERT_TRUE(service.Create(slowService.c_str()));
@@ -300,7 +300,7 @@ TEST_F(InstallerFailures, ServiceThatCannotBeReplacedOrStartedLeavesNoPartitions
         obrin::UniqueServiceHandle marked(OpenServiceW(manager.get(), L"OBRINSERVICE", DELETE | SERVICE_QUERY_STATUS));
         ASSERT_TRUE(marked) << GetLastError();
         ASSERT_TRUE(DeleteService(marked.get())) << GetLastError();
-        EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(8));
+        EXPECT_THAT(Installer(L"-install-dualos"), ExitsWith(8));
         EXPECT_EQ(DisksText(LoadModel()), DisksText(original));
     }
 
@@ -311,7 +311,7 @@ TEST_F(InstallerFailures, ServiceThatCannotBeReplacedOrStartedLeavesNoPartitions
     ASSERT_TRUE(obrin::test::RemoveServiceIfPresent());
     ASSERT_TRUE(service.Create(slowService.c_str()));
     ASSERT_TRUE(service.Start(&status));
-    EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(7));
+    EXPECT_THAT(Installer(L"-install-dualos"), ExitsWith(7));
     EXPECT_EQ(DisksText(LoadModel()), DisksText(original));
     EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, settings, L"RefuseStop");
@@ -336,13 +336,13 @@ TEST_F(InstallerFailures, LeftoverPartitionWithoutRecordIsRefused)
 {
     ResetMachine("standard");
     const disksim::Model original = LoadModel();
-    ASSERT_EQ(Diskpart("select disk 0\r\nselect par 4\r\nshrink minimum=2048\r\ncreate partition primary\r\n"
+    ASSERT_THAT(Diskpart("select disk 0\r\nselect par 4\r\nshrink minimum=2048\r\ncreate partition primary\r\n"
                        "format quick fs=ntfs label=\"ANDROID\"\r\n"),
-              std::optional<DWORD>(0));
+              ExitsWith(0));
     const std::string leftover = DisksText(LoadModel());
 
     const obrin::test::LogTail log;
-    EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(9));
+    EXPECT_THAT(Installer(L"-install-dualos"), ExitsWith(9));
     EXPECT_EQ(DisksText(LoadModel()), leftover);
     EXPECT_EQ(ServiceState(), 0u);
     const std::vector<std::string> lines = log.NewLines();
@@ -351,7 +351,7 @@ TEST_F(InstallerFailures, LeftoverPartitionWithoutRecordIsRefused)
                   lines, "partitions of an earlier installation are present; -uninstall-dualos removes them"),
               1u);
 
-    EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+    EXPECT_THAT(Installer(L"-uninstall-dualos"), ExitsWith(0));
     EXPECT_EQ(ShapeOf(LoadModel().disks[0]), ShapeOf(original.disks[0])) << disksim::LayoutTable(LoadModel());
 }
 
@@ -389,13 +389,13 @@ std::wstring ReplaceNewPartitionsWithTheUsers(const disksim::Model& original)
             script += "select par " + std::to_string(p->number) + "\r\ndelete par override\r\n";
     }
     script += "create partition primary\r\nformat quick fs=ntfs label=\"DATA\"\r\n";
-    EXPECT_EQ(Diskpart(script), std::optional<DWORD>(0));
+    EXPECT_THAT(Diskpart(script), ExitsWith(0));
     const disksim::Partition* data = FindByLabel(LoadModel().disks[0], "DATA");
     EXPECT_NE(data, nullptr) << disksim::LayoutTable(LoadModel());
     if (data == nullptr)
         return {};
     const std::wstring file = disksim::Widen(data->folder) + L"\\precious.txt";
-    WriteTextFile(file, "the user's own");
+    EXPECT_TRUE(WriteBytes(file, "the user's own"));
     return file;
 }
 
@@ -425,8 +425,8 @@ TEST_F(InstallerOwnership, ACutInstallIsRecoveredOnlyOnWhatItProvesItsOwn)
         ClearInstallerRecord();
         ResetMachine("standard");
         const disksim::Model original = LoadModel();
-        ASSERT_EQ(Probe(std::wstring(L"kill-when ") + c.cut + L" ObrinInstaller.exe -install-dualos"),
-                  std::optional<DWORD>(0));
+        ASSERT_THAT(Probe(std::wstring(L"kill-when ") + c.cut + L" ObrinInstaller.exe -install-dualos"),
+                  ExitsWith(0));
         ASSERT_TRUE(RecordHolds(L"InstallerRun"));
         ASSERT_EQ(RecordHolds(L"InstallerPartitions"), std::wstring(c.cut) == L"identified");
 
@@ -448,10 +448,10 @@ TEST_F(InstallerOwnership, ACutInstallIsRecoveredOnlyOnWhatItProvesItsOwn)
         const std::string cutOff = DisksText(LoadModel());
 
         const obrin::test::LogTail log;
-        EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(c.exitCode));
+        EXPECT_THAT(Installer(L"-install-dualos"), ExitsWith(c.exitCode));
         if (c.exitCode == 0) {
-            EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(0));
-            EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+            EXPECT_THAT(Installer(L"-check-dualos"), ExitsWith(0));
+            EXPECT_THAT(Installer(L"-uninstall-dualos"), ExitsWith(0));
             EXPECT_EQ(ShapeOf(LoadModel().disks[0]), ShapeOf(original.disks[0])) << disksim::LayoutTable(LoadModel());
             EXPECT_FALSE(RecordHolds(L"InstallerRun"));
             continue;
@@ -465,8 +465,8 @@ TEST_F(InstallerOwnership, ACutInstallIsRecoveredOnlyOnWhatItProvesItsOwn)
         }
         EXPECT_TRUE(RecordHolds(L"InstallerRun")) << "the record stays";
         // No loop of half-changes: the next runs refuse alike.
-        EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(10));
-        EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(19));
+        EXPECT_THAT(Installer(L"-uninstall-dualos"), ExitsWith(10));
+        EXPECT_THAT(Installer(L"-check-dualos"), ExitsWith(19));
         EXPECT_EQ(DisksText(LoadModel()), cutOff);
     }
 }
@@ -476,21 +476,21 @@ TEST_F(InstallerOwnership, ACutInstallIsRecoveredOnlyOnWhatItProvesItsOwn)
 TEST_F(InstallerOwnership, AFinishedInstallIsNeverUndone)
 {
     ResetMachine("standard");
-    ASSERT_EQ(Probe(L"kill-when finished ObrinInstaller.exe -install-dualos"), std::optional<DWORD>(0));
+    ASSERT_THAT(Probe(L"kill-when finished ObrinInstaller.exe -install-dualos"), ExitsWith(0));
     ASSERT_TRUE(RecordHolds(L"InstallerRun"));
     const disksim::Model installed = LoadModel();
     const disksim::Partition* android = FindByLabel(installed.disks[0], "ANDROID");
     ASSERT_NE(android, nullptr) << disksim::LayoutTable(installed);
     const std::wstring androidData = disksim::Widen(android->folder) + L"\\userdata.img";
-    WriteTextFile(androidData, "written by Android since");
+    ASSERT_TRUE(WriteBytes(androidData, "written by Android since"));
 
-    EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(0));
+    EXPECT_THAT(Installer(L"-install-dualos"), ExitsWith(0));
     EXPECT_TRUE(FileExists(androidData));
     EXPECT_EQ(DisksText(LoadModel()), DisksText(installed));
     EXPECT_FALSE(RecordHolds(L"InstallerRun"));
     EXPECT_TRUE(LoadModel().hibernation);
-    EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(0));
-    EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+    EXPECT_THAT(Installer(L"-check-dualos"), ExitsWith(0));
+    EXPECT_THAT(Installer(L"-uninstall-dualos"), ExitsWith(0));
 }
 
 // A partition of the user's labelled Android or ASOS away from Windows is no
@@ -502,24 +502,24 @@ TEST_F(InstallerOwnership, AUsersAndroidPartitionElsewhereIsLeftAlone)
     for (const char* label : {"ASOS", "Android"}) {
         SCOPED_TRACE(label);
         ResetMachine("larger-free-elsewhere");
-        ASSERT_EQ(Diskpart(std::string("select disk 0\r\ncreate partition primary size=19000\r\n"
+        ASSERT_THAT(Diskpart(std::string("select disk 0\r\ncreate partition primary size=19000\r\n"
                                        "format quick fs=ntfs label=\"") +
                            label + "\"\r\n"),
-                  std::optional<DWORD>(0));
+                  ExitsWith(0));
         const disksim::Model withUsers = LoadModel();
         const disksim::Partition* users = FindByLabel(withUsers.disks[0], label);
         ASSERT_NE(users, nullptr);
         const std::wstring usersFile = disksim::Widen(users->folder) + L"\\photos.zip";
-        WriteTextFile(usersFile, "the user's own");
+        ASSERT_TRUE(WriteBytes(usersFile, "the user's own"));
 
-        EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(19));
-        EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+        EXPECT_THAT(Installer(L"-check-dualos"), ExitsWith(19));
+        EXPECT_THAT(Installer(L"-uninstall-dualos"), ExitsWith(0));
         EXPECT_EQ(DisksText(LoadModel()), DisksText(withUsers));
         if (std::string(label) == "ASOS")
             continue;
-        EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(0));
-        EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(0));
-        EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+        EXPECT_THAT(Installer(L"-install-dualos"), ExitsWith(0));
+        EXPECT_THAT(Installer(L"-check-dualos"), ExitsWith(0));
+        EXPECT_THAT(Installer(L"-uninstall-dualos"), ExitsWith(0));
         EXPECT_EQ(ShapeOf(LoadModel().disks[0]), ShapeOf(withUsers.disks[0])) << disksim::LayoutTable(LoadModel());
         EXPECT_TRUE(FileExists(usersFile));
     }
@@ -541,10 +541,10 @@ TEST_F(InstallerOwnership, AnotherBootManagersFilesAreNeverTouched)
         const std::wstring efiRoot = disksim::Widen(efi->folder) + L"\\";
         const std::wstring file = efiRoot + foreign;
         SHCreateDirectoryExW(nullptr, file.substr(0, file.rfind(L'\\')).c_str(), nullptr);
-        WriteTextFile(file, "title Linux\r\n");
+        ASSERT_TRUE(WriteBytes(file, "title Linux\r\n"));
 
         const obrin::test::LogTail log;
-        EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(14));
+        EXPECT_THAT(Installer(L"-install-dualos"), ExitsWith(14));
         const std::vector<std::string> lines = log.NewLines();
         EXPECT_EQ(obrin::test::CountLinesWith(lines, "[ERROR]"), 1u);
         const std::wstring folder = std::wstring(L"\\") + std::wstring(foreign).substr(0, std::wstring(foreign).find(L'\\', 4));
@@ -558,12 +558,12 @@ TEST_F(InstallerOwnership, AnotherBootManagersFilesAreNeverTouched)
 
     ResetMachine("standard");
     const disksim::Model original = LoadModel();
-    ASSERT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(0));
+    ASSERT_THAT(Installer(L"-install-dualos"), ExitsWith(0));
     std::wstring efiRoot;
     for (const disksim::Partition& p : original.disks[0].partitions)
         efiRoot = p.type == disksim::kTypeEfi ? disksim::Widen(p.folder) + L"\\" : efiRoot;
-    WriteTextFile(efiRoot + L"loader\\entries\\linux.conf", "title Linux\r\n");
-    EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+    ASSERT_TRUE(WriteBytes(efiRoot + L"loader\\entries\\linux.conf", "title Linux\r\n"));
+    EXPECT_THAT(Installer(L"-uninstall-dualos"), ExitsWith(0));
     EXPECT_TRUE(FileExists(efiRoot + L"loader\\entries\\linux.conf"));
     EXPECT_FALSE(FileExists(efiRoot + L"loader\\loader.conf"));
     EXPECT_FALSE(FileExists(efiRoot + L"loader\\entries\\AndroidBoot.conf"));
@@ -576,14 +576,8 @@ TEST_F(InstallerOwnership, AnotherBootManagersFilesAreNeverTouched)
 TEST_F(InstallerOwnership, ASecondInstallerWaitsForNone)
 {
     ResetMachine("standard");
-    std::wstring line = L"\"" + ProgramDirectory() + L"ObrinInstaller.exe\" -install-dualos";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION started = {};
-    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, ProgramDirectory().c_str(),
-                               &startup, &started));
-    obrin::UniqueHandle first(started.hProcess);
-    obrin::UniqueHandle firstThread(started.hThread);
+    obrin::test::ChildProcess first(obrin::test::ProgramCommand(L"ObrinInstaller.exe", L"-install-dualos"),
+                                    {.timeoutMs = 300000});
     // The first holds its mutex from its start; its record follows soon.
     for (int i = 0; i < 600 && !RecordHolds(L"InstallerRun"); ++i)
         Sleep(100);
@@ -592,18 +586,15 @@ TEST_F(InstallerOwnership, ASecondInstallerWaitsForNone)
     const obrin::test::LogTail log;
     for (const wchar_t* option : {L"-install-dualos", L"-uninstall-dualos", L"-check-dualos"}) {
         const DWORD start = GetTickCount();
-        EXPECT_EQ(RunInstaller(option), std::optional<DWORD>(20)) << disksim::Narrow(option);
+        EXPECT_THAT(Installer(option), ExitsWith(20)) << disksim::Narrow(option);
         EXPECT_LT(GetTickCount() - start, 20000u) << "at once, waiting for nothing";
     }
     const std::vector<std::string> lines = log.NewLines();
     EXPECT_EQ(obrin::test::CountLinesWith(lines, "INSTALLER_RET_ALREADY_RUNNING"), 3u);
 
-    ASSERT_EQ(WaitForSingleObject(first.get(), 300000), WAIT_OBJECT_0);
-    DWORD firstExit = 1;
-    GetExitCodeProcess(first.get(), &firstExit);
-    EXPECT_EQ(firstExit, 0u);
-    EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(0));
-    EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+    ASSERT_THAT(first.Wait(), ExitsWith(0));
+    EXPECT_THAT(Installer(L"-check-dualos"), ExitsWith(0));
+    EXPECT_THAT(Installer(L"-uninstall-dualos"), ExitsWith(0));
 }
 
 // ASOS relabelled or left without a file system is still the installation's
@@ -614,7 +605,7 @@ TEST_F(InstallerOwnership, AnUnlabelledAsosIsStillTheInstallations)
         SCOPED_TRACE(change);
         ResetMachine("standard");
         const disksim::Model original = LoadModel();
-        ASSERT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(0));
+        ASSERT_THAT(Installer(L"-install-dualos"), ExitsWith(0));
         disksim::Model installed = LoadModel();
         disksim::Partition* asos = nullptr;
         for (disksim::Partition& p : installed.disks[0].partitions)
@@ -626,14 +617,14 @@ TEST_F(InstallerOwnership, AnUnlabelledAsosIsStillTheInstallations)
             ASSERT_TRUE(disksim::SaveModelFile(disksim::ModelFilePath(), installed));
         } else {
             const std::string select = "select disk 0\r\nselect par " + std::to_string(asos->number) + "\r\n";
-            ASSERT_EQ(Diskpart(select + "gpt attributes=0x8000000000000001\r\nformat quick fs=ntfs label=\"DATA\" "
+            ASSERT_THAT(Diskpart(select + "gpt attributes=0x8000000000000001\r\nformat quick fs=ntfs label=\"DATA\" "
                                         "override\r\ngpt attributes=0x4000000000000001\r\n"),
-                      std::optional<DWORD>(0));
+                      ExitsWith(0));
         }
-        EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(0));
-        EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+        EXPECT_THAT(Installer(L"-check-dualos"), ExitsWith(0));
+        EXPECT_THAT(Installer(L"-uninstall-dualos"), ExitsWith(0));
         EXPECT_EQ(ShapeOf(LoadModel().disks[0]), ShapeOf(original.disks[0])) << disksim::LayoutTable(LoadModel());
-        EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(19));
+        EXPECT_THAT(Installer(L"-check-dualos"), ExitsWith(19));
     }
 }
 
@@ -652,16 +643,16 @@ TEST_F(InstallerOwnership, ASystemDiskWithoutEfiPartitionIsRefused)
                 if (p.type == disksim::kTypeEfi)
                     script += "select par " + std::to_string(p.number) + "\r\ndelete par override\r\n";
             }
-            ASSERT_EQ(Diskpart(script), std::optional<DWORD>(0));
+            ASSERT_THAT(Diskpart(script), ExitsWith(0));
         }
         const std::string before = DisksText(LoadModel());
 
         const obrin::test::LogTail log;
         for (int run = 0; run < 2; ++run) {
-            EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(3));
-            EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(3));
+            EXPECT_THAT(Installer(L"-install-dualos"), ExitsWith(3));
+            EXPECT_THAT(Installer(L"-uninstall-dualos"), ExitsWith(3));
         }
-        EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(19));
+        EXPECT_THAT(Installer(L"-check-dualos"), ExitsWith(19));
         const std::vector<std::string> lines = log.NewLines();
         EXPECT_EQ(obrin::test::CountLinesWith(lines, "[ERROR]"), 4u);
         EXPECT_EQ(obrin::test::CountLinesWith(lines, "not a GPT disk with an EFI system partition"), 4u);
@@ -743,15 +734,15 @@ TEST_F(InstallerLayouts, InstallAndRemovalTouchNothingElse)
         const disksim::Model original = LoadModel();
         const std::string originalFiles = DiskFiles();
         if (c.installFailure != nullptr) {
-            ASSERT_EQ(Disksim(std::wstring(L"fail ") + c.installFailure), std::optional<DWORD>(0));
+            ASSERT_THAT(Disksim(std::wstring(L"fail ") + c.installFailure), ExitsWith(0));
         }
-        EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(c.installCode));
+        EXPECT_THAT(Installer(L"-install-dualos"), ExitsWith(c.installCode));
         if (c.installCode == 0) {
             ExpectInstallationBehindWindows(original.disks[0], LoadModel().disks[0]);
             if (c.uninstallExtendFails) {
-                ASSERT_EQ(Disksim(L"fail extend"), std::optional<DWORD>(0));
+                ASSERT_THAT(Disksim(L"fail extend"), ExitsWith(0));
             }
-            EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+            EXPECT_THAT(Installer(L"-uninstall-dualos"), ExitsWith(0));
         }
         const disksim::Model after = LoadModel();
         if (!c.uninstallExtendFails) {

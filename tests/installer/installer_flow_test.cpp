@@ -50,7 +50,7 @@ protected:
     {
         g_progressMessage = RegisterProgressWindowClass(L"InstallerProgressProbe", ProgressWindowProc);
         if (FirmwareStandInPresent()) {
-            ASSERT_EQ(Firmsim(L"install"), std::optional<DWORD>(0));
+            ASSERT_THAT(Firmsim(L"install"), Succeeds());
         }
     }
 
@@ -62,7 +62,7 @@ protected:
                                  GetModuleHandleW(nullptr), nullptr);
         ASSERT_NE(m_window, nullptr);
         if (FirmwareStandInPresent()) {
-            ASSERT_EQ(Firmsim(L"reset"), std::optional<DWORD>(0));
+            ASSERT_THAT(Firmsim(L"reset"), Succeeds());
         }
     }
     void TearDown() override { DestroyWindow(m_window); }
@@ -115,7 +115,7 @@ TEST_F(InstallerFlow, NoModeOptionExitsTwoAndChangesNothing)
 {
     ResetMachine("standard");
     const std::string before = disksim::FormatModel(LoadModel());
-    EXPECT_EQ(RunInstaller(WindowOption(L"-win:0x%x") + L" -unknown"), std::optional<DWORD>(2));
+    EXPECT_THAT(Installer(WindowOption(L"-win:0x%x") + L" -unknown"), ExitsWith(2));
     EXPECT_EQ(disksim::FormatModel(LoadModel()), before);
     EXPECT_TRUE(g_positions.empty());
 }
@@ -134,7 +134,7 @@ TEST_F(InstallerFlow, InstallCheckUninstallOnTheStandardDisk)
     const uint64_t windowsSizeBefore = FindByLabel(original.disks[0], "Windows")->sizeSectors;
 
     // The window option in capitals is accepted too.
-    ASSERT_EQ(RunInstaller(L"-install-dualos " + WindowOption(L"-WIN:0X%X")), std::optional<DWORD>(0));
+    ASSERT_THAT(Installer(L"-install-dualos " + WindowOption(L"-WIN:0X%X")), ExitsWith(0));
     EXPECT_EQ(g_positions, (std::vector<unsigned>{5, 10, 30, 35, 45, 85, 88, 90, 100}));
     for (DWORD value : g_autoRunDuringFlow)
         EXPECT_EQ(value, 0xFFu);
@@ -165,23 +165,23 @@ TEST_F(InstallerFlow, InstallCheckUninstallOnTheStandardDisk)
     EXPECT_NE(registered.find(InstallDirectoryImage()), std::wstring::npos) << Wide(disksim::Narrow(registered));
     EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
 
-    EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(0));
+    EXPECT_THAT(Installer(L"-check-dualos"), ExitsWith(0));
     // A second install keeps the installation and the data on it: it takes no
     // space and only starts the service when it is not running.
     ASSERT_TRUE(GetWinService().Stop(nullptr));
     g_positions.clear();
-    EXPECT_EQ(RunInstaller(L"-install-dualos " + WindowOption(L"-win:0x%x")), std::optional<DWORD>(0));
+    EXPECT_THAT(Installer(L"-install-dualos " + WindowOption(L"-win:0x%x")), ExitsWith(0));
     EXPECT_EQ(DisksText(LoadModel()), DisksText(installed));
     EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_TRUE(g_positions.empty());
     // The last mode option wins: this runs the check, not a second install.
     g_positions.clear();
-    EXPECT_EQ(RunInstaller(L"-install-dualos -check-dualos " + WindowOption(L"-win:0x%x")), std::optional<DWORD>(0));
+    EXPECT_THAT(Installer(L"-install-dualos -check-dualos " + WindowOption(L"-win:0x%x")), ExitsWith(0));
     EXPECT_TRUE(g_positions.empty());
 
     // A handle that is no window: the flow runs, without progress.
     g_positions.clear();
-    ASSERT_EQ(RunInstaller(L"-uninstall-dualos -win:0x0badf00d"), std::optional<DWORD>(0));
+    ASSERT_THAT(Installer(L"-uninstall-dualos -win:0x0badf00d"), ExitsWith(0));
     EXPECT_TRUE(g_positions.empty());
     const disksim::Model removed = LoadModel();
     EXPECT_EQ(ShapeOf(removed.disks[0]), ShapeOf(original.disks[0]));
@@ -189,7 +189,7 @@ TEST_F(InstallerFlow, InstallCheckUninstallOnTheStandardDisk)
     EXPECT_EQ(GetFileAttributesW((efiRoot + L"efi\\Android").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetFileAttributesW((efiRoot + L"loader").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(ServiceState(), 0u);
-    EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(19));
+    EXPECT_THAT(Installer(L"-check-dualos"), ExitsWith(19));
 }
 
 TEST_F(InstallerFlow, FirmwareRefusalLeavesDiskAndServiceAlone)
@@ -197,17 +197,17 @@ TEST_F(InstallerFlow, FirmwareRefusalLeavesDiskAndServiceAlone)
     if (!FirmwareStandInPresent())
         GTEST_SKIP() << "firmsim.exe (firmware stand-in) is not in the bin folder";
     ResetMachine("standard");
-    ASSERT_EQ(RunInstaller(L"-startservice"), std::optional<DWORD>(0));
+    ASSERT_THAT(Installer(L"-startservice"), ExitsWith(0));
     const std::wstring serviceBefore = RawServiceBinaryPath();
     const disksim::Model before = LoadModel();
-    ASSERT_EQ(Firmsim(L"answer 0x18 1"), std::optional<DWORD>(0));
+    ASSERT_THAT(Firmsim(L"answer 0x18 1"), Succeeds());
 
-    EXPECT_EQ(RunInstaller(L"-install-dualos " + WindowOption(L"-win:0x%x")), std::optional<DWORD>(4));
+    EXPECT_THAT(Installer(L"-install-dualos " + WindowOption(L"-win:0x%x")), ExitsWith(4));
     EXPECT_EQ(g_positions, (std::vector<unsigned>{5}));
     EXPECT_EQ(ShapeOf(LoadModel().disks[0]), ShapeOf(before.disks[0]));
     EXPECT_EQ(RawServiceBinaryPath(), serviceBefore);
     EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
-    EXPECT_EQ(RunInstaller(L"-removeservice"), std::optional<DWORD>(0));
+    EXPECT_THAT(Installer(L"-removeservice"), ExitsWith(0));
     EXPECT_EQ(ServiceState(), 0u);
 }
 
@@ -233,16 +233,16 @@ TEST_F(InstallerFlow, SettingsAsTheyWereAndTheFirmwareAnswers)
         SCOPED_TRACE(c.name);
         ResetMachine("standard");
         PlaceServiceImage();
-        ASSERT_EQ(Firmsim(L"reset"), std::optional<DWORD>(0));
+        ASSERT_THAT(Firmsim(L"reset"), Succeeds());
         WriteAutoRunValue(c.autoRun);
         if (!c.hibernation) {
-            ASSERT_EQ(RunBounded(L"powercfg.exe -h off"), std::optional<DWORD>(0));
+            ASSERT_THAT(RunProcess(L"powercfg.exe -h off"), ExitsWith(0));
         }
         const disksim::Model original = LoadModel();
         g_autoRunDuringFlow.clear();
 
-        ASSERT_EQ(Firmsim(L"fail 0x18 0x80041001"), std::optional<DWORD>(0));
-        ASSERT_EQ(RunInstaller(L"-install-dualos " + WindowOption(L"-win:0x%x")), std::optional<DWORD>(0));
+        ASSERT_THAT(Firmsim(L"fail 0x18 0x80041001"), Succeeds());
+        ASSERT_THAT(Installer(L"-install-dualos " + WindowOption(L"-win:0x%x")), ExitsWith(0));
         EXPECT_EQ(FirmwareCallsWithCode(0x18), 1u);
         EXPECT_FALSE(g_autoRunDuringFlow.empty());
         for (DWORD value : g_autoRunDuringFlow)
@@ -254,8 +254,8 @@ TEST_F(InstallerFlow, SettingsAsTheyWereAndTheFirmwareAnswers)
             c.hibernation ? std::vector<std::string>{"off", "on"} : std::vector<std::string>{"off"};
         EXPECT_EQ(installed.powerLog, powercfgRuns);
 
-        ASSERT_EQ(Firmsim(std::wstring(L"answer 0x13 ") + c.uninstallAnswer), std::optional<DWORD>(0));
-        EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(3));
+        ASSERT_THAT(Firmsim(std::wstring(L"answer 0x13 ") + c.uninstallAnswer), Succeeds());
+        EXPECT_THAT(Installer(L"-uninstall-dualos"), ExitsWith(3));
         EXPECT_EQ(FirmwareCallsWithCode(0x13), 1u);
         EXPECT_EQ(ShapeOf(LoadModel().disks[0]), ShapeOf(original.disks[0])) << "the partitions went all the same";
         EXPECT_EQ(ServiceState(), 0u);
@@ -270,7 +270,7 @@ TEST_F(InstallerFlow, PayloadCheckedBeforeTheInstallAndCopiesAfterTheBatch)
 {
     ResetMachine("standard");
     PlaceServiceImage();
-    ASSERT_EQ(RunInstaller(L"-startservice"), std::optional<DWORD>(0));
+    ASSERT_THAT(Installer(L"-startservice"), ExitsWith(0));
     const std::wstring serviceBefore = RawServiceBinaryPath();
     WriteAutoRunValue(DwordValue(0x91));
     const disksim::Model original = LoadModel();
@@ -286,7 +286,7 @@ TEST_F(InstallerFlow, PayloadCheckedBeforeTheInstallAndCopiesAfterTheBatch)
         SCOPED_TRACE(disksim::Narrow(move.from));
         ASSERT_TRUE(MoveFileW(move.from.c_str(), move.to.c_str())) << GetLastError();
         g_positions.clear();
-        EXPECT_EQ(RunInstaller(L"-install-dualos " + WindowOption(L"-win:0x%x")), std::optional<DWORD>(14));
+        EXPECT_THAT(Installer(L"-install-dualos " + WindowOption(L"-win:0x%x")), ExitsWith(14));
         EXPECT_EQ(g_positions, (std::vector<unsigned>{5}));
         const disksim::Model after = LoadModel();
         EXPECT_EQ(DisksText(after), DisksText(original));
@@ -302,7 +302,7 @@ TEST_F(InstallerFlow, PayloadCheckedBeforeTheInstallAndCopiesAfterTheBatch)
                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(held) << GetLastError();
     g_positions.clear();
-    EXPECT_EQ(RunInstaller(L"-install-dualos " + WindowOption(L"-win:0x%x")), std::optional<DWORD>(14));
+    EXPECT_THAT(Installer(L"-install-dualos " + WindowOption(L"-win:0x%x")), ExitsWith(14));
     EXPECT_EQ(g_positions, (std::vector<unsigned>{5, 10, 30, 35, 45, 10, 70, 90, 100}));
     const disksim::Model rolledBack = LoadModel();
     EXPECT_EQ(ShapeOf(rolledBack.disks[0]), ShapeOf(original.disks[0])) << disksim::LayoutTable(rolledBack);

@@ -11,92 +11,11 @@
 #include <cstdio>
 #include <vector>
 
-using obrin::UniqueHandle;
-
 namespace installer_test {
 
-std::optional<DWORD> RunBounded(const std::wstring& commandLine, DWORD timeoutMs)
+ProcessResult Probe(const std::wstring& arguments)
 {
-    UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
-    if (!job)
-        return std::nullopt;
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
-
-    std::wstring line = commandLine;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                        ProgramDirectory().c_str(), &startup, &info))
-        return std::nullopt;
-    UniqueHandle process(info.hProcess);
-    UniqueHandle thread(info.hThread);
-    AssignProcessToJobObject(job.get(), process.get());
-    ResumeThread(thread.get());
-
-    const DWORD start = GetTickCount();
-    for (;;) {
-        const DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= timeoutMs) {
-            TerminateJobObject(job.get(), 1);
-            ADD_FAILURE() << "killed after " << timeoutMs << " ms: " << std::string(commandLine.begin(), commandLine.end());
-            return std::nullopt;
-        }
-        HANDLE waitHandle = process.get();
-        const DWORD wait = MsgWaitForMultipleObjects(1, &waitHandle, FALSE, timeoutMs - elapsed, QS_ALLINPUT);
-        if (wait == WAIT_OBJECT_0)
-            break;
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    }
-    // Progress sent just before the end may still be queued.
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-        DispatchMessageW(&message);
-    DWORD exitCode = 0;
-    GetExitCodeProcess(process.get(), &exitCode);
-    return exitCode;
-}
-
-std::optional<DWORD> RunInstaller(const std::wstring& arguments)
-{
-    return RunBounded(L"\"" + ProgramDirectory() + L"ObrinInstaller.exe\" " + arguments);
-}
-
-std::optional<DWORD> Disksim(const std::wstring& arguments)
-{
-    return RunBounded(L"\"" + ProgramDirectory() + L"disksim.exe\" " + arguments, 60000);
-}
-
-std::optional<DWORD> Firmsim(const std::wstring& arguments)
-{
-    return RunBounded(L"\"" + ProgramDirectory() + L"firmsim.exe\" " + arguments, 60000);
-}
-
-std::optional<DWORD> Probe(const std::wstring& arguments)
-{
-    return RunBounded(L"\"" + ProgramDirectory() + L"installer_probe.exe\" " + arguments);
-}
-
-std::optional<DWORD> Diskpart(const std::string& script)
-{
-    const std::wstring path = ProgramDirectory() + L"user-diskpart.txt";
-    WriteTextFile(path, script);
-    return RunBounded(L"diskpart.exe /s \"" + path + L"\"", 60000);
-}
-
-void WriteTextFile(const std::wstring& path, const std::string& text)
-{
-    obrin::UniqueFileHandle file(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    ASSERT_TRUE(file && WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
-        << GetLastError();
+    return obrin::test::RunProgram(L"installer_probe.exe", arguments, {.timeoutMs = 300000});
 }
 
 bool RecordHolds(const wchar_t* value)
@@ -113,32 +32,23 @@ void ClearInstallerRecord()
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, OBRIN_REGISTRY_KEY, value);
 }
 
-void ResetMachine(const char* variant, const char* numbering)
+void ResetMachine(const char* variant, const char* numbering, std::source_location caller)
 {
+    const testing::ScopedTrace trace(caller.file_name(), static_cast<int>(caller.line()), "ResetMachine");
     // The locator in place serves the disk classes; the driver the I/O controls.
-    ASSERT_EQ(Firmsim(L"install"), std::optional<DWORD>(0));
-    ASSERT_EQ(Disksim(L"init " + obrin::disksim::Widen(variant)), std::optional<DWORD>(0));
+    ASSERT_THAT(Firmsim(L"install"), Succeeds());
+    ASSERT_THAT(Disksim(L"init " + obrin::disksim::Widen(variant)), ExitsWith(0));
     if (std::string(numbering) != "disk-order") {
-        ASSERT_EQ(Disksim(L"numbering " + obrin::disksim::Widen(numbering)), std::optional<DWORD>(0));
+        ASSERT_THAT(Disksim(L"numbering " + obrin::disksim::Widen(numbering)), ExitsWith(0));
     }
-    ASSERT_EQ(Disksim(L"install-tools"), std::optional<DWORD>(0));
-}
-
-obrin::disksim::Model LoadModel()
-{
-    obrin::disksim::Model model;
-    std::string error;
-    EXPECT_TRUE(obrin::disksim::LoadModelFile(obrin::disksim::ModelFilePath(), model, error)) << error;
-    return model;
+    ASSERT_THAT(Disksim(L"install-tools"), ExitsWith(0));
 }
 
 std::string DiskFiles()
 {
-    std::string files;
-    const obrin::test::ProcessResult run = obrin::test::RunProcessCapturingOutput(
-        L"\"" + ProgramDirectory() + L"disksim.exe\" files", 60000, files);
-    EXPECT_TRUE(run.finished && run.exitCode == 0) << files;
-    return files;
+    const ProcessResult run = Disksim(L"files");
+    EXPECT_THAT(run, ExitsWith(0));
+    return run.output;
 }
 
 const obrin::disksim::Partition* FindByLabel(const obrin::disksim::Disk& disk, const char* label)

@@ -1,8 +1,9 @@
-// Running the installer and the stand-ins in the test's prefix, bounded, and
-// reading back what they did.
+// The installer's tests: machines of the disk stand-in, the installer's
+// record and the values it changes, read back after its runs.
 #pragma once
 
 #include "sim/disk/disk_model.h"
+#include "tests/support/disk_support.h"
 #include "tests/support/test_support.h"
 
 #include <windows.h>
@@ -15,27 +16,23 @@
 
 namespace installer_test {
 
-// C:\obrin\ (the folder of the test program), with the backslash.
-using obrin::test::ProgramDirectory;
-// Whether firmsim.exe and its WMI provider are in the bin folder.
+using obrin::test::Diskpart;
+using obrin::test::Disksim;
+using obrin::test::ExitsWith;
 using obrin::test::FirmwareStandInPresent;
-// The service's registered image path, "" when it is not registered.
+using obrin::test::Firmsim;
+using obrin::test::Installer;
+using obrin::test::LoadModel;
+using obrin::test::ProcessResult;
+using obrin::test::ProgramDirectory;
 using obrin::test::RawServiceBinaryPath;
+using obrin::test::RunProcess;
+using obrin::test::Service;
+using obrin::test::Succeeds;
+using obrin::test::WriteBytes;
 
-// Runs a command line in a job that is killed at the time limit, pumping this
-// thread's messages meanwhile. The exit code, or nothing when it did not
-// start or was killed.
-std::optional<DWORD> RunBounded(const std::wstring& commandLine, DWORD timeoutMs = 300000);
-
-std::optional<DWORD> RunInstaller(const std::wstring& arguments);
-std::optional<DWORD> Disksim(const std::wstring& arguments);
-std::optional<DWORD> Firmsim(const std::wstring& arguments);
 // installer_probe.exe (tests/installer/installer_probe.cpp) with its arguments.
-std::optional<DWORD> Probe(const std::wstring& arguments);
-// Runs a diskpart script through the stand-in, as a user's partition tool would.
-std::optional<DWORD> Diskpart(const std::string& script);
-// Writes text as a file (replacing one there).
-void WriteTextFile(const std::wstring& path, const std::string& text);
+[[nodiscard]] ProcessResult Probe(const std::wstring& arguments);
 // The installer's record under HKLM\SOFTWARE\Vantrel\VantrelObrin: whether a
 // value of it is there, and all of it removed (a fresh machine has none).
 bool RecordHolds(const wchar_t* value);
@@ -43,11 +40,12 @@ void ClearInstallerRecord();
 
 // A fresh machine of the named variant with the stand-in tools in place,
 // under the numbering rule "disk-order" (every new machine's) or "stable".
-void ResetMachine(const char* variant, const char* numbering = "disk-order");
-obrin::disksim::Model LoadModel();
+void ResetMachine(const char* variant, const char* numbering = "disk-order",
+                  std::source_location caller = std::source_location::current());
 // What "disksim files" prints: every partition's files, by disk and number.
 std::string DiskFiles();
 const obrin::disksim::Partition* FindByLabel(const obrin::disksim::Disk& disk, const char* label);
+// A file, not a folder.
 bool FileExists(const std::wstring& path);
 
 // What a partition table looks like from outside: numbers, places, types,

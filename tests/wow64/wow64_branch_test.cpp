@@ -156,7 +156,7 @@ TEST_F(Wow64, StandInsLieWhereWindowsKeepsEachTool)
 // Runs `cmd /C diskpart.exe /s <pipe>` with the given cmd, away from the
 // programs' folder, and reports the image of the diskpart that opened the
 // pipe; then hands it a script that changes nothing.
-std::wstring DiskpartFoundBy(const std::wstring& cmd, obrin::test::ProcessResult& run)
+std::wstring DiskpartFoundBy(const std::wstring& cmd, ProcessResult& run)
 {
     const std::wstring pipeName = L"\\\\.\\pipe\\obrin-wow64-diskpart-script";
     UniqueFileHandle pipe(CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_OUTBOUND | FILE_FLAG_OVERLAPPED,
@@ -171,7 +171,7 @@ std::wstring DiskpartFoundBy(const std::wstring& cmd, obrin::test::ProcessResult
     std::thread runner([&] {
         const std::wstring commandLine = L"\"" + cmd + L"\" /C cd /d \"" + Folder(GetSystemWindowsDirectoryW) +
                                          L"\\temp\" && diskpart.exe /s " + pipeName;
-        run = obrin::test::RunProcess(commandLine, {.captureOutput = true});
+        run = RunProcess(commandLine, {.captureOutput = true});
     });
     std::wstring image = L"(diskpart did not open the script)";
     DWORD transferred = 0;
@@ -211,10 +211,10 @@ TEST_F(Wow64, EachCmdFindsTheDiskpartOfItsOwnBitness)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(Narrow(c.cmd));
-        obrin::test::ProcessResult run;
+        ProcessResult run;
         const std::wstring found = DiskpartFoundBy(c.cmd, run);
         EXPECT_TRUE(SamePath(found, c.found)) << Narrow(found);
-        EXPECT_THAT(run, obrin::test::ExitsWith(0));
+        EXPECT_THAT(run, ExitsWith(0));
     }
 }
 
@@ -269,7 +269,7 @@ TEST_F(Wow64, ShutdownNoticeTakesItsTextFromTheNativeWinlogon)
 TEST_F(Wow64, FirmwareLocatorIsReplacedForThirtyTwoBitClientsOnly)
 {
     const wchar_t key[] = L"Software\\Classes\\CLSID\\{4590F811-1D3A-11D0-891F-00AA004B2E24}\\InprocServer32";
-    ASSERT_THAT(obrin::test::Firmsim(L"install"), obrin::test::Succeeds());
+    ASSERT_THAT(Firmsim(L"install"), Succeeds());
     EXPECT_TRUE(SamePath(TextIn(KEY_WOW64_32KEY, key, nullptr), ProgramDirectory() + L"firmwmi.dll"));
     // 64-bit clients keep Wine's locator: they could not load a 32-bit DLL.
     const std::wstring native = TextIn(KEY_WOW64_64KEY, key, nullptr);
@@ -285,8 +285,8 @@ protected:
         if (HasFatalFailure())
             return;
         ASSERT_TRUE(obrin::test::RemoveServiceIfPresent());
-        ASSERT_THAT(obrin::test::Firmsim(L"install"), obrin::test::Succeeds());
-        ASSERT_THAT(obrin::test::Firmsim(L"reset"), obrin::test::Succeeds());
+        ASSERT_THAT(Firmsim(L"install"), Succeeds());
+        ASSERT_THAT(Firmsim(L"reset"), Succeeds());
         ASSERT_TRUE(obrin::test::PlaceSwitcherRecorder());
         DeleteValueInBothViews(OBRIN_REGISTRY_KEY, OBRIN_CODENAME_VALUE);
     }
@@ -300,8 +300,8 @@ protected:
 TEST_F(Wow64Service, ShowMsgIsWrittenToTheThirtyTwoBitView)
 {
     DeleteValueInBothViews(OBRIN_REGISTRY_KEY, OBRIN_SHOWMSG_VALUE);
-    ASSERT_THAT(obrin::test::Service(L"-install"), obrin::test::ExitsWith(0));
-    ASSERT_THAT(obrin::test::Service(L"-showmsg 1"), obrin::test::ExitsWith(0));
+    ASSERT_THAT(Service(L"-install"), ExitsWith(0));
+    ASSERT_THAT(Service(L"-showmsg 1"), ExitsWith(0));
     EXPECT_TRUE(ValueIn(KEY_WOW64_32KEY, OBRIN_REGISTRY_KEY, OBRIN_SHOWMSG_VALUE));
     EXPECT_FALSE(ValueIn(KEY_WOW64_64KEY, OBRIN_REGISTRY_KEY, OBRIN_SHOWMSG_VALUE));
     // The switcher reads it where the service wrote it.
@@ -319,9 +319,9 @@ TEST_F(Wow64Service, CodeNameFromASixtyFourBitToolCountsOnlyInTheThirtyTwoBitVie
         DeleteValueInBothViews(OBRIN_REGISTRY_KEY, OBRIN_CODENAME_VALUE);
         const std::wstring reg = L"\"" + NativeSystem() + L"reg.exe\" add HKLM\\" + OBRIN_REGISTRY_KEY + L" /v " +
                                  OBRIN_CODENAME_VALUE + L" /t REG_SZ /d Talvex /f" + c.viewOption;
-        ASSERT_THAT(obrin::test::RunProcess(reg), obrin::test::ExitsWith(0));
-        ASSERT_THAT(obrin::test::Firmsim(L"reset"), obrin::test::Succeeds());
-        ASSERT_THAT(obrin::test::Service(L"-install"), obrin::test::ExitsWith(0));
+        ASSERT_THAT(RunProcess(reg), ExitsWith(0));
+        ASSERT_THAT(Firmsim(L"reset"), Succeeds());
+        ASSERT_THAT(Service(L"-install"), ExitsWith(0));
         const std::vector<std::string> calls = obrin::test::FirmsimCalls();
         EXPECT_EQ(std::count(calls.begin(), calls.end(), kCapabilityCall) > 0, c.capabilitiesAsked);
         ASSERT_TRUE(obrin::test::RemoveServiceIfPresent());
@@ -363,14 +363,14 @@ protected:
 
     // Runs the installer with a mode option, watching the registry at every
     // progress position it sends.
-    std::optional<DWORD> Flow(const wchar_t* mode)
+    ProcessResult Flow(const wchar_t* mode)
     {
         g_recordSeen32.clear();
         g_recordSeen64.clear();
         g_autoRunSeen.clear();
         wchar_t option[32];
         swprintf(option, 32, L" -win:0x%x", static_cast<unsigned>(reinterpret_cast<uintptr_t>(m_window)));
-        return RunInstaller(mode + std::wstring(option));
+        return Installer(mode + std::wstring(option));
     }
 
     HWND m_window = nullptr;
@@ -418,11 +418,11 @@ TEST_P(Wow64Installer, InstallUninstallAndRollbackWithTheServiceUnderProgramFile
     DeleteFileW((folder + L"ObrinSwitcher.exe").c_str());
     ASSERT_TRUE(CopyFileW((ProgramDirectory() + L"switcher_recorder.exe").c_str(),
                           (folder + L"ObrinSwitcher.exe").c_str(), FALSE));
-    ASSERT_EQ(Firmsim(L"reset"), std::optional<DWORD>(0));
+    ASSERT_THAT(Firmsim(L"reset"), Succeeds());
 
     {
         SCOPED_TRACE("install");
-        ASSERT_EQ(Flow(L"-install-dualos"), std::optional<DWORD>(0));
+        ASSERT_THAT(Flow(L"-install-dualos"), ExitsWith(0));
         ExpectAutoRunAround(autoRunBefore);
         ExpectRecordOnlyInTheThirtyTwoBitView();
         EXPECT_TRUE(SamePath(RawServiceBinaryPath(), L"\"" + folder + L"ObrinService.exe\""))
@@ -436,7 +436,7 @@ TEST_P(Wow64Installer, InstallUninstallAndRollbackWithTheServiceUnderProgramFile
     }
     {
         SCOPED_TRACE("uninstall");
-        ASSERT_EQ(Flow(L"-uninstall-dualos"), std::optional<DWORD>(0));
+        ASSERT_THAT(Flow(L"-uninstall-dualos"), ExitsWith(0));
         ExpectAutoRunAround(autoRunBefore);
         ExpectRecordOnlyInTheThirtyTwoBitView();
         EXPECT_EQ(ShapeOf(LoadModel().disks[0]), ShapeOf(original.disks[0]));
@@ -444,8 +444,8 @@ TEST_P(Wow64Installer, InstallUninstallAndRollbackWithTheServiceUnderProgramFile
     }
     {
         SCOPED_TRACE("rollback");
-        ASSERT_EQ(Disksim(L"fail setid"), std::optional<DWORD>(0));
-        EXPECT_EQ(Flow(L"-install-dualos"), std::optional<DWORD>(11));
+        ASSERT_THAT(Disksim(L"fail setid"), ExitsWith(0));
+        EXPECT_THAT(Flow(L"-install-dualos"), ExitsWith(11));
         ExpectAutoRunAround(autoRunBefore);
         ExpectRecordOnlyInTheThirtyTwoBitView();
         EXPECT_EQ(ShapeOf(LoadModel().disks[0]), ShapeOf(original.disks[0]));

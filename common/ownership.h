@@ -1,4 +1,5 @@
-// Move-only owners for Win32 handles, COM pointers, BSTRs and VARIANTs.
+// Move-only owners for Win32 handles, COM pointers, BSTRs and VARIANTs, and
+// the reference counting of COM objects of our own.
 // Closing never disturbs the thread's last error, so a failure can still be
 // logged after cleanup. put() releases what is held before handing out the
 // address that receives a new value.
@@ -204,6 +205,50 @@ public:
 
 private:
     T* m_p = nullptr;
+};
+
+// The IUnknown of a COM object of our own that implements Interface: a
+// reference count that starts at 0 (whoever creates the object takes the
+// first reference with an owner, ComPtr<...>::Copy), QueryInterface for
+// IUnknown and Interface, and deletion through the virtual destructor at the
+// last Release.
+template <typename Interface>
+class ComObject : public Interface {
+public:
+    ComObject(const ComObject&) = delete;
+    ComObject& operator=(const ComObject&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) noexcept override
+    {
+        if (!object)
+            return E_POINTER;
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, __uuidof(Interface))) {
+            // COM callers may release whatever a failed QueryInterface left behind.
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        *object = static_cast<Interface*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override
+    {
+        return static_cast<ULONG>(InterlockedIncrement(&m_refCount));
+    }
+    ULONG STDMETHODCALLTYPE Release() noexcept override
+    {
+        const LONG count = InterlockedDecrement(&m_refCount);
+        if (count == 0)
+            delete this;
+        return static_cast<ULONG>(count);
+    }
+    virtual ~ComObject() = default;
+
+protected:
+    ComObject() noexcept = default;
+
+private:
+    volatile LONG m_refCount = 0;
 };
 
 // Owner of one VARIANT: cleared on destruction and before reuse.

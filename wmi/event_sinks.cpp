@@ -24,38 +24,6 @@ template <typename Value>
 
 }  // namespace
 
-CWMIEventSink::~CWMIEventSink()
-{
-    ReleaseStubSink();
-}
-
-HRESULT CWMIEventSink::QueryInterface(REFIID iid, void** object) noexcept
-{
-    if (!object)
-        return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IWbemObjectSink)) {
-        *object = static_cast<IWbemObjectSink*>(this);
-        AddRef();
-        return S_OK;
-    }
-    // COM callers may release whatever a failed QueryInterface left behind.
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG CWMIEventSink::AddRef() noexcept
-{
-    return static_cast<ULONG>(InterlockedIncrement(&m_refCount));
-}
-
-ULONG CWMIEventSink::Release() noexcept
-{
-    const LONG count = InterlockedDecrement(&m_refCount);
-    if (count == 0)
-        delete this;
-    return static_cast<ULONG>(count);
-}
-
 HRESULT CWMIEventSink::Indicate(LONG count, IWbemClassObject** objects) noexcept
 {
     if (count > 0 && !objects)

@@ -6,49 +6,32 @@
 #include <windows.h>
 #include <wbemidl.h>
 
+#include <utility>
+
+#include "common/ownership.h"
 #include "wmi/wmi_objects.h"
 
-// An IWbemObjectSink that hands every delivered object to EventHandler. It is
-// registered through an unsecured-apartment stub, whose IWbemObjectSink it
-// keeps (one reference) for cancelling the query.
-class CWMIEventSink : public IWbemObjectSink {
+// An IWbemObjectSink that hands every delivered object to EventHandler. Its
+// subscription registers it through an unsecured-apartment stub and attaches
+// the stub's IWbemObjectSink to it, which it keeps (one reference) for
+// cancelling the query.
+class CWMIEventSink : public obrin::ComObject<IWbemObjectSink> {
 public:
-    CWMIEventSink() noexcept = default;
-    CWMIEventSink(const CWMIEventSink&) = delete;
-    CWMIEventSink& operator=(const CWMIEventSink&) = delete;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) noexcept override;
-    ULONG STDMETHODCALLTYPE AddRef() noexcept override;
-    ULONG STDMETHODCALLTYPE Release() noexcept override;
     HRESULT STDMETHODCALLTYPE Indicate(LONG count, IWbemClassObject** objects) noexcept override;
     HRESULT STDMETHODCALLTYPE SetStatus(LONG flags, HRESULT result, BSTR text, IWbemClassObject* object) noexcept override;
-    virtual ~CWMIEventSink();
     // Called once per delivered object; a negative result stops the delivery
     // of the remaining objects of that Indicate call.
     [[nodiscard]] virtual HRESULT EventHandler(CWMIObject& event) noexcept = 0;
 
-    // Inline so that the wrappers reach them without pulling the sinks and the
-    // process-wide subscriptions into programs that never subscribe.
-    // Takes over the caller's reference to the stub sink (releasing any held).
-    void SetStubSink(IWbemObjectSink* stubSink) noexcept
-    {
-        ReleaseStubSink();
-        m_pStubSink = stubSink;
-    }
-    [[nodiscard]] IWbemObjectSink* StubSink() const noexcept { return m_pStubSink; }
-    // Drops the stub sink reference; after the query is cancelled this breaks
-    // the sink <-> stub cycle so both are freed.
-    void ReleaseStubSink() noexcept
-    {
-        if (IWbemObjectSink* stub = m_pStubSink) {
-            m_pStubSink = nullptr;
-            stub->Release();
-        }
-    }
+    // Keeps stubSink, releasing any stub held before.
+    void SetStubSink(obrin::ComPtr<IWbemObjectSink> stubSink) noexcept { m_stubSink = std::move(stubSink); }
+    [[nodiscard]] IWbemObjectSink* StubSink() const noexcept { return m_stubSink.get(); }
+    // Drops the stub; after the query is cancelled this breaks the sink <->
+    // stub cycle so both are freed.
+    void ReleaseStubSink() noexcept { m_stubSink.reset(); }
 
 private:
-    volatile LONG m_refCount = 0;
-    IWbemObjectSink* m_pStubSink = nullptr;
+    obrin::ComPtr<IWbemObjectSink> m_stubSink;
 };
 
 // DualOsEvent: reads EventCode (uint32) and hands it to the handler. An
@@ -93,14 +76,14 @@ public:
     [[nodiscard]] HRESULT Unregister() noexcept;
 
     [[nodiscard]] const CWMIServices& Connection() const noexcept { return m_connection; }
-    [[nodiscard]] CWMIEventSink* Sink() const noexcept { return m_pSink; }
+    [[nodiscard]] CWMIEventSink* Sink() const noexcept { return m_sink.get(); }
 
 private:
     const wchar_t* m_namespace;
     const wchar_t* m_query;
     SinkFactory m_createSink;
     CWMIServices m_connection;
-    CWMIEventSink* m_pSink = nullptr;
+    obrin::ComPtr<CWMIEventSink> m_sink;
 };
 
 // The two records, constructed at program start on the main thread.

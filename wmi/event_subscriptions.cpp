@@ -50,34 +50,37 @@ HRESULT CEventSubscription::Register() noexcept
         return hr;
     }
 
-    m_pSink = m_createSink();
-    if (!m_pSink) {
+    m_sink = obrin::ComPtr<CWMIEventSink>::Copy(m_createSink());
+    if (!m_sink) {
         static_cast<void>(Unregister());
         return WBEM_E_OUT_OF_MEMORY;
     }
-    m_pSink->AddRef();
 
-    hr = m_connection.ExecNotificationQueryAsync(m_query, *m_pSink);
-    if (FAILED(hr))
+    obrin::ComPtr<IWbemObjectSink> stubSink;
+    hr = m_connection.ExecNotificationQueryAsync(m_query, m_sink.get(), stubSink);
+    if (FAILED(hr)) {
         static_cast<void>(Unregister());
+        return hr;
+    }
+    m_sink->SetStubSink(std::move(stubSink));
     return hr;
 }
 
 HRESULT CEventSubscription::Unregister() noexcept
 {
-    if (!m_pSink)
+    if (!m_sink)
         return S_OK;
     if (m_connection.IsEmpty())
         return WBEM_E_FAILED;
 
     HRESULT hr = S_OK;
-    if (IWbemObjectSink* stubSink = m_pSink->StubSink()) {
+    if (IWbemObjectSink* stubSink = m_sink->StubSink()) {
         hr = m_connection.Get()->CancelAsyncCall(stubSink);
         if (FAILED(hr))
             return hr;
-        m_pSink->ReleaseStubSink();
+        m_sink->ReleaseStubSink();
     }
-    std::exchange(m_pSink, nullptr)->Release();
+    m_sink.reset();
     m_connection.ReleaseInterface();
     return hr;
 }

@@ -2,8 +2,6 @@
 
 #include <new>
 
-#include "wmi/event_sinks.h"
-
 using obrin::ComPtr;
 using obrin::UniqueBstr;
 using obrin::UniqueVariant;
@@ -120,10 +118,10 @@ HRESULT CWMIServices::SetProxyBlanket(DWORD authnLevel, DWORD impLevel, DWORD ca
     if (IsEmpty())
         return WBEM_E_FAILED;
     ComPtr<IClientSecurity> security;
-    HRESULT hr = m_pInterface->QueryInterface(IID_IClientSecurity, security.put_void());
+    HRESULT hr = Get()->QueryInterface(IID_IClientSecurity, security.put_void());
     if (FAILED(hr))
         return hr;
-    return security->SetBlanket(m_pInterface, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, authnLevel, impLevel,
+    return security->SetBlanket(Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, authnLevel, impLevel,
                                 nullptr, capabilities);
 }
 
@@ -140,14 +138,16 @@ HRESULT CWMIServices::ExecQuery(const wchar_t* query, LONG flags, CWMIEnumObject
     const HRESULT hr = MakeWqlQuery(query, language, bstrQuery);
     if (FAILED(hr))
         return hr;
-    return m_pInterface->ExecQuery(language.get(), bstrQuery.get(), flags, nullptr, result.Put());
+    return Get()->ExecQuery(language.get(), bstrQuery.get(), flags, nullptr, result.Put());
 }
 
-HRESULT CWMIServices::ExecNotificationQueryAsync(const wchar_t* query, CWMIEventSink& sink) noexcept
+HRESULT CWMIServices::ExecNotificationQueryAsync(const wchar_t* query, IWbemObjectSink* sink,
+                                                ComPtr<IWbemObjectSink>& stubSink) noexcept
 {
+    stubSink.reset();
     if (IsEmpty())
         return WBEM_E_FAILED;
-    if (!query)
+    if (!query || !sink)
         return WBEM_E_INVALID_PARAMETER;
 
     UniqueBstr language;
@@ -164,20 +164,19 @@ HRESULT CWMIServices::ExecNotificationQueryAsync(const wchar_t* query, CWMIEvent
     if (FAILED(hr))
         return hr;
     ComPtr<IUnknown> stub;
-    hr = apartment->CreateObjectStub(static_cast<IWbemObjectSink*>(&sink), stub.put());
+    hr = apartment->CreateObjectStub(sink, stub.put());
     if (FAILED(hr))
         return hr;
-    ComPtr<IWbemObjectSink> stubSink;
-    hr = stub.As(stubSink);
+    ComPtr<IWbemObjectSink> registered;
+    hr = stub.As(registered);
     if (FAILED(hr))
         return hr;
 
-    hr = m_pInterface->ExecNotificationQueryAsync(language.get(), bstrQuery.get(), WBEM_FLAG_SEND_STATUS, nullptr,
-                                                   stubSink.get());
-    // Only a registered query has anything to cancel later; a sink that never
-    // got its stub is released without a cancel.
+    hr = Get()->ExecNotificationQueryAsync(language.get(), bstrQuery.get(), WBEM_FLAG_SEND_STATUS, nullptr,
+                                           registered.get());
+    // Only a registered query has anything to cancel later.
     if (SUCCEEDED(hr))
-        sink.SetStubSink(stubSink.detach());
+        stubSink = std::move(registered);
     return hr;
 }
 
@@ -195,7 +194,7 @@ HRESULT CWMIServices::GetObject(const wchar_t* path, LONG flags, CWMIObject& obj
         if (FAILED(hr))
             return hr;
     }
-    return m_pInterface->GetObject(bstrPath.get(), flags, nullptr, object.Put(), callResult);
+    return Get()->GetObject(bstrPath.get(), flags, nullptr, object.Put(), callResult);
 }
 
 HRESULT CWMIServices::GetMethod(const wchar_t* className, const wchar_t* methodName, CWMIMethod& method) noexcept
@@ -224,7 +223,7 @@ HRESULT CWMIServices::ExecMethod(const wchar_t* objectPath, CWMIMethod& method, 
     const HRESULT hr = MakeBstr(objectPath, bstrPath);
     if (FAILED(hr))
         return hr;
-    return m_pInterface->ExecMethod(bstrPath.get(), method.Name(), flags, nullptr, method.InParams().Get(),
+    return Get()->ExecMethod(bstrPath.get(), method.Name(), flags, nullptr, method.InParams().Get(),
                                     method.OutParams().Put(), callResult);
 }
 
@@ -239,7 +238,7 @@ HRESULT CWMIEnumObject::Next(LONG timeout, ULONG count, CWMIObject objects[], UL
     ULONG fetched = 0;
     for (ULONG slot = 0; slot < count; ++slot) {
         ULONG got = 0;
-        hr = m_pInterface->Next(timeout, 1, objects[slot].Put(), &got);
+        hr = Get()->Next(timeout, 1, objects[slot].Put(), &got);
         fetched += got;
         if (hr != S_OK)
             break;
@@ -257,7 +256,7 @@ HRESULT CWMIObject::Get(const wchar_t* name, VARIANT& value, CIMTYPE* cimType) n
         return WBEM_E_INVALID_PARAMETER;
     VariantClear(&value);
     CIMTYPE type = CIM_EMPTY;
-    const HRESULT hr = m_pInterface->Get(name, 0, &value, &type, nullptr);
+    const HRESULT hr = Get()->Get(name, 0, &value, &type, nullptr);
     if (SUCCEEDED(hr) && cimType)
         *cimType = type;
     return hr;
@@ -270,7 +269,7 @@ HRESULT CWMIObject::Put(const wchar_t* name, const VARIANT& value, CIMTYPE cimTy
     if (!name)
         return WBEM_E_INVALID_PARAMETER;
     // Put only reads the value; the interface merely lacks the const.
-    return m_pInterface->Put(name, 0, const_cast<VARIANT*>(&value), cimType);
+    return Get()->Put(name, 0, const_cast<VARIANT*>(&value), cimType);
 }
 
 HRESULT CWMIObject::GetString(const wchar_t* name, std::wstring* value) noexcept

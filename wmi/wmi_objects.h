@@ -14,7 +14,6 @@
 
 #include "common/ownership.h"
 
-class CWMIEventSink;
 class CWMIEnumObject;
 class CWMIObject;
 class CWMIMethod;
@@ -23,45 +22,25 @@ template <typename T>
 class CWMIBase {
 public:
     CWMIBase() noexcept = default;
-    virtual ~CWMIBase() { ReleaseInterface(); }
+    virtual ~CWMIBase() = default;
     CWMIBase(const CWMIBase&) = delete;
     CWMIBase& operator=(const CWMIBase&) = delete;
 
-    [[nodiscard]] T* Get() const noexcept { return m_pInterface; }
-    [[nodiscard]] bool IsEmpty() const noexcept { return m_pInterface == nullptr; }
+    [[nodiscard]] T* Get() const noexcept { return m_interface.get(); }
+    [[nodiscard]] bool IsEmpty() const noexcept { return !m_interface; }
 
     // Drops the held reference; the wrapper becomes empty.
-    void ReleaseInterface() noexcept
-    {
-        if (T* held = m_pInterface) {
-            m_pInterface = nullptr;
-            obrin::PreserveLastError keep;
-            held->Release();
-        }
-    }
+    void ReleaseInterface() noexcept { m_interface.reset(); }
     // Releases the held pointer and hands out the slot for a new one.
-    [[nodiscard]] T** Put() noexcept
-    {
-        ReleaseInterface();
-        return &m_pInterface;
-    }
+    [[nodiscard]] T** Put() noexcept { return m_interface.put(); }
     // Takes over the caller's reference (no AddRef). Indicate lends event
     // objects this way and takes them back with Detach.
-    void Attach(T* pointer) noexcept
-    {
-        ReleaseInterface();
-        m_pInterface = pointer;
-    }
+    void Attach(T* pointer) noexcept { m_interface = obrin::ComPtr<T>::Attach(pointer); }
     // Hands the held reference to the caller (no Release).
-    [[nodiscard]] T* Detach() noexcept
-    {
-        T* held = m_pInterface;
-        m_pInterface = nullptr;
-        return held;
-    }
+    [[nodiscard]] T* Detach() noexcept { return m_interface.detach(); }
 
-protected:
-    T* m_pInterface = nullptr;
+private:
+    obrin::ComPtr<T> m_interface;
 };
 
 // One namespace connection. The creator has called
@@ -78,9 +57,11 @@ public:
     [[nodiscard]] HRESULT ConnectServer(const wchar_t* wmiNamespace, LONG securityFlags) noexcept;
     [[nodiscard]] HRESULT SetProxyBlanket(DWORD authnLevel, DWORD impLevel, DWORD capabilities) noexcept;
     [[nodiscard]] HRESULT ExecQuery(const wchar_t* query, LONG flags, CWMIEnumObject& result) noexcept;
-    // Registers sink through an unsecured-apartment stub; the stub's
-    // IWbemObjectSink is kept in the sink (it is what CancelAsyncCall needs).
-    [[nodiscard]] HRESULT ExecNotificationQueryAsync(const wchar_t* query, CWMIEventSink& sink) noexcept;
+    // Registers sink through an unsecured-apartment stub. Once the query is
+    // registered, stubSink receives the stub's IWbemObjectSink: what WMI
+    // calls, and what CancelAsyncCall needs later.
+    [[nodiscard]] HRESULT ExecNotificationQueryAsync(const wchar_t* query, IWbemObjectSink* sink,
+                                                     obrin::ComPtr<IWbemObjectSink>& stubSink) noexcept;
     [[nodiscard]] HRESULT GetObject(const wchar_t* path, LONG flags, CWMIObject& object,
                                     IWbemCallResult** callResult = nullptr) noexcept;
     // The class object's method signature: the in-parameter object is spawned.

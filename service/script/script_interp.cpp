@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/ownership.h"
+#include "service/script/script_limits.h"
 #include "service/script/script_policy.h"
 #include "wmi/wmi_objects.h"
 
@@ -23,6 +24,7 @@ struct RunState {
     CWMIMethod method;
     CWMIEnumObject enumerator;
     CWMIObject object;
+    std::size_t firmwareCalls = 0;
 };
 
 // Names a __PATH may carry for this machine.
@@ -45,6 +47,18 @@ bool IsLocalFirmwarePath(std::wstring_view path)
     // the interpreter's own work for a script.
     static const std::vector<std::wstring> names = ReadLocalServerNames();
     return IsFirmwareObjectPath(path, names);
+}
+
+// The firmware call the method holder's in-parameters would make is one the
+// switcher makes: read back as WMI stored them, after its own conversion of
+// the texts the script put.
+bool HoldsAllowedFirmwareCall(CWMIObject& inParams)
+{
+    DWORD code = 0;
+    DWORD parameter = 0;
+    return SUCCEEDED(inParams.GetUInt32(kFirmwareCodeParameter.data(), &code)) &&
+           SUCCEEDED(inParams.GetUInt32(kFirmwareValueParameter.data(), &parameter)) &&
+           IsAllowedFirmwareCall(code, parameter);
 }
 
 HRESULT PutTextProperties(CWMIObject& target, const ScriptAction& action, const ScriptVariables& variables)
@@ -85,74 +99,78 @@ HRESULT ReadTextProperties(CWMIObject& source, const ScriptAction& action, Scrip
     return S_OK;
 }
 
-// Runs one action. jumpTarget receives the new index for action 99.
+// Runs one action. jumpTarget receives the new index for a jump.
 HRESULT RunAction(RunState& state, const ScriptAction& action, ScriptVariables& variables, HRESULT current,
                   std::int64_t& jumpTarget)
 {
     const auto argument = [&](std::size_t index) { return SubstitutedArgument(action, index, variables); };
     switch (action.code) {
-    case 0:
+    case action::kSetVariable:
         variables[ArgumentText(action, 0)] = ArgumentText(action, 1);
         return S_OK;
-    case 99:
+    case action::kJump:
         jumpTarget = ArgumentToLong(argument(0));
         return S_OK;
-    case 100: {
+    case action::kConnect: {
         const std::wstring wmiNamespace = argument(0);
         if (!IsFirmwareNamespace(wmiNamespace))
             return WBEM_E_ACCESS_DENIED;
         return state.services.ConnectServer(wmiNamespace.c_str(), ArgumentToLong(argument(1)));
     }
-    case 101:
+    case action::kSetProxyBlanket:
         return state.services.SetProxyBlanket(ArgumentToUnsignedLong(argument(0)), ArgumentToUnsignedLong(argument(1)),
                                               ArgumentToUnsignedLong(argument(2)));
-    case 102: {
+    case action::kExecQuery: {
         const std::wstring query = argument(0);
         if (!IsFirmwareQuery(query))
             return WBEM_E_ACCESS_DENIED;
         return state.services.ExecQuery(query.c_str(), ArgumentToLong(argument(1)), state.enumerator);
     }
-    case 103: {
+    case action::kGetObject: {
         const std::wstring path = argument(0);
         if (!IsLocalFirmwarePath(path))
             return WBEM_E_ACCESS_DENIED;
         return state.services.GetObject(path.c_str(), ArgumentToLong(argument(1)), state.object);
     }
-    case 104: {
+    case action::kGetMethod: {
         const std::wstring className = argument(0);
         const std::wstring methodName = argument(1);
         if (!IsFirmwareMethod(className, methodName))
             return WBEM_E_ACCESS_DENIED;
         return state.services.GetMethod(className.c_str(), methodName.c_str(), state.method);
     }
-    case 105: {
+    case action::kExecMethod: {
         const std::wstring path = argument(0);
         const BSTR methodName = state.method.Name();
         if (!IsLocalFirmwarePath(path) || !methodName ||
-            !IsFirmwareMethod(kFirmwareClass, std::wstring_view(methodName, SysStringLen(methodName))))
+            !IsFirmwareMethod(kFirmwareClass, std::wstring_view(methodName, SysStringLen(methodName))) ||
+            !HoldsAllowedFirmwareCall(state.method.InParams()))
             return WBEM_E_ACCESS_DENIED;
+        if (state.firmwareCalls == kMaxFirmwareCalls)
+            return WBEM_E_CALL_CANCELLED;
+        ++state.firmwareCalls;
         return state.services.ExecMethod(path.c_str(), state.method, ArgumentToLong(argument(1)));
     }
-    case 199:
+    case action::kReleaseConnection:
         state.services.ReleaseInterface();
         return S_OK;
-    case 200:
+    case action::kNextObject:
         return state.enumerator.Next(ArgumentToLong(argument(0)), 1, &state.object);
-    case 299:
+    case action::kReleaseEnumerator:
         state.enumerator.ReleaseInterface();
         return S_OK;
-    case 300:
+    case action::kPutInParameters:
         return PutTextProperties(state.method.InParams(), action, variables);
-    case 301:
+    case action::kReadOutParameters:
         return ReadTextProperties(state.method.OutParams(), action, variables, false);
-    case 399:
+    case action::kClearMethod:
         state.method.Clear();
         return S_OK;
-    case 400:
+    case action::kPutProperties:
         return PutTextProperties(state.object, action, variables);
-    case 401:
+    case action::kReadProperties:
         return ReadTextProperties(state.object, action, variables, true);
-    case 499:
+    case action::kReleaseObject:
         state.object.ReleaseInterface();
         return S_OK;
     default:
@@ -168,7 +186,7 @@ void SetResultKeys(ScriptVariables& variables, HRESULT hr, std::int64_t index)
 
 }  // namespace
 
-int RunScript(const ScriptActions& actions, ScriptVariables& variables) noexcept
+int RunScript(const ScriptActions& actions, ScriptVariables& variables, const std::atomic<bool>* stopRequested) noexcept
 {
     const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     try {
@@ -186,7 +204,7 @@ int RunScript(const ScriptActions& actions, ScriptVariables& variables) noexcept
         const auto count = static_cast<std::int64_t>(actions.size());
         // A jump may lead anywhere: only indexes inside the script are run.
         for (std::int64_t index = 0; index >= 0 && index < count && SUCCEEDED(current); ++index) {
-            if (run++ == kMaxActionsRun) {
+            if (run++ == kMaxActionsRun || (stopRequested && stopRequested->load(std::memory_order_relaxed))) {
                 SetResultKeys(variables, WBEM_E_CALL_CANCELLED, index);
                 break;
             }
@@ -208,10 +226,10 @@ int RunScript(const ScriptActions& actions, ScriptVariables& variables) noexcept
     return 1;
 }
 
-std::wstring RunScriptToResults(const ScriptActions& actions)
+std::wstring RunScriptToResults(const ScriptActions& actions, const std::atomic<bool>& stopRequested)
 {
     ScriptVariables variables;
-    RunScript(actions, variables);
+    RunScript(actions, variables, &stopRequested);
     return FormatResults(variables);
 }
 

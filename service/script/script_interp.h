@@ -6,24 +6,23 @@
 
 #include <windows.h>
 
-#include <cstddef>
+#include <atomic>
 #include <string>
-#include <string_view>
 
-#include "service/script/script_text.h"
+#include "common/script/script_text.h"
 
 namespace obrin::script {
 
-// A backward jump may repeat actions; a run stops with WBEM_E_CALL_CANCELLED
-// after this many.
-inline constexpr std::size_t kMaxActionsRun = 65536;
-
 // Runs actions on this thread (with its own COM initialisation and WMI
 // connection) and leaves the variables, WMIS_HRESULT and WMIS_ActionIndex in
-// variables, which is cleared first. Always returns 1.
-int RunScript(const ScriptActions& actions, ScriptVariables& variables) noexcept;
+// variables, which is cleared first. A run stops with WBEM_E_CALL_CANCELLED,
+// naming the action it did not run, after kMaxActionsRun actions, at a
+// firmware call beyond kMaxFirmwareCalls (script_limits.h), and before its
+// next action once stopRequested (when given) is set. Always returns 1.
+int RunScript(const ScriptActions& actions, ScriptVariables& variables,
+              const std::atomic<bool>* stopRequested = nullptr) noexcept;
 
 // The pipe server's runner: RunScript, then the result text.
-[[nodiscard]] std::wstring RunScriptToResults(const ScriptActions& actions);
+[[nodiscard]] std::wstring RunScriptToResults(const ScriptActions& actions, const std::atomic<bool>& stopRequested);
 
 }  // namespace obrin::script

@@ -167,6 +167,8 @@ bool IsFirmwareQuery(std::wstring_view query) noexcept
 
 bool IsFirmwareObjectPath(std::wstring_view path, std::span<const std::wstring> localServerNames) noexcept
 {
+    if (path.find(L'%') != std::wstring_view::npos)
+        return false;
     std::wstring_view relative = path;
     if (path.starts_with(L"\\\\") || path.starts_with(L"//")) {
         const std::wstring_view full = path.substr(2);
@@ -196,6 +198,11 @@ bool IsFirmwareObjectPath(std::wstring_view path, std::span<const std::wstring> 
 bool IsFirmwareMethod(std::wstring_view className, std::wstring_view methodName) noexcept
 {
     return EqualsNoCase(className, kFirmwareClass) && EqualsNoCase(methodName, kFirmwareMethod);
+}
+
+bool IsAllowedFirmwareCall(std::uint32_t code, std::uint32_t parameter) noexcept
+{
+    return parameter == 0 && (code == 0x10 || code == 0x11 || code == 0x14 || code == 0x18);
 }
 
 }  // namespace obrin::script

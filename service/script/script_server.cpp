@@ -1,38 +1,128 @@
 #include "service/script/script_server.h"
 
 #include <process.h>
+#include <sddl.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <memory>
 #include <new>
+#include <vector>
+
+#include "common/log.h"
 
 namespace obrin::script {
 
+struct ScriptServerState {
+    ScriptRunner runner;
+    ScriptServerLimits limits;
+    std::wstring pipeName;
+    UniqueLocalMem securityDescriptor;
+    UniqueHandle stopEvent;
+    // Set with stopEvent; read by the runners between their steps, where a
+    // wait on the event would cost a system call per step.
+    std::atomic<bool> stopRequested{false};
+    std::atomic<bool> serving{false};
+};
+
 namespace {
 
-// How long the listener pauses before retrying when all 255 instances are in use.
-constexpr DWORD kAllInstancesBusyRetryMs = 50;
-// How often a stopping listener cancels a wait for a client to read its reply.
-constexpr DWORD kFlushCancelRetryMs = 50;
+// Who may do what with every instance of the pipe:
+//   D;;GA;;;NU    network logons: nothing (the pipe also rejects remote clients)
+//   A;;GA;;;SY    LocalSystem, the service itself: full control
+//   A;;GA;;;BA    Administrators: full control
+//   A;;GRGW;;;IU  interactive users: read and write, as the switcher opens it
+//   A;;GRGW;;;AU  authenticated users: the same (a program of the user's
+//                 started otherwise than interactively)
+// No entry grants WRITE_DAC or WRITE_OWNER to users, so no client can change
+// who may use the pipe. "P" keeps inherited entries out. Deny comes first, as
+// an access check reads the list in order.
+constexpr wchar_t kPipeSecurity[] = L"D:P(D;;GA;;;NU)(A;;GA;;;SY)(A;;GA;;;BA)(A;;GRGW;;;IU)(A;;GRGW;;;AU)";
+
+// How the listener retries a pipe call that failed: the first pause, doubled
+// after every further failure up to the longest.
+constexpr DWORD kFirstRetryMs = 50;
+constexpr DWORD kLongestRetryMs = 2000;
+// Connection threads started ahead, each waiting in COM for a client of its
+// own: while one client is served, the next ones' threads start, so clients
+// that come one after the other do not wait for a thread either.
+constexpr std::size_t kReadyThreads = 2;
+// How long the listener waits for a connection it closes to make room.
+constexpr DWORD kMakeRoomWaitMs = 1000;
 // WaitForMultipleObjects takes at most this many handles.
 constexpr std::size_t kWaitGroup = MAXIMUM_WAIT_OBJECTS;
 
+// Connection::idleSince: busy (not connected yet, running a script or
+// writing a reply), or being closed by the listener; any other value is the
+// tick count since which it has waited for its client.
+constexpr ULONGLONG kBusy = 0;
+constexpr ULONGLONG kClosing = ~0ULL;
+
+}  // namespace
+
+// The listener wakes a connection thread by queueing WakeConnection to it:
+// once when it hands the instance over, and again when it closes the
+// connection to make room. The thread's waits are alertable for it.
+struct ScriptConnection {
+    std::shared_ptr<ScriptServerState> server;
+    UniqueHandle thread;        // the listener's
+    UniqueFileHandle instance;  // the listener's until handedOver is set
+    std::atomic<bool> inCom{false};
+    std::atomic<bool> handedOver{false};
+    std::atomic<ULONGLONG> idleSince{kBusy};
+    std::atomic<bool> ended{false};
+};
+
+namespace {
+
+using Connection = ScriptConnection;
+
+bool StopRequested(const ScriptServerState& server) noexcept
+{
+    return server.stopRequested.load();
+}
+
+// Milliseconds left until deadline (a GetTickCount64 value).
+DWORD TimeLeft(ULONGLONG deadline) noexcept
+{
+    const ULONGLONG now = GetTickCount64();
+    return now >= deadline ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, INFINITE - 1));
+}
+
+DWORD StartError(BOOL started) noexcept
+{
+    return started ? ERROR_SUCCESS : GetLastError();
+}
+
+void CALLBACK WakeConnection(ULONG_PTR) noexcept {}
+
+// What an overlapped operation waits for besides its own event: the stop,
+// optionally the listener closing the connection, and optionally a deadline.
+struct Waits {
+    HANDLE ioEvent = nullptr;
+    HANDLE stopEvent = nullptr;
+    const std::atomic<ULONGLONG>* idleSince = nullptr;  // kClosing: closed by the listener
+    ULONGLONG deadline = 0;                              // GetTickCount64 value; 0: none
+};
+
 // Completes an overlapped operation that was started with startError
-// (ERROR_SUCCESS when the call returned TRUE). While it is pending the stop
-// event is waited on too; a stop cancels the operation and gives
-// ERROR_OPERATION_ABORTED once the system no longer touches its buffer.
-DWORD AwaitOverlapped(HANDLE handle, OVERLAPPED& overlapped, DWORD startError, HANDLE stopEvent,
+// (ERROR_SUCCESS when the call returned TRUE). One that is still pending at
+// the stop, the listener's close or the deadline is cancelled, and
+// ERROR_OPERATION_ABORTED or ERROR_TIMEOUT returned once the system no longer
+// touches its buffer.
+DWORD AwaitOverlapped(HANDLE handle, OVERLAPPED& overlapped, DWORD startError, const Waits& waits,
                       DWORD& bytes) noexcept
 {
     bytes = 0;
     if (startError == ERROR_IO_PENDING) {
-        const HANDLE waits[2] = {overlapped.hEvent, stopEvent};
-        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+        const HANDLE handles[2] = {waits.ioEvent, waits.stopEvent};
+        DWORD woken = WAIT_IO_COMPLETION;
+        while (woken == WAIT_IO_COMPLETION && !(waits.idleSince && waits.idleSince->load() == kClosing))
+            woken = WaitForMultipleObjectsEx(2, handles, FALSE, waits.deadline ? TimeLeft(waits.deadline) : INFINITE,
+                                             TRUE);
+        if (woken != WAIT_OBJECT_0) {
             CancelIoEx(handle, &overlapped);
             GetOverlappedResult(handle, &overlapped, &bytes, TRUE);
-            return ERROR_OPERATION_ABORTED;
+            return woken == WAIT_TIMEOUT ? ERROR_TIMEOUT : ERROR_OPERATION_ABORTED;
         }
     } else if (startError != ERROR_SUCCESS && startError != ERROR_MORE_DATA) {
         return startError;
@@ -42,165 +132,317 @@ DWORD AwaitOverlapped(HANDLE handle, OVERLAPPED& overlapped, DWORD startError, H
     return GetLastError();
 }
 
-DWORD StartError(BOOL started) noexcept
+bool ClientGone(DWORD error) noexcept
 {
-    return started ? ERROR_SUCCESS : GetLastError();
+    return error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED;
 }
 
-bool StopRequested(HANDLE stopEvent) noexcept
+enum class ReadEnd {
+    Message,     // a complete message, parsed into actions
+    ClientGone,  // the client closed its end
+    Dropped,     // a limit, the stop, the listener or a failure ended it
+};
+
+// Is the message whose first chunk of chunkBytes has just been read longer
+// than maxBytes? Asked before anything of it is parsed.
+bool MessageLongerThan(HANDLE instance, DWORD chunkBytes, std::size_t maxBytes) noexcept
 {
-    return WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0;
+    DWORD left = 0;
+    return PeekNamedPipe(instance, nullptr, 0, nullptr, nullptr, &left) &&
+           static_cast<std::size_t>(chunkBytes) + left > maxBytes;
 }
 
-// Owned by its connection thread from the moment the thread starts.
-struct Connection {
-    UniqueFileHandle instance;
-    const ScriptRunner* runner = nullptr;
-    HANDLE stopEvent = nullptr;
-    // Set while the thread waits in FlushFileBuffers for the client to read.
-    std::shared_ptr<std::atomic<bool>> flushing;
-};
+// Reads one script message into actions, chunk by chunk with the unfinished
+// action carried over in buffer (kPipeChunkChars). A message longer than
+// limits.maxMessageBytes, with more than kMaxScriptActions actions, a larger
+// parsed form or one action longer than a chunk is refused.
+ReadEnd ReadScriptMessage(HANDLE instance, const Waits& waits, const ScriptServerLimits& limits, wchar_t* buffer,
+                          ScriptActions& actions) noexcept
+{
+    try {
+        actions.clear();
+        std::size_t heldChars = 0;
+        std::size_t messageBytes = 0;
+        std::size_t parsedBytes = 0;
+        // After a malformed action the rest of the message is read and dropped.
+        bool ended = false;
+        for (;;) {
+            OVERLAPPED overlapped{};
+            overlapped.hEvent = waits.ioEvent;
+            const auto room = static_cast<DWORD>(kPipeChunkBytes - heldChars * sizeof(wchar_t));
+            const BOOL started = ReadFile(instance, buffer + heldChars, room, nullptr, &overlapped);
+            DWORD got = 0;
+            const DWORD error = AwaitOverlapped(instance, overlapped, StartError(started), waits, got);
+            if (ClientGone(error))
+                return ReadEnd::ClientGone;
+            if (error != ERROR_SUCCESS && error != ERROR_MORE_DATA)
+                return ReadEnd::Dropped;
+            const bool more = error == ERROR_MORE_DATA;
+            if (messageBytes == 0 && more && MessageLongerThan(instance, got, limits.maxMessageBytes))
+                return ReadEnd::Dropped;
+            messageBytes += got;
+            if (messageBytes > limits.maxMessageBytes)
+                return ReadEnd::Dropped;
+            if (!ended) {
+                const std::size_t chars = heldChars + got / sizeof(wchar_t);
+                const std::size_t before = actions.size();
+                const ScriptChunkParse parse = ParseScriptChunk(std::wstring_view(buffer, chars), actions);
+                for (std::size_t i = before; i < actions.size(); ++i)
+                    parsedBytes += ParsedSize(actions[i]);
+                if (actions.size() > kMaxScriptActions || parsedBytes > limits.maxMessageBytes)
+                    return ReadEnd::Dropped;
+                ended = parse.ended;
+                heldChars = ended ? 0 : chars - parse.pendingStart;
+                // One action that fills the whole buffer can never be completed.
+                if (more && heldChars == kPipeChunkChars)
+                    return ReadEnd::Dropped;
+                std::memmove(buffer, buffer + parse.pendingStart, heldChars * sizeof(wchar_t));
+            }
+            if (!more)
+                return ReadEnd::Message;
+        }
+    } catch (const std::bad_alloc&) {
+        return ReadEnd::Dropped;
+    }
+}
 
-// What the listener keeps of each connection thread.
-struct TrackedConnection {
-    UniqueHandle thread;
-    std::shared_ptr<std::atomic<bool>> flushing;
-};
-
-bool WriteReply(HANDLE instance, HANDLE ioEvent, HANDLE stopEvent, const std::wstring& reply) noexcept
+bool WriteReply(HANDLE instance, const Waits& waits, const std::wstring& reply) noexcept
 {
     OVERLAPPED overlapped{};
-    overlapped.hEvent = ioEvent;
+    overlapped.hEvent = waits.ioEvent;
     const BOOL started = WriteFile(instance, reply.data(), static_cast<DWORD>(WireBytes(reply)), nullptr, &overlapped);
     DWORD bytes = 0;
-    return AwaitOverlapped(instance, overlapped, StartError(started), stopEvent, bytes) == ERROR_SUCCESS;
+    return AwaitOverlapped(instance, overlapped, StartError(started), waits, bytes) == ERROR_SUCCESS;
 }
 
-void ServeConnection(Connection& connection) noexcept
+// From busy to waiting for the client; false when the listener is closing
+// the connection.
+bool MarkIdle(Connection& connection) noexcept
 {
+    ULONGLONG busy = kBusy;
+    return connection.idleSince.compare_exchange_strong(busy, GetTickCount64());
+}
+
+// From waiting for the client to busy; false when the listener took the
+// connection for closing first.
+bool MarkBusy(Connection& connection) noexcept
+{
+    ULONGLONG since = connection.idleSince.load();
+    return since != kClosing && connection.idleSince.compare_exchange_strong(since, kBusy);
+}
+
+// Serves the client until it leaves (false), or a limit, the listener or the
+// stop ends the connection (true: drop it).
+bool Serve(Connection& connection, HANDLE ioEvent) noexcept
+{
+    ScriptServerState& server = *connection.server;
     const HANDLE instance = connection.instance.get();
-    // One event for every read and write of the connection: each starts by
-    // resetting it, and they never overlap.
-    const UniqueHandle ioEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!ioEvent)
-        return;
+    const ScriptServerLimits& limits = server.limits;
+    Waits waits{ioEvent, server.stopEvent.get(), &connection.idleSince, 0};
+    std::unique_ptr<wchar_t[]> buffer(new (std::nothrow) wchar_t[kPipeChunkChars]);
+    if (!buffer)
+        return true;
     ScriptActions actions;
-    while (ReadScriptMessage(instance, ioEvent.get(), connection.stopEvent, actions)) {
+    while (!StopRequested(server) && MarkIdle(connection)) {
+        waits.deadline = GetTickCount64() + limits.idleTimeoutMs;
+        const ReadEnd end = ReadScriptMessage(instance, waits, limits, buffer.get(), actions);
+        if (end != ReadEnd::Message)
+            return end == ReadEnd::Dropped;
+        if (!MarkBusy(connection))
+            return true;
         std::wstring reply;
         try {
-            reply = (*connection.runner)(actions);
+            reply = server.runner(actions, server.stopRequested);
         } catch (...) {
-            return;
+            return true;
         }
-        if (!WriteReply(instance, ioEvent.get(), connection.stopEvent, reply))
-            return;
-        // Returns once the client has read the reply, so nothing it has not
-        // read yet is lost when the connection is dropped later. A client
-        // that never reads is cut off by a stop (CancelSynchronousIo).
-        connection.flushing->store(true);
-        FlushFileBuffers(instance);
-        connection.flushing->store(false);
+        // A reply up to the pipe's buffer size is written at once; a longer
+        // one only as the client reads it. Either way the client has until
+        // the deadline: what it has not read by then (or by the next
+        // message's deadline) goes with the connection.
+        waits.deadline = GetTickCount64() + limits.replyReadTimeoutMs;
+        if (!WriteReply(instance, waits, reply))
+            return true;
         // The instance stays in message read mode for the next script: in
         // byte mode a read never reports more data, so a script longer than
         // one chunk would be taken for several.
     }
+    return true;
 }
 
 unsigned __stdcall ConnectionThread(void* context) noexcept
 {
-    std::unique_ptr<Connection> connection(static_cast<Connection*>(context));
-    ServeConnection(*connection);
-    DisconnectNamedPipe(connection->instance.get());
+    const std::shared_ptr<Connection> connection = std::move(*static_cast<std::shared_ptr<Connection>*>(context));
+    delete static_cast<std::shared_ptr<Connection>*>(context);
+    const ScriptServerState& server = *connection->server;
+    {
+        // Entered while the listener still waits for the client, so a client
+        // never waits for it; the runner's own CoInitializeEx then only adds
+        // a reference to this thread's apartment.
+        const ComInit com(COINIT_MULTITHREADED);
+        const UniqueHandle ioEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        connection->inCom.store(true);
+        while (!connection->handedOver.load() && !StopRequested(server))
+            WaitForSingleObjectEx(server.stopEvent.get(), INFINITE, TRUE);
+        // Without a handover (a stop came first) the instance, if the
+        // listener hands one over after all, is closed with the record.
+        if (connection->handedOver.load()) {
+            // Dropping discards what the client has not read yet. After a stop
+            // the instance is only closed: the client can still read a reply
+            // written before, then finds the pipe broken.
+            if (ioEvent && !StopRequested(server) && Serve(*connection, ioEvent.get()) && !StopRequested(server))
+                DisconnectNamedPipe(connection->instance.get());
+            connection->instance.reset();
+        }
+    }
+    connection->ended.store(true);
     return 0;
 }
 
-// Starts the thread that serves instance; the instance stays with the caller
-// when no thread could be started (the returned thread is then empty).
-TrackedConnection StartConnectionThread(UniqueFileHandle& instance, const ScriptRunner& runner, HANDLE stopEvent) noexcept
+// A connection thread that enters COM and waits for its instance; null when
+// none could be started.
+std::shared_ptr<Connection> StartConnectionThread(const std::shared_ptr<ScriptServerState>& server) noexcept
 {
-    TrackedConnection tracked;
-    std::unique_ptr<Connection> connection;
     try {
-        tracked.flushing = std::make_shared<std::atomic<bool>>(false);
-        connection = std::make_unique<Connection>();
+        auto connection = std::make_shared<Connection>();
+        connection->server = server;
+        auto context = std::make_unique<std::shared_ptr<Connection>>(connection);
+        connection->thread.reset(
+            reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ConnectionThread, context.get(), 0, nullptr)));
+        if (!connection->thread)
+            return nullptr;
+        (void)context.release();
+        return connection;
     } catch (const std::bad_alloc&) {
-        return TrackedConnection{};
+        return nullptr;
     }
-    connection->runner = &runner;
-    connection->stopEvent = stopEvent;
-    connection->flushing = tracked.flushing;
-    connection->instance = std::move(instance);
-    tracked.thread.reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ConnectionThread, connection.get(), 0, nullptr)));
-    if (!tracked.thread) {
-        instance = std::move(connection->instance);
-        return tracked;
+}
+
+// Starts connection threads until kReadyThreads wait for clients.
+void StartReadyThreads(std::vector<std::shared_ptr<Connection>>& ready,
+                       const std::shared_ptr<ScriptServerState>& server) noexcept
+{
+    try {
+        while (ready.size() < kReadyThreads) {
+            std::shared_ptr<Connection> thread = StartConnectionThread(server);
+            if (!thread)
+                return;
+            ready.push_back(std::move(thread));
+        }
+    } catch (const std::bad_alloc&) {
     }
-    (void)connection.release();
-    return tracked;
+}
+
+// The ready thread for the next client, preferring one already in COM;
+// null when there is none.
+std::shared_ptr<Connection> TakeReadyThread(std::vector<std::shared_ptr<Connection>>& ready) noexcept
+{
+    if (ready.empty())
+        return nullptr;
+    auto chosen = std::find_if(ready.begin(), ready.end(), [](const auto& c) { return c->inCom.load(); });
+    if (chosen == ready.end())
+        chosen = ready.begin();
+    std::shared_ptr<Connection> taken = std::move(*chosen);
+    ready.erase(chosen);
+    return taken;
+}
+
+DWORD InstanceLimit(const ScriptServerLimits& limits) noexcept
+{
+    // The connections and the one instance listening for the next client.
+    return static_cast<DWORD>(std::min<std::size_t>(limits.maxConnections + 1, PIPE_UNLIMITED_INSTANCES));
 }
 
 // The first instance claims the name, so that no other process can sit in
 // front of the server and receive its clients' scripts: it fails with
 // ERROR_ACCESS_DENIED when the name is served already.
-UniqueFileHandle CreateServerInstance(const wchar_t* pipeName, bool first) noexcept
+UniqueFileHandle CreateServerInstance(const ScriptServerState& server, bool first) noexcept
 {
     // Wine does not enforce FILE_FLAG_FIRST_PIPE_INSTANCE; an instance that
     // answers the wait, or is busy, shows the name taken there too.
-    if (first && (WaitNamedPipeW(pipeName, 1) || GetLastError() != ERROR_FILE_NOT_FOUND)) {
+    if (first && (WaitNamedPipeW(server.pipeName.c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return UniqueFileHandle();
     }
-    // Any local user may connect, and so may add instances (GENERIC_WRITE on
-    // a pipe includes FILE_CREATE_PIPE_INSTANCE): the switcher's client
-    // checks who serves it. The pipe refuses remote clients.
-    SECURITY_DESCRIPTOR descriptor;
-    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
-    SECURITY_ATTRIBUTES attributes{sizeof(attributes), &descriptor, TRUE};
-    return UniqueFileHandle(CreateNamedPipeW(pipeName,
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), server.securityDescriptor.get(), TRUE};
+    return UniqueFileHandle(CreateNamedPipeW(server.pipeName.c_str(),
                                              PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED |
                                                  (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
                                              PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT |
                                                  PIPE_REJECT_REMOTE_CLIENTS,
-                                             PIPE_UNLIMITED_INSTANCES, kPipeChunkBytes, kPipeChunkBytes, 0,
+                                             InstanceLimit(server.limits), kPipeChunkBytes, kPipeChunkBytes, 0,
                                              &attributes));
 }
 
-// One wait per ended thread and group rather than one per tracked thread:
-// with many clients, polling every thread at each connection was a large
-// share of the listener's work.
-void PruneEndedThreads(std::vector<TrackedConnection>& threads) noexcept
+// A pipe call of the listener that may fail again and again: the first
+// failure of a run is logged, each one is followed by a pause that grows up
+// to kLongestRetryMs (cut short by the stop), and the first success after a
+// failure is logged too.
+class RetriedCall {
+public:
+    explicit RetriedCall(const wchar_t* name) noexcept : m_name(name) {}
+
+    void Failed(DWORD error, HANDLE stopEvent) noexcept
+    {
+        if (m_delayMs == 0) {
+            GetLog().Print(LOG_ERROR, "CScriptServer::Listen", __LINE__, L"Failed to call %s [Err=%u]; retrying.\n",
+                           m_name, error);
+            m_delayMs = kFirstRetryMs;
+        } else {
+            m_delayMs = std::min(m_delayMs * 2, kLongestRetryMs);
+        }
+        WaitForSingleObject(stopEvent, m_delayMs);
+    }
+    void Succeeded() noexcept
+    {
+        if (m_delayMs == 0)
+            return;
+        GetLog().Print(LOG_INFO, "CScriptServer::Listen", __LINE__, L"%s succeeded again.\n", m_name);
+        m_delayMs = 0;
+    }
+
+private:
+    const wchar_t* m_name;
+    DWORD m_delayMs = 0;  // 0: the last call succeeded
+};
+
+// Closes the connection that has waited longest for its client, to make room
+// for a new one, and waits for it to end (up to kMakeRoomWaitMs); false when
+// none waits (all are running scripts or writing replies).
+bool CloseIdleLongest(std::vector<std::shared_ptr<Connection>>& connections) noexcept
 {
-    for (std::size_t first = 0; first < threads.size();) {
-        HANDLE group[kWaitGroup];
-        const std::size_t count = std::min(kWaitGroup, threads.size() - first);
-        for (std::size_t i = 0; i < count; ++i)
-            group[i] = threads[first + i].thread.get();
-        const DWORD ended = WaitForMultipleObjects(static_cast<DWORD>(count), group, FALSE, 0);
-        if (ended >= WAIT_OBJECT_0 && ended < WAIT_OBJECT_0 + count)
-            threads.erase(threads.begin() + static_cast<std::ptrdiff_t>(first + (ended - WAIT_OBJECT_0)));
-        else
-            first += count;
+    for (;;) {
+        auto oldest = connections.end();
+        ULONGLONG oldestSince = kClosing;
+        for (auto it = connections.begin(); it != connections.end(); ++it) {
+            const ULONGLONG since = (*it)->idleSince.load();
+            if (since != kBusy && since < oldestSince) {
+                oldest = it;
+                oldestSince = since;
+            }
+        }
+        if (oldest == connections.end())
+            return false;
+        // It may have received a message meanwhile; then look again.
+        if (!(*oldest)->idleSince.compare_exchange_strong(oldestSince, kClosing))
+            continue;
+        QueueUserAPC(WakeConnection, (*oldest)->thread.get(), 0);
+        if (WaitForSingleObject((*oldest)->thread.get(), kMakeRoomWaitMs) == WAIT_OBJECT_0)
+            connections.erase(oldest);
+        return true;
     }
 }
 
-// Waits for every connection thread. After a stop, threads still waiting for
-// a client to read its reply are cancelled out of that wait, again and again
-// until they have ended, since a cancel can come just before the wait begins.
-void WaitForAllThreads(const std::vector<TrackedConnection>& threads, HANDLE stopEvent) noexcept
+// Waits for every connection thread until deadline; the ones still running
+// then (a script stuck in a WMI call) are left to end on their own.
+void WaitForConnections(const std::vector<std::shared_ptr<Connection>>& connections, ULONGLONG deadline) noexcept
 {
-    for (std::size_t first = 0; first < threads.size(); first += kWaitGroup) {
+    for (std::size_t first = 0; first < connections.size(); first += kWaitGroup) {
         HANDLE group[kWaitGroup];
-        const std::size_t count = std::min(kWaitGroup, threads.size() - first);
+        const std::size_t count = std::min(kWaitGroup, connections.size() - first);
         for (std::size_t i = 0; i < count; ++i)
-            group[i] = threads[first + i].thread.get();
-        while (WaitForMultipleObjects(static_cast<DWORD>(count), group, TRUE, kFlushCancelRetryMs) == WAIT_TIMEOUT) {
-            if (!StopRequested(stopEvent))
-                continue;
-            for (std::size_t i = 0; i < count; ++i)
-                if (threads[first + i].flushing->load())
-                    CancelSynchronousIo(group[i]);
-        }
+            group[i] = connections[first + i]->thread.get();
+        WaitForMultipleObjects(static_cast<DWORD>(count), group, TRUE, TimeLeft(deadline));
     }
 }
 
@@ -208,70 +450,41 @@ CScriptServer g_scriptServer;
 
 }  // namespace
 
-bool ReadScriptMessage(HANDLE instance, HANDLE ioEvent, HANDLE stopEvent, ScriptActions& actions) noexcept
-{
-    if (instance == nullptr || instance == INVALID_HANDLE_VALUE || StopRequested(stopEvent))
-        return false;
-    try {
-        actions.clear();
-        auto buffer = std::make_unique<wchar_t[]>(kPipeChunkChars);
-        std::size_t heldChars = 0;
-        // After a malformed action the rest of the message is read and dropped.
-        bool ended = false;
-        for (;;) {
-            OVERLAPPED overlapped{};
-            overlapped.hEvent = ioEvent;
-            wchar_t* target = buffer.get() + heldChars;
-            const auto room = static_cast<DWORD>(kPipeChunkBytes - heldChars * sizeof(wchar_t));
-            const BOOL started = ReadFile(instance, target, room, nullptr, &overlapped);
-            DWORD got = 0;
-            const DWORD error = AwaitOverlapped(instance, overlapped, StartError(started), stopEvent, got);
-            if (error != ERROR_SUCCESS && error != ERROR_MORE_DATA)
-                return false;
-            const bool more = error == ERROR_MORE_DATA;
-            if (!ended) {
-                const std::size_t chars = heldChars + got / sizeof(wchar_t);
-                const ScriptChunkParse parse = ParseScriptChunk(std::wstring_view(buffer.get(), chars), actions);
-                if (actions.size() > kMaxScriptActions)
-                    return false;
-                ended = parse.ended;
-                heldChars = ended ? 0 : chars - parse.pendingStart;
-                // One action that fills the whole buffer can never be completed.
-                if (more && heldChars == kPipeChunkChars)
-                    return false;
-                std::memmove(buffer.get(), buffer.get() + parse.pendingStart, heldChars * sizeof(wchar_t));
-            }
-            if (!more)
-                return true;
-        }
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-}
-
-bool CScriptServer::Start(ScriptRunner runner, const wchar_t* pipeName) noexcept
+bool CScriptServer::Start(ScriptRunner runner, const wchar_t* pipeName, const ScriptServerLimits& limits) noexcept
 {
     Stop();
     try {
-        m_pipeName = pipeName;
-        m_runner = std::move(runner);
+        auto state = std::make_shared<ScriptServerState>();
+        state->runner = std::move(runner);
+        state->limits = limits;
+        state->pipeName = pipeName;
+        m_state = std::move(state);
     } catch (const std::bad_alloc&) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
-    m_stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    m_state->stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     // The first instance exists before Start returns, so clients can connect
     // at once and a pipe that cannot be created is reported here.
-    m_firstInstance = CreateServerInstance(m_pipeName.c_str(), true);
-    if (m_stopEvent && m_firstInstance)
+    if (m_state->stopEvent &&
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(kPipeSecurity, SDDL_REVISION_1,
+                                                             m_state->securityDescriptor.put(), nullptr))
+        m_firstInstance = CreateServerInstance(*m_state, true);
+    if (m_firstInstance) {
+        m_state->serving.store(true);
+        StartReadyThreads(m_readyThreads, m_state);
         m_listener.reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ListenerThread, this, 0, nullptr)));
+    }
     if (m_listener)
         return true;
     // The owners keep the last error of the failed step while they close.
-    m_stopEvent.reset();
     m_firstInstance.reset();
-    m_pipeName.clear();
-    m_runner = nullptr;
+    if (!m_readyThreads.empty()) {
+        m_state->stopRequested.store(true);
+        SetEvent(m_state->stopEvent.get());
+        m_readyThreads.clear();
+    }
+    m_state.reset();
     return false;
 }
 
@@ -279,12 +492,16 @@ void CScriptServer::Stop() noexcept
 {
     if (!m_listener)
         return;
-    SetEvent(m_stopEvent.get());
+    m_state->stopRequested.store(true);
+    SetEvent(m_state->stopEvent.get());
     WaitForSingleObject(m_listener.get(), INFINITE);
     m_listener.reset();
-    m_stopEvent.reset();
-    m_pipeName.clear();
-    m_runner = nullptr;
+    m_state.reset();
+}
+
+bool CScriptServer::Running() const noexcept
+{
+    return m_listener.valid() && m_state->serving.load();
 }
 
 unsigned __stdcall CScriptServer::ListenerThread(void* server) noexcept
@@ -295,54 +512,80 @@ unsigned __stdcall CScriptServer::ListenerThread(void* server) noexcept
 
 void CScriptServer::Listen() noexcept
 {
-    const HANDLE stopEvent = m_stopEvent.get();
-    UniqueHandle connected(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    std::vector<TrackedConnection> threads;
+    ScriptServerState& server = *m_state;
+    const HANDLE stopEvent = server.stopEvent.get();
+    const UniqueHandle connected(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::vector<std::shared_ptr<Connection>> connections;
+    std::vector<std::shared_ptr<Connection>> ready = std::move(m_readyThreads);
+    RetriedCall create(L"CreateNamedPipe");
+    RetriedCall connect(L"ConnectNamedPipe");
     UniqueFileHandle instance = std::move(m_firstInstance);
-    while (connected && !StopRequested(stopEvent)) {
+    while (connected && !StopRequested(server)) {
         if (!instance) {
-            instance = CreateServerInstance(m_pipeName.c_str(), false);
+            instance = CreateServerInstance(server, false);
+            server.serving.store(instance.valid());
             if (!instance) {
-                if (GetLastError() != ERROR_PIPE_BUSY)
-                    break;
-                WaitForSingleObject(stopEvent, kAllInstancesBusyRetryMs);
+                create.Failed(GetLastError(), stopEvent);
                 continue;
             }
+            create.Succeeded();
         }
+        // The next clients' threads start, and enter COM, while this one waits.
+        StartReadyThreads(ready, m_state);
+
         OVERLAPPED overlapped{};
         overlapped.hEvent = connected.get();
         DWORD error = StartError(ConnectNamedPipe(instance.get(), &overlapped));
         if (error != ERROR_PIPE_CONNECTED) {
             DWORD unused = 0;
-            error = AwaitOverlapped(instance.get(), overlapped, error, stopEvent, unused);
+            error = AwaitOverlapped(instance.get(), overlapped, error, Waits{connected.get(), stopEvent}, unused);
         }
-        if (error == ERROR_OPERATION_ABORTED || StopRequested(stopEvent))
+        if (StopRequested(server))
             break;
         if (error != ERROR_SUCCESS && error != ERROR_PIPE_CONNECTED) {
             instance.reset();
+            // A client that came and went before it was accepted is no failure.
+            if (error != ERROR_NO_DATA)
+                connect.Failed(error, stopEvent);
             continue;
         }
+        connect.Succeeded();
 
+        UniqueFileHandle client = std::move(instance);
+        std::erase_if(connections, [](const std::shared_ptr<Connection>& c) { return c->ended.load(); });
+        if (connections.size() >= server.limits.maxConnections && !CloseIdleLongest(connections)) {
+            // Every connection is running a script or writing its reply.
+            DisconnectNamedPipe(client.get());
+            client.reset();
+        }
         // The next instance is made before this one is handed over, so the
         // pipe never vanishes between clients (a client finding no instance
-        // at all gives up at once instead of waiting).
-        UniqueFileHandle client = std::move(instance);
-        instance = CreateServerInstance(m_pipeName.c_str(), false);
-
-        PruneEndedThreads(threads);
-        try {
-            threads.reserve(threads.size() + 1);
-        } catch (const std::bad_alloc&) {
-            DisconnectNamedPipe(client.get());
+        // at all gives up at once instead of waiting). When it cannot be made,
+        // the loop's first step tries again and reports the failure.
+        instance = CreateServerInstance(server, false);
+        if (!client)
             continue;
+        StartReadyThreads(ready, m_state);
+        std::shared_ptr<Connection> connection = TakeReadyThread(ready);
+        try {
+            connections.reserve(connections.size() + 1);
+        } catch (const std::bad_alloc&) {
+            connection.reset();
         }
-        TrackedConnection tracked = StartConnectionThread(client, m_runner, stopEvent);
-        if (tracked.thread)
-            threads.push_back(std::move(tracked));
-        else
+        if (connection) {
+            connection->instance = std::move(client);
+            connection->handedOver.store(true);
+            QueueUserAPC(WakeConnection, connection->thread.get(), 0);
+            connections.push_back(std::move(connection));
+        } else {
             DisconnectNamedPipe(client.get());
+        }
     }
-    WaitForAllThreads(threads, stopEvent);
+    server.serving.store(false);
+    const ULONGLONG deadline = GetTickCount64() + server.limits.stopWaitMs;
+    WaitForConnections(connections, deadline);
+    // The ready threads end at the stop by themselves.
+    WaitForConnections(ready, deadline);
 }
 
 int StartScriptServer(ScriptRunner runner) noexcept

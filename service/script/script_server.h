@@ -1,27 +1,35 @@
 // The service's end of the script pipe: a listener thread that accepts
 // clients and one connection thread per client that reads a script, hands it
-// to the runner and writes the result text back. Waits are overlapped and
-// also wait on the server's stop event, so a stop never depends on clients.
+// to the runner and writes the result text back. Every wait is overlapped,
+// bounded (script_limits.h) and also ends at the server's stop, so neither a
+// stop nor the other clients depend on what one client does.
 #pragma once
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/ownership.h"
-#include "service/script/script_pipe.h"
-#include "service/script/script_text.h"
+#include "common/script/script_pipe.h"
+#include "common/script/script_text.h"
+#include "service/script/script_limits.h"
 
 namespace obrin::script {
 
 // Runs one script and returns its result text. Called on connection threads,
-// several at once.
-using ScriptRunner = std::function<std::wstring(const ScriptActions&)>;
+// several at once, each already in the multithreaded apartment. A runner that
+// looks at stopRequested before each step lets a stop end its run there.
+using ScriptRunner = std::function<std::wstring(const ScriptActions& actions, const std::atomic<bool>& stopRequested)>;
 
-// A script with more actions than this ends its connection unanswered.
-inline constexpr std::size_t kMaxScriptActions = 4096;
+// What the listener and its connection threads share; a connection thread
+// keeps it alive when a stop has stopped waiting for it.
+struct ScriptServerState;
+// One connection thread's record, shared by the thread and the listener.
+struct ScriptConnection;
 
 class CScriptServer {
 public:
@@ -30,37 +38,34 @@ public:
     CScriptServer(const CScriptServer&) = delete;
     CScriptServer& operator=(const CScriptServer&) = delete;
 
-    // Stops a running server first. False (last error set) when the pipe or
-    // the listener could not be created; ERROR_ACCESS_DENIED when another
-    // process already serves the name.
-    [[nodiscard]] bool Start(ScriptRunner runner, const wchar_t* pipeName = kScriptPipeName) noexcept;
-    // Drops connections that wait for a script or for their client to read a
-    // reply, lets running scripts finish, and returns once every thread of
-    // the server has ended.
+    // Stops a running server first. When it returns, the first instance
+    // exists and the first clients' threads are started. False (last error
+    // set) when the pipe or the listener could not be created;
+    // ERROR_ACCESS_DENIED when another process already serves the name.
+    [[nodiscard]] bool Start(ScriptRunner runner, const wchar_t* pipeName = kScriptPipeName,
+                             const ScriptServerLimits& limits = {}) noexcept;
+    // Drops the connections that wait for their client, ends running scripts
+    // at their next action and waits for them at most limits.stopWaitMs.
     void Stop() noexcept;
-    [[nodiscard]] bool Running() const noexcept { return m_listener.valid(); }
+    // True while an instance of the pipe waits for clients: not before Start
+    // or after Stop, nor while the listener retries a pipe call that failed.
+    [[nodiscard]] bool Running() const noexcept;
 
 private:
     static unsigned __stdcall ListenerThread(void* server) noexcept;
     void Listen() noexcept;
 
-    std::wstring m_pipeName;
-    ScriptRunner m_runner;
-    UniqueHandle m_stopEvent;
-    UniqueFileHandle m_firstInstance;  // handed to the listener when it starts
+    std::shared_ptr<ScriptServerState> m_state;
+    // Handed to the listener when it starts.
+    UniqueFileHandle m_firstInstance;
+    std::vector<std::shared_ptr<ScriptConnection>> m_readyThreads;
     UniqueHandle m_listener;
 };
 
-// The service's one server on the pipe kScriptPipeName. Start returns 1 on
-// success and 0 on failure (with the last error set); Stop always returns 1.
+// The service's one server on the pipe kScriptPipeName, with the limits of
+// script_limits.h. Start returns 1 on success and 0 on failure (with the last
+// error set); Stop always returns 1.
 [[nodiscard]] int StartScriptServer(ScriptRunner runner) noexcept;
 int StopScriptServer() noexcept;
-
-// Reads one script message from a connected server instance into actions,
-// chunk by chunk with the unfinished action carried over; ioEvent is the
-// manual-reset event of the overlapped reads. False ends the connection: the
-// client closed or failed, stopEvent is set, one action was longer than a
-// chunk, or the script had too many actions.
-[[nodiscard]] bool ReadScriptMessage(HANDLE instance, HANDLE ioEvent, HANDLE stopEvent, ScriptActions& actions) noexcept;
 
 }  // namespace obrin::script

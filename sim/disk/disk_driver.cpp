@@ -65,7 +65,7 @@ std::wstring DeviceImagePath(const std::wstring& modelPath)
 {
     constexpr std::wstring_view text = L".txt";
     if (modelPath.size() > text.size() &&
-        _wcsicmp(modelPath.c_str() + modelPath.size() - text.size(), text.data()) == 0)
+        EqualsNoCase(std::wstring_view(modelPath).substr(modelPath.size() - text.size()), text))
         return modelPath.substr(0, modelPath.size() - text.size()) + L".bin";
     return modelPath + L".bin";
 }

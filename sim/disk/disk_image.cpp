@@ -17,16 +17,6 @@ void CopyName(uint16_t (&target)[N], std::string_view text)
         target[i] = static_cast<uint8_t>(text[i]);
 }
 
-// The name Windows setup and diskpart give a GPT entry of this type.
-std::string_view GptName(std::string_view type)
-{
-    if (type == kTypeEfi)
-        return "EFI system partition";
-    if (type == kTypeMsr)
-        return "Microsoft reserved partition";
-    return "Basic data partition";
-}
-
 // "\\.\PHYSICALDRIVE12" -> "\??\PHYSICALDRIVE12"; anything else has no name.
 std::string DiskLink(std::string_view devicePath)
 {
@@ -66,7 +56,7 @@ std::optional<std::array<uint8_t, 16>> GuidBytes(std::string_view text) noexcept
     static constexpr size_t kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
     size_t digit = 0;
     for (size_t i = 0; i < text.size(); ++i) {
-        const char c = ToLowerAscii(text[i]);
+        const char c = FoldCase(text[i]);
         if (i == 8 || i == 13 || i == 18 || i == 23) {
             if (c != '-')
                 return std::nullopt;
@@ -118,7 +108,7 @@ std::vector<uint8_t> BuildDeviceImage(const Model& model)
                 entry.Attributes = p.attributes;
                 std::memcpy(entry.Type, GuidBytes(p.type).value_or(std::array<uint8_t, 16>{}).data(), 16);
                 std::memcpy(entry.Id, GuidBytes(p.id).value_or(std::array<uint8_t, 16>{}).data(), 16);
-                CopyName(entry.Name, GptName(p.type));
+                CopyName(entry.Name, DescribeType(p.type).gptEntryName);
             } else {
                 // MBR entries hold 32-bit sector numbers (ParseModel checks).
                 entry.HiddenSectors = static_cast<uint32_t>(p.offsetSectors);

@@ -9,9 +9,6 @@
 
 namespace obrin::disksim {
 
-char ToLowerAscii(char c) noexcept { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-char ToUpperAscii(char c) noexcept { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
 bool SplitWords(std::string_view line, std::vector<std::string>& words)
 {
     words.clear();
@@ -46,8 +43,8 @@ constexpr uint64_t kGptEntryBytes = 128 * 128;
 constexpr uint32_t kMaxGptPartitions = 128;
 constexpr uint32_t kMaxMbrPartitions = 4;
 constexpr uint64_t kMbrSectorLimit = 1ull << 32;
-constexpr uint64_t kLargeDiskBytes = 4ull * 1024 * 1024 * 1024;
-constexpr uint64_t kSmallDiskAlignmentBytes = 64 * 1024;
+constexpr uint64_t kLargeDiskBytes = 4096 * kBytesPerMb;
+constexpr uint64_t kSmallDiskAlignmentBytes = 64 * kBytesPerKb;
 // Windows reports offsets and lengths as signed 64-bit byte counts.
 constexpr uint64_t kMaxDiskBytes = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
 
@@ -156,13 +153,6 @@ bool HasExactly(const Fields& fields, std::initializer_list<const char*> keys, s
 
 std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
-std::string Lowered(std::string_view text)
-{
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), ToLowerAscii);
-    return out;
-}
-
 bool ParseYesNo(const std::string& text, bool& value)
 {
     if (text != "yes" && text != "no")
@@ -170,8 +160,6 @@ bool ParseYesNo(const std::string& text, bool& value)
     value = text == "yes";
     return true;
 }
-
-bool IsMbrExtended(uint8_t type) noexcept { return type == 0x05 || type == 0x0f || type == 0x85; }
 
 bool ParseDisk(const std::vector<std::string>& words, Disk& disk, std::string& error)
 {
@@ -196,8 +184,8 @@ bool ParseDisk(const std::vector<std::string>& words, Disk& disk, std::string& e
     if (!HasExactly(fields, {"sector", "size", identity, "removable", "path"}, error))
         return false;
     if (!ParseNumber(fields["sector"], disk.bytesPerSector) ||
-        (disk.bytesPerSector != 512 && disk.bytesPerSector != 4096)) {
-        error = "a sector holds 512 or 4096 bytes";
+        (disk.bytesPerSector != kSectorBytes && disk.bytesPerSector != kLargeSectorBytes)) {
+        error = "a sector holds " + std::to_string(kSectorBytes) + " or " + std::to_string(kLargeSectorBytes) + " bytes";
         return false;
     }
     if (!ParseQuantity(fields["size"], disk.SectorsPerMb(), disk.sizeSectors) ||
@@ -210,7 +198,7 @@ bool ParseDisk(const std::vector<std::string>& words, Disk& disk, std::string& e
         return false;
     }
     if (disk.style == PartitionStyle::Gpt) {
-        disk.id = Lowered(fields["id"]);
+        disk.id = FoldedText(fields["id"]);
         if (!IsModelGuid(disk.id)) {
             error = "bad disk id " + fields["id"];
             return false;
@@ -249,9 +237,9 @@ bool ParsePartition(const Fields& given, const Disk& disk, Partition& p, std::st
         error = "active takes yes or no";
         return false;
     }
-    p.type = Lowered(fields["type"]);
+    p.type = FoldedText(fields["type"]);
     if (disk.style == PartitionStyle::Gpt) {
-        p.id = Lowered(fields["id"]);
+        p.id = FoldedText(fields["id"]);
         if (!IsModelGuid(p.type)) {
             error = "bad type " + fields["type"];
             return false;
@@ -266,7 +254,7 @@ bool ParsePartition(const Fields& given, const Disk& disk, Partition& p, std::st
         }
     } else {
         const std::optional<uint8_t> type = MbrTypeByte(p.type);
-        if (!type || *type == 0 || IsMbrExtended(*type)) {
+        if (!type || !DescribeMbrType(*type).primary) {
             error = "bad MBR type " + fields["type"] + " (a primary partition's type byte)";
             return false;
         }
@@ -280,8 +268,8 @@ bool ParsePartition(const Fields& given, const Disk& disk, Partition& p, std::st
     const std::string& letter = fields["letter"];
     if (letter == "-") {
         p.letter = 0;
-    } else if (letter.size() == 1 && ToUpperAscii(letter[0]) >= 'C' && ToUpperAscii(letter[0]) <= 'Z') {
-        p.letter = ToUpperAscii(letter[0]);
+    } else if (letter.size() == 1 && UpperCase(letter[0]) >= 'C' && UpperCase(letter[0]) <= 'Z') {
+        p.letter = UpperCase(letter[0]);
     } else {
         error = "bad letter " + letter;
         return false;
@@ -384,12 +372,6 @@ bool IsPartitionFolder(std::string_view folder) noexcept
            name.find_first_of("\\/:*?\"<>|") == std::string_view::npos;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) noexcept
-{
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return ToLowerAscii(x) == ToLowerAscii(y); });
-}
-
 uint64_t Disk::FirstUsableSector() const noexcept
 {
     return style == PartitionStyle::Gpt ? 2 + kGptEntryBytes / bytesPerSector : 1;
@@ -422,7 +404,7 @@ const Disk* Model::FindDisk(uint32_t index) const noexcept { return const_cast<M
 
 const Partition* Model::FindByLetter(char letter) const noexcept
 {
-    letter = ToUpperAscii(letter);
+    letter = UpperCase(letter);
     if (!letter)
         return nullptr;
     for (const Disk& disk : disks)
@@ -510,51 +492,14 @@ std::vector<FreeExtent> FreeExtents(const Disk& disk)
     return extents;
 }
 
-std::optional<uint8_t> MbrTypeByte(std::string_view type) noexcept
-{
-    uint8_t value = 0;
-    if (type.size() != 2)
-        return std::nullopt;
-    auto [end, ec] = std::from_chars(type.data(), type.data() + 2, value, 16);
-    if (ec != std::errc() || end != type.data() + 2 || (type[0] >= 'A' && type[0] <= 'F') ||
-        (type[1] >= 'A' && type[1] <= 'F'))
-        return std::nullopt;
-    return value;
-}
-
 bool HasVolume(const Partition& partition) noexcept
 {
-    const std::optional<uint8_t> mbrType = MbrTypeByte(partition.type);
-    if (mbrType && IsMbrExtended(*mbrType))
-        return false;
-    return partition.type != kTypeMsr && !(partition.attributes & kAttrHidden);
+    return DescribeType(partition.type).hasVolume && !(partition.attributes & kAttrHidden);
 }
 
 bool IsDataPartition(const Partition& partition) noexcept
 {
-    if (const std::optional<uint8_t> mbrType = MbrTypeByte(partition.type)) {
-        // FAT12, FAT16, FAT16B, IFS (NTFS, exFAT), FAT32, FAT32 LBA, FAT16 LBA.
-        static constexpr uint8_t kData[] = {0x01, 0x04, 0x06, 0x07, 0x0b, 0x0c, 0x0e};
-        return std::find(std::begin(kData), std::end(kData), *mbrType) != std::end(kData);
-    }
-    return partition.type == kTypeBasicData;
-}
-
-std::string TypeName(std::string_view type)
-{
-    if (type == kTypeEfi)
-        return "EFI";
-    if (type == kTypeMsr)
-        return "MSR";
-    if (type == kTypeBasicData)
-        return "Basic";
-    if (type == kTypeRecovery)
-        return "Recovery";
-    if (type == kTypeAndroid)
-        return "Android";
-    if (MbrTypeByte(type))
-        return "MBR " + std::string(type);
-    return std::string(type);
+    return DescribeType(partition.type).data;
 }
 
 std::string DiskGuid(uint32_t diskIndex) { return StandInGuid(kDiskGuidKind, diskIndex); }
@@ -788,7 +733,7 @@ namespace {
 // A machine's disk and partitions, laid out in megabytes.
 class DiskBuilder {
 public:
-    DiskBuilder(Model& model, uint32_t index, PartitionStyle style, uint32_t bytesPerSector = 512)
+    DiskBuilder(Model& model, uint32_t index, PartitionStyle style, uint32_t bytesPerSector = kSectorBytes)
         : m_model(model)
     {
         m_disk.index = index;
@@ -926,7 +871,7 @@ std::optional<Model> MachineVariant(std::string_view name)
         // Letters on every partition, so a script that addresses disk 0 by
         // mistake finds something to change; 4096-byte sectors, so a byte
         // count taken for 512-byte sectors is wrong there.
-        DiskBuilder data(model, 0, PartitionStyle::Gpt, 4096);
+        DiskBuilder data(model, 0, PartitionStyle::Gpt, kLargeSectorBytes);
         data.UsableTo(32768);
         data.Add(1, 100, kTypeEfi, 0, "FAT32", "DATAEFI", 'K', 1);
         data.Add(101, 200, kTypeBasicData, 0, "NTFS", "Spare", 'L', 10);

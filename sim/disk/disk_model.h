@@ -16,21 +16,18 @@
 #include <string_view>
 #include <vector>
 
+#include "common/case_fold.h"
+#include "sim/disk/partition_types.h"
+
 namespace obrin::disksim {
 
-inline constexpr uint64_t kBytesPerMb = 1024ull * 1024ull;
+inline constexpr uint64_t kBytesPerKb = 1024;
+inline constexpr uint64_t kBytesPerMb = 1024 * kBytesPerKb;
 
-// GPT partition types, lower case without braces (the form the model stores).
-inline constexpr std::string_view kTypeEfi = "c12a7328-f81f-11d2-ba4b-00a0c93ec93b";
-inline constexpr std::string_view kTypeMsr = "e3c9e316-0b5c-4db8-817d-f92df00215ae";
-inline constexpr std::string_view kTypeBasicData = "ebd0a0a2-b9e5-4433-87c0-68b6b72699c7";
-inline constexpr std::string_view kTypeRecovery = "de94bba4-06d1-4d40-a16a-bfd50179d6ac";
-inline constexpr std::string_view kTypeAndroid = "fe92a6a7-d642-4561-9f66-56cd28b8a049";
-
-// The MBR partition type byte of an installable file system (NTFS, exFAT),
-// what diskpart's "create partition primary" makes on an MBR disk, as the
-// model stores type bytes: two lower-case hexadecimal digits.
-inline constexpr std::string_view kMbrTypeIfs = "07";
+// The sector sizes a disk may have: the classic one (the default) and
+// Advanced Format's.
+inline constexpr uint32_t kSectorBytes = 512;
+inline constexpr uint32_t kLargeSectorBytes = 4096;
 
 // GPT attribute bits.
 inline constexpr uint64_t kAttrPlatformRequired = 0x0000000000000001ull;
@@ -76,7 +73,7 @@ struct Disk {
     std::string devicePath;      // Win32_DiskDrive.DeviceID, e.g. \\.\PHYSICALDRIVE0
     bool removable = false;
     PartitionStyle style = PartitionStyle::Gpt;
-    uint32_t bytesPerSector = 512;
+    uint32_t bytesPerSector = kSectorBytes;
     uint64_t sizeSectors = 0;
     std::string id;              // GPT disk GUID, lower case, no braces; empty on MBR disks
     uint32_t signature = 0;      // MBR disk signature; 0 on GPT disks
@@ -160,12 +157,6 @@ void ApplyNumbering(Disk& disk, NumberingRule rule) noexcept;
 [[nodiscard]] bool HasVolume(const Partition& partition) noexcept;
 // A partition of a data type: GPT basic data, or an MBR file system type.
 [[nodiscard]] bool IsDataPartition(const Partition& partition) noexcept;
-// The MBR type byte of a partition of an MBR disk.
-[[nodiscard]] std::optional<uint8_t> MbrTypeByte(std::string_view type) noexcept;
-
-// Short name of a known type ("EFI", "MSR", "Basic", "Recovery", "Android",
-// "MBR 07"), else the GUID itself.
-[[nodiscard]] std::string TypeName(std::string_view type);
 
 // The identities the stand-in gives: a GPT disk's GUID (by its index at the
 // machine's making), a new partition's GPT id (by its volume id, which no
@@ -223,10 +214,10 @@ struct PayloadFile {
 // removes its folder.
 [[nodiscard]] bool IsPartitionFolder(std::string_view folder) noexcept;
 
-// Case-insensitive ASCII comparison, used for labels, letters and commands.
-[[nodiscard]] bool EqualsNoCase(std::string_view a, std::string_view b) noexcept;
-[[nodiscard]] char ToLowerAscii(char c) noexcept;
-[[nodiscard]] char ToUpperAscii(char c) noexcept;
+// Labels, letters and diskpart's words compare with the one case fold; the
+// installer's tests name it as disksim::EqualsNoCase.
+using obrin::EqualsNoCase;
+
 // Whether `text` is a GUID in the model's form: 36 characters, lower case.
 [[nodiscard]] bool IsModelGuid(std::string_view text) noexcept;
 

@@ -11,13 +11,6 @@ namespace obrin::disksim {
 
 namespace {
 
-std::string Lowered(std::string_view text)
-{
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), ToLowerAscii);
-    return out;
-}
-
 // diskpart accepts an object name shortened to its first three letters.
 bool IsObjectWord(std::string_view word, std::string_view full) noexcept
 {
@@ -66,9 +59,9 @@ Command ParseLine(std::string_view line)
     for (const std::string& word : words) {
         size_t eq = word.find('=');
         if (eq == std::string::npos)
-            command.words.push_back(Lowered(word));
+            command.words.push_back(FoldedText(word));
         else
-            command.params.emplace_back(Lowered(word.substr(0, eq)), word.substr(eq + 1));
+            command.params.emplace_back(FoldedText(word.substr(0, eq)), word.substr(eq + 1));
     }
     return command;
 }
@@ -80,7 +73,7 @@ std::optional<char> ParseLetter(std::string_view text) noexcept
         text.remove_suffix(1);
     if (text.size() != 1)
         return std::nullopt;
-    char letter = ToUpperAscii(text[0]);
+    char letter = UpperCase(text[0]);
     if (letter < 'A' || letter > 'Z')
         return std::nullopt;
     return letter;
@@ -92,7 +85,7 @@ std::optional<std::string> ParseGuid(std::string_view text)
         text = text.substr(1, 36);
     if (text.size() != 36)
         return std::nullopt;
-    std::string guid = Lowered(text);
+    std::string guid = FoldedText(text);
     for (size_t i = 0; i < guid.size(); ++i) {
         bool dash = i == 8 || i == 13 || i == 18 || i == 23;
         bool hex = (guid[i] >= '0' && guid[i] <= '9') || (guid[i] >= 'a' && guid[i] <= 'f');
@@ -364,10 +357,10 @@ private:
         const uint64_t alignment = disk->AlignmentSectors();
         const uint64_t alignmentBytes = alignment * disk->bytesPerSector;
         const uint64_t limit = std::numeric_limits<uint64_t>::max();
-        if (sizeMb > limit / perMb || offsetKb > (limit - alignmentBytes) / 1024)
+        if (sizeMb > limit / perMb || offsetKb > (limit - alignmentBytes) / kBytesPerKb)
             return Fail("there is not enough usable space for this operation");
         const uint64_t needed = sizeText ? sizeMb * perMb : perMb;
-        const uint64_t offset = (offsetKb * 1024 + alignmentBytes - 1) / alignmentBytes * alignment;
+        const uint64_t offset = (offsetKb * kBytesPerKb + alignmentBytes - 1) / alignmentBytes * alignment;
         std::optional<FreeExtent> chosen;
         for (const FreeExtent& e : FreeExtents(*disk)) {
             const uint64_t end = e.offsetSectors + e.sizeSectors;
@@ -414,7 +407,7 @@ private:
             return Syntax("format [fs=FS] [label=LABEL] [quick] [override]");
         std::string fs = "NTFS";
         if (const std::string* fsText = c.Param("fs")) {
-            std::string wanted = Lowered(*fsText);
+            std::string wanted = FoldedText(*fsText);
             if (wanted == "ntfs")
                 fs = "NTFS";
             else if (wanted == "fat32")
@@ -447,11 +440,7 @@ private:
     // the partitions the documentation excludes.
     static bool Resizable(const Partition& p)
     {
-        if (!p.fileSystem.empty() && p.fileSystem != "NTFS")
-            return false;
-        if (MbrTypeByte(p.type))
-            return IsDataPartition(p);
-        return p.type != kTypeEfi && p.type != kTypeRecovery && p.type != kTypeMsr;
+        return (p.fileSystem.empty() || p.fileSystem == "NTFS") && DescribeType(p.type).resizable;
     }
 
     Outcome Shrink(const Command& c)
@@ -630,12 +619,11 @@ private:
     }
 
     // "07" or "0x7" as an MBR type byte, as diskpart takes it: hexadecimal,
-    // neither unused (0) nor an extended partition, nor LDM's (0x42).
+    // and a type "set id" may give (DescribeMbrType).
     static std::optional<std::string> ParseMbrType(std::string_view text)
     {
         uint8_t value = 0;
-        if (text.empty() || text.size() > 4 || !ParseUnsigned(text, value, 16) || value == 0 || value == 0x05 ||
-            value == 0x0f || value == 0x85 || value == 0x42)
+        if (text.empty() || text.size() > 4 || !ParseUnsigned(text, value, 16) || !DescribeMbrType(value).assignable)
             return std::nullopt;
         char digits[3];
         std::snprintf(digits, sizeof digits, "%02x", value);

@@ -32,7 +32,7 @@ int Run(int argc, wchar_t** argv)
 {
     const wchar_t* scriptPath = nullptr;
     for (int i = 1; i + 1 < argc; ++i)
-        if (_wcsicmp(argv[i], L"/s") == 0 || _wcsicmp(argv[i], L"-s") == 0)
+        if (EqualsNoCase(argv[i], L"/s") || EqualsNoCase(argv[i], L"-s"))
             scriptPath = argv[i + 1];
     if (!scriptPath) {
         std::fputs("usage: diskpart /s SCRIPT (this stand-in runs scripts only)\n", stdout);

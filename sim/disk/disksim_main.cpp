@@ -19,7 +19,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cwctype>
 #include <optional>
 #include <string>
 #include <vector>
@@ -283,10 +282,10 @@ std::optional<std::string> ParseLetters(const wchar_t* text)
 {
     std::string letters;
     for (const wchar_t* c = text; *c; ++c) {
-        wchar_t upper = static_cast<wchar_t>(towupper(*c));
-        if (upper < L'A' || upper > L'Z' || letters.find(static_cast<char>(upper)) != std::string::npos)
+        const char upper = *c < 0x80 ? obrin::UpperCase(static_cast<char>(*c)) : '\0';
+        if (upper < 'A' || upper > 'Z' || letters.find(upper) != std::string::npos)
             return std::nullopt;
-        letters.push_back(static_cast<char>(upper));
+        letters.push_back(upper);
     }
     if (letters.empty())
         return std::nullopt;

@@ -16,17 +16,17 @@ constexpr int kInvalidParameters = 1;
 
 bool IsHibernateOption(const wchar_t* arg)
 {
-    return _wcsicmp(arg, L"-h") == 0 || _wcsicmp(arg, L"/h") == 0 || _wcsicmp(arg, L"-hibernate") == 0 ||
-           _wcsicmp(arg, L"/hibernate") == 0;
+    return EqualsNoCase(arg, L"-h") || EqualsNoCase(arg, L"/h") || EqualsNoCase(arg, L"-hibernate") ||
+           EqualsNoCase(arg, L"/hibernate");
 }
 
 int Run(int argc, wchar_t** argv)
 {
-    if (argc != 3 || !IsHibernateOption(argv[1]) || (_wcsicmp(argv[2], L"on") != 0 && _wcsicmp(argv[2], L"off") != 0)) {
+    if (argc != 3 || !IsHibernateOption(argv[1]) || (!EqualsNoCase(argv[2], L"on") && !EqualsNoCase(argv[2], L"off"))) {
         std::fputs("Invalid Parameters -- this stand-in knows only -h on and -h off.\n", stdout);
         return kInvalidParameters;
     }
-    bool on = _wcsicmp(argv[2], L"on") == 0;
+    bool on = EqualsNoCase(argv[2], L"on");
     Model model;
     std::string error;
     std::wstring path = ModelFilePath();

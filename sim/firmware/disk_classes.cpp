@@ -4,14 +4,16 @@
 #include <string>
 #include <vector>
 
+#include "common/case_fold.h"
 #include "sim/disk/disk_files.h"
-#include "sim/firmware/disk_view.h"
+#include "sim/disk/disk_view.h"
 #include "sim/firmware/firmware_model.h"
 #include "sim/firmware/wbem_object.h"
 
 namespace firmsim {
 namespace {
 
+namespace disks = obrin::disksim::wmi;
 using obrin::disksim::Narrow;
 using obrin::disksim::Widen;
 using Verdict = disks::ParsedQuery::Verdict;
@@ -173,7 +175,7 @@ HRESULT Enumerate(const std::vector<disks::DiskObject>& found, IEnumWbemClassObj
 
 std::optional<HRESULT> ExecDiskQuery(const BSTR language, const BSTR query, IEnumWbemClassObject** enumerator) noexcept
 {
-    if (!language || !query || !enumerator || !EqualsNoCase(language, L"WQL"))
+    if (!language || !query || !enumerator || !obrin::EqualsNoCase(language, L"WQL"))
         return std::nullopt;
     try {
         const disks::ParsedQuery parsed = disks::ParseDiskQuery(FromBstr(query));

@@ -1,6 +1,7 @@
-// root\cimv2's disk classes as the stand-in serves them (Win32_DiskDrive,
+// The COM side of root\cimv2's disk classes (Win32_DiskDrive,
 // Win32_DiskPartition, Win32_LogicalDisk, Win32_Volume and the associations
-// between the first three), from the disk stand-in's model, read afresh for
+// between the first three): the disk stand-in's view of its model
+// (sim/disk/disk_view.h) as WMI objects. The model is read afresh for
 // every call because the stand-in diskpart changes it between the queries of
 // one discovery. A model that cannot be read makes the classes answer as a
 // machine without those disks (nothing found) and is reported once, in

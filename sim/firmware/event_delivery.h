@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <wbemcli.h>
 
-#include "sim/firmware/firmsim_text.h"
+#include "sim/firmware/state_format.h"
 
 namespace firmsim {
 

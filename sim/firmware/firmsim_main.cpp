@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/firmware/firmsim_text.h"
+#include "sim/firmware/command_line.h"
 #include "sim/firmware/locator_registration.h"
 #include "sim/firmware/state_store.h"
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "sim/firmware/firmsim_text.h"
+#include "sim/firmware/state_format.h"
 #include "sim/firmware/wbem_object.h"
 
 namespace firmsim {

@@ -7,10 +7,13 @@
 
 #include <string>
 
+#include "common/case_fold.h"
+#include "sim/disk/disk_files.h"
 #include "sim/firmware/com_class.h"
 #include "sim/firmware/firmware_model.h"
 #include "sim/firmware/services.h"
 #include "sim/firmware/unsecured_apartment.h"
+#include "sim/wql/wql.h"
 
 namespace firmsim {
 namespace {
@@ -54,13 +57,14 @@ public:
     {
         if (!resource || !services)
             return WBEM_E_INVALID_PARAMETER;
-        std::wstring nameSpace;
+        std::string nameSpace;
         try {
-            nameSpace = LocalNamespace(resource, ComputerName());
+            nameSpace = obrin::wql::LocalNamespace(obrin::disksim::Narrow(resource),
+                                                   obrin::disksim::Narrow(ComputerName()));
         } catch (...) {
             return WBEM_E_OUT_OF_MEMORY;
         }
-        if (EqualsNoCase(nameSpace, L"root\\wmi"))
+        if (obrin::EqualsNoCase(nameSpace, "root\\wmi"))
             return CreateFirmwareServices(services);
 
         obrin::ComPtr<IClassFactory> factory;
@@ -76,7 +80,7 @@ public:
                                  wineServices.put());
         if (FAILED(hr))
             return hr;
-        if (EqualsNoCase(nameSpace, L"root\\cimv2"))
+        if (obrin::EqualsNoCase(nameSpace, "root\\cimv2"))
             return CreateCimServices(std::move(wineServices), services);
         *services = wineServices.detach();
         return S_OK;

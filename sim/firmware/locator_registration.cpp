@@ -1,9 +1,12 @@
 #include "sim/firmware/locator_registration.h"
 
 #include "common/ownership.h"
-#include "sim/firmware/firmsim_text.h"
+#include "common/case_fold.h"
 
 namespace firmsim {
+
+using obrin::EqualsNoCase;
+
 namespace {
 
 constexpr wchar_t kLocatorServerKey[] =

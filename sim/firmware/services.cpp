@@ -3,14 +3,23 @@
 #include <optional>
 #include <string>
 
+#include "common/case_fold.h"
+#include "sim/disk/disk_files.h"
 #include "sim/firmware/com_class.h"
 #include "sim/firmware/disk_classes.h"
 #include "sim/firmware/event_delivery.h"
 #include "sim/firmware/firmware_model.h"
 #include "sim/firmware/shared_state.h"
+#include "sim/wql/wql.h"
 
 namespace firmsim {
+
+using obrin::EqualsNoCase;
+
 namespace {
+
+using obrin::disksim::Narrow;
+using obrin::disksim::Widen;
 
 constexpr LONG kNotificationFlags = WBEM_FLAG_SEND_STATUS | WBEM_FLAG_USE_AMENDED_QUALIFIERS;
 
@@ -44,10 +53,12 @@ std::optional<std::wstring> NotificationClass(const BSTR language, const BSTR qu
         hr = WBEM_E_INVALID_QUERY_TYPE;
         return std::nullopt;
     }
-    auto className = ParseSelectAllQuery(query);
-    if (!className)
+    const auto className = obrin::wql::SelectAllClass(Narrow(query));
+    if (!className) {
         hr = WBEM_E_INVALID_QUERY;
-    return className;
+        return std::nullopt;
+    }
+    return Widen(*className);
 }
 
 class FirmwareServices final : public ServicesBase<FirmwareServices> {
@@ -148,9 +159,22 @@ HRESULT ReadParameter(IWbemClassObject* inParams, const wchar_t* name, uint32_t&
     return S_OK;
 }
 
-bool IsFirmwareNamespace(const std::wstring& nameSpace) noexcept
+// A path of the firmware's classes, read by the one object-path reader: in
+// root\wmi (or without a namespace) and written as WMI writes paths.
+struct FirmwarePath {
+    std::wstring className;
+    bool instance = false;
+    std::wstring keyName;
+    std::wstring keyValue;
+};
+
+std::optional<FirmwarePath> ReadFirmwarePath(const BSTR path)
 {
-    return nameSpace.empty() || EqualsNoCase(nameSpace, L"root\\wmi");
+    const obrin::wql::ObjectPath read = obrin::wql::ReadObjectPath(Narrow(path));
+    if (!obrin::wql::IsWrittenAsWmiWritesIt(read) ||
+        !(read.nameSpace.empty() || EqualsNoCase(read.nameSpace, "root\\wmi")))
+        return std::nullopt;
+    return FirmwarePath{Widen(read.className), read.instance, Widen(read.keyName), Widen(read.key.value)};
 }
 
 HRESULT FirmwareServices::GetObject(const BSTR path, LONG, IWbemContext*, IWbemClassObject** object,
@@ -163,19 +187,19 @@ HRESULT FirmwareServices::GetObject(const BSTR path, LONG, IWbemContext*, IWbemC
     if (!path || !path[0])
         return WBEM_E_NOT_SUPPORTED;
     try {
-        const auto parsed = ParseObjectPath(path);
-        if (!parsed || !IsFirmwareNamespace(parsed->nameSpace))
+        const auto parsed = ReadFirmwarePath(path);
+        if (!parsed)
             return WBEM_E_INVALID_OBJECT_PATH;
         FirmwareState state;
         if (FAILED(SharedState().ReadWithoutCalls(state)))
             return WBEM_E_FAILED;
         WbemObjectPtr found;
         if (EqualsNoCase(parsed->className, kMethodClass) && state.present) {
-            if (parsed->keyName.empty())
+            if (!parsed->instance)
                 found = MakeDualOsMethodClass();
             else if (EqualsNoCase(parsed->keyName, kKeyProperty) && EqualsNoCase(parsed->keyValue, kInstanceName))
                 found = MakeDualOsMethodInstance();
-        } else if (EqualsNoCase(parsed->className, kEventClass) && parsed->keyName.empty()) {
+        } else if (EqualsNoCase(parsed->className, kEventClass) && !parsed->instance) {
             found = MakeDualOsEventClass();
         }
         if (!found)
@@ -195,18 +219,19 @@ HRESULT FirmwareServices::ExecQuery(const BSTR language, const BSTR query, LONG,
     if (!EqualsNoCase(language, L"WQL"))
         return WBEM_E_INVALID_QUERY_TYPE;
     try {
-        const auto className = ParseSelectAllQuery(query);
-        if (!className)
+        const auto selected = obrin::wql::SelectAllClass(Narrow(query));
+        if (!selected)
             return WBEM_E_INVALID_QUERY;
+        const std::wstring className = Widen(*selected);
         std::vector<WbemObjectPtr> objects;
-        if (EqualsNoCase(*className, kMethodClass)) {
+        if (EqualsNoCase(className, kMethodClass)) {
             FirmwareState state;
             if (FAILED(SharedState().ReadWithoutCalls(state)))
                 return WBEM_E_FAILED;
             // Without the firmware's device the query simply finds nothing.
             if (state.present)
                 objects.push_back(MakeDualOsMethodInstance());
-        } else if (!EqualsNoCase(*className, kEventClass)) {
+        } else if (!EqualsNoCase(className, kEventClass)) {
             return WBEM_E_INVALID_CLASS;
         }
         auto result = ObjectEnumerator::Make(std::move(objects));
@@ -250,8 +275,8 @@ HRESULT FirmwareServices::ExecMethod(const BSTR path, const BSTR method, LONG, I
     if (!path || !method)
         return WBEM_E_INVALID_PARAMETER;
     try {
-        const auto parsed = ParseObjectPath(path);
-        if (!parsed || !IsFirmwareNamespace(parsed->nameSpace))
+        const auto parsed = ReadFirmwarePath(path);
+        if (!parsed)
             return WBEM_E_INVALID_OBJECT_PATH;
         if (EqualsNoCase(parsed->className, kEventClass))
             return WBEM_E_INVALID_METHOD;
@@ -260,7 +285,7 @@ HRESULT FirmwareServices::ExecMethod(const BSTR path, const BSTR method, LONG, I
         if (!EqualsNoCase(method, kNotifyMethod))
             return WBEM_E_INVALID_METHOD;
         // DualOSNotify belongs to the instance, not the class.
-        if (parsed->keyName.empty())
+        if (!parsed->instance)
             return WBEM_E_INVALID_OPERATION;
         if (!EqualsNoCase(parsed->keyName, kKeyProperty) || !EqualsNoCase(parsed->keyValue, kInstanceName))
             return WBEM_E_NOT_FOUND;

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "common/ownership.h"
-#include "sim/firmware/firmsim_text.h"
+#include "sim/firmware/state_format.h"
 
 namespace firmsim {
 

@@ -2,9 +2,13 @@
 
 #include <climits>
 
-#include "sim/firmware/firmsim_text.h"
+#include "common/case_fold.h"
+#include "sim/wql/wql.h"
 
 namespace firmsim {
+
+using obrin::EqualsNoCase;
+
 namespace {
 
 bool IsSystemName(const wchar_t* name) noexcept
@@ -189,7 +193,7 @@ std::wstring WbemObject::RelativePath() const
     for (const auto& property : m_properties) {
         if (EqualsNoCase(property.name, m_identity.keyProperty) && property.value->vt == VT_BSTR) {
             return m_identity.className + L"." + property.name + L"=\"" +
-                   EscapeKeyValue(property.value->bstrVal ? property.value->bstrVal : L"") + L"\"";
+                   obrin::wql::EscapeKeyValue(property.value->bstrVal ? property.value->bstrVal : L"") + L"\"";
         }
     }
     return {};

@@ -2,7 +2,7 @@
 
 #include "common/log.h"
 #include "common/winservice.h"
-#include "service/script/script_client.h"
+#include "common/script/script_client.h"
 #include "switcher/client/notify_script.h"
 
 #include <new>

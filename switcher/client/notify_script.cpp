@@ -13,17 +13,18 @@ const std::wstring* Find(const obrin::script::ScriptVariables& reply, const wcha
 std::wstring NotifyScriptText(uint32_t code)
 {
     using obrin::script::BuildAction;
+    namespace action = obrin::script::action;
     const obrin::script::ScriptActions actions = {
-        BuildAction(100, L"root\\wmi,0"),
-        BuildAction(101, L"4,3,0"),
-        BuildAction(102, L"Select * from DualOsMethod,16"),
-        BuildAction(200, L"-1"),
-        BuildAction(401, L"__PATH"),
-        BuildAction(104, L"DualOsMethod,DualOSNotify"),
-        BuildAction(300, L"NotificationCode," + std::to_wstring(code)),
-        BuildAction(300, L"NotifycationParmeter,0"),
-        BuildAction(105, L"$(__PATH),0"),
-        BuildAction(301, L"NotifycationReturnValue"),
+        BuildAction(action::kConnect, L"root\\wmi,0"),
+        BuildAction(action::kSetProxyBlanket, L"4,3,0"),
+        BuildAction(action::kExecQuery, L"Select * from DualOsMethod,16"),
+        BuildAction(action::kNextObject, L"-1"),
+        BuildAction(action::kReadProperties, L"__PATH"),
+        BuildAction(action::kGetMethod, L"DualOsMethod,DualOSNotify"),
+        BuildAction(action::kPutInParameters, L"NotificationCode," + std::to_wstring(code)),
+        BuildAction(action::kPutInParameters, L"NotifycationParmeter,0"),
+        BuildAction(action::kExecMethod, L"$(__PATH),0"),
+        BuildAction(action::kReadOutParameters, L"NotifycationReturnValue"),
     };
     return obrin::script::WriteScript(actions);
 }

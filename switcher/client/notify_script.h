@@ -2,7 +2,7 @@
 // service for one DualOSNotify call, and what its reply means. Windows-free.
 #pragma once
 
-#include "service/script/script_text.h"
+#include "common/script/script_text.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,11 +1,12 @@
-// Whatever a damaged state file holds, parsing never misbehaves, and what it
-// accepts formats back to text that parses to the same state.
+// Whatever a damaged state file or call record holds, parsing never
+// misbehaves, and a state it accepts formats back to text that parses to the
+// same state.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
-#include "sim/firmware/firmsim_text.h"
+#include "sim/firmware/state_format.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -16,8 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (!again || !(*again == *state))
             std::abort();
     }
-    std::wstring wide(text.begin(), text.end());
-    static_cast<void>(firmsim::ParseObjectPath(wide));
-    static_cast<void>(firmsim::ParseSelectAllQuery(wide));
+    firmsim::FirmwareState calls;
+    static_cast<void>(firmsim::ParseCalls(text, calls));
     return 0;
 }

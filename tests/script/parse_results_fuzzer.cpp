@@ -1,6 +1,6 @@
 // The client's result parser must never misbehave on any reply, and reading
 // a reply in two chunks must give the map of one whole parse.
-#include "service/script/script_text.h"
+#include "common/script/script_text.h"
 #include "tests/script/fuzz_input.h"
 
 #include <cstdlib>

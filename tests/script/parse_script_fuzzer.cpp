@@ -1,6 +1,6 @@
 // ParseScript must never misbehave on any text, and the carry-over of the
 // pipe server must give exactly the actions of one whole parse.
-#include "service/script/script_text.h"
+#include "common/script/script_text.h"
 #include "tests/script/fuzz_input.h"
 
 #include <cstdlib>

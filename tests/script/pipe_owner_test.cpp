@@ -2,7 +2,7 @@
 // ObrinSwitcher (with the firmware stand-in) against pipesquatter.exe, a
 // process of ours that serves the same name and records what it receives.
 #include "common/ownership.h"
-#include "service/script/script_client.h"
+#include "common/script/script_client.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "common/ownership.h"
-#include "service/script/script_pipe.h"
+#include "common/script/script_pipe.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The interpreter under Wine against the firmware stand-in, which this test
 // installs into its prefix (firmsim.exe beside the test program).
-#include "service/script/script_client.h"
+#include "common/script/script_client.h"
 #include "service/script/script_interp.h"
 #include "service/script/script_server.h"
 
@@ -8,10 +8,12 @@
 #include <wbemidl.h>
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 
 #include "common/ownership.h"
+#include "switcher/client/notify_script.h"
 #include "tests/support/test_support.h"
 
 namespace obrin::script {
@@ -36,16 +38,9 @@ public:
 // The switcher's script for one DualOSNotify call.
 ScriptActions SwitcherScript(unsigned code)
 {
-    return {BuildAction(100, L"root\\wmi,0"),
-            BuildAction(101, L"4,3,0"),
-            BuildAction(102, L"Select * from DualOsMethod,16"),
-            BuildAction(200, L"-1"),
-            BuildAction(401, L"__PATH"),
-            BuildAction(104, L"DualOsMethod,DualOSNotify"),
-            BuildAction(300, L"NotificationCode," + std::to_wstring(code)),
-            BuildAction(300, L"NotifycationParmeter,0"),
-            BuildAction(105, L"$(__PATH),0"),
-            BuildAction(301, L"NotifycationReturnValue")};
+    ScriptActions actions;
+    ParseScript(NotifyScriptText(code), actions);
+    return actions;
 }
 
 ScriptVariables Execute(const ScriptActions& actions)
@@ -220,6 +215,17 @@ TEST_F(ScriptInterpreter, FirmwareNamesAreAllowedWithoutRegardToCase)
                                   L"[300=NotifycationParmeter,0,][105=$(__PATH),0,][301=NotifycationReturnValue,]");
     EXPECT_EQ(results[L"WMIS_HRESULT"], L"0");
     EXPECT_EQ(results[L"WMIS_ActionIndex"], L"9");
+}
+
+// The server's stop ends a run before its next action.
+TEST(ScriptInterpreterStop, StopRequestedEndsTheRunBeforeItsNextAction)
+{
+    const std::atomic<bool> stopRequested = true;
+    ScriptActions actions;
+    ParseScript(L"[0=a,1,][0=b,2,]", actions);
+    ScriptVariables results;
+    EXPECT_EQ(RunScript(actions, results, &stopRequested), 1);
+    EXPECT_EQ(FormatResults(results), L"WMIS_ActionIndex=0;WMIS_HRESULT=" + Hresult(WBEM_E_CALL_CANCELLED) + L";");
 }
 
 // The run's connection balances the run's own CoInitializeEx; on a thread in

@@ -92,7 +92,10 @@ TEST(ScriptPolicy, OnlyFirmwareObjectPathsOnThisMachine)
                                 L"DualOsMethod.InstanceName=\"x\\\":Win32_Process.Handle=\\\"4\"",
                                 L"DualOsMethod=@:Win32_Process", L"DualOsMethod.InstanceName='x'",
                                 L"DualOsMethod. InstanceName=\"x\"", L"DualOsMethod.InstanceName=\"x", L"DualOsMethod.=\"x\"",
-                                L"DualOsMethod.InstanceName=\"x\",", L"DualOsMethod="}) {
+                                L"DualOsMethod.InstanceName=\"x\",", L"DualOsMethod=",
+                                // URL escapes are refused, whether WMI decodes them or not.
+                                L"Dual%4FsMethod", L"DualOsMethod.InstanceName=\"ACPI%5C%5CPNP0C14\"",
+                                L"\\\\.\\root%5Cwmi:DualOsMethod", L"DualOsMethod%20"}) {
         SCOPED_TRACE(testing::Message() << path);
         EXPECT_FALSE(IsFirmwareObjectPath(path, kLocalNames));
     }

@@ -1,4 +1,4 @@
-#include "service/script/script_text.h"
+#include "common/script/script_text.h"
 
 #include <gtest/gtest.h>
 
@@ -26,8 +26,8 @@ TEST(ParseScript, ReadsActionsWithTheirFieldsAndReportsLastBracket)
     std::ptrdiff_t last = 0;
     const ScriptActions actions = Parse(L"[100=root\\wmi,0,][101=4,3,0,]", &last);
     ASSERT_EQ(actions.size(), 2u);
-    EXPECT_EQ(actions[0], Action(100, {L"root\\wmi", L"0"}));
-    EXPECT_EQ(actions[1], Action(101, {L"4", L"3", L"0"}));
+    EXPECT_EQ(actions[0], Action(action::kConnect, {L"root\\wmi", L"0"}));
+    EXPECT_EQ(actions[1], Action(action::kSetProxyBlanket, {L"4", L"3", L"0"}));
     EXPECT_EQ(last, 28);
 }
 
@@ -35,7 +35,7 @@ TEST(ParseScript, SkipsTextBeforeBracketAndEmptyFields)
 {
     const ScriptActions actions = Parse(L"junk\r\n[0=a,,b]tail");
     ASSERT_EQ(actions.size(), 1u);
-    EXPECT_EQ(actions[0], Action(0, {L"a", L"b"}));
+    EXPECT_EQ(actions[0], Action(action::kSetVariable, {L"a", L"b"}));
 }
 
 TEST(ParseScript, LastFieldEndsAtBracketWithoutComma)
@@ -76,8 +76,8 @@ TEST(ParseScript, ActionWithoutArgumentsHasNone)
 {
     const ScriptActions actions = Parse(L"[0=,][199=]");
     ASSERT_EQ(actions.size(), 2u);
-    EXPECT_EQ(actions[0], Action(0, {}));
-    EXPECT_EQ(actions[1], Action(199, {}));
+    EXPECT_EQ(actions[0], Action(action::kSetVariable, {}));
+    EXPECT_EQ(actions[1], Action(action::kReleaseConnection, {}));
 }
 
 TEST(ParseScriptChunk, PendingActionStartsAtItsBracket)
@@ -169,7 +169,7 @@ TEST(Substitution, WholeArgumentOnly)
 {
     ScriptVariables variables;
     variables[L"__PATH"] = L"DualOsMethod.InstanceName=\"x\"";
-    const ScriptAction action = Action(105, {L"$(__path)", L"x$(__PATH)", L"$()", L"$(unset)", L"$(__PATH"});
+    const ScriptAction action = Action(obrin::script::action::kExecMethod, {L"$(__path)", L"x$(__PATH)", L"$()", L"$(unset)", L"$(__PATH"});
     EXPECT_EQ(SubstitutedArgument(action, 0, variables), L"DualOsMethod.InstanceName=\"x\"");
     EXPECT_EQ(SubstitutedArgument(action, 1, variables), L"x$(__PATH)");
     EXPECT_EQ(SubstitutedArgument(action, 2, variables), L"$()");
@@ -186,25 +186,25 @@ TEST(FormatResults, EmptyMapGivesEmptyText)
 
 TEST(Builder, WritesTheSwitchersActions)
 {
-    EXPECT_EQ(WriteAction(BuildAction(100, L"root\\wmi,0")), L"[100=root\\wmi,0,]");
-    EXPECT_EQ(WriteAction(BuildAction(101, L"4,3,0")), L"[101=4,3,0,]");
-    EXPECT_EQ(WriteAction(BuildAction(102, L"Select * from DualOsMethod,16")),
+    EXPECT_EQ(WriteAction(BuildAction(action::kConnect, L"root\\wmi,0")), L"[100=root\\wmi,0,]");
+    EXPECT_EQ(WriteAction(BuildAction(action::kSetProxyBlanket, L"4,3,0")), L"[101=4,3,0,]");
+    EXPECT_EQ(WriteAction(BuildAction(action::kExecQuery, L"Select * from DualOsMethod,16")),
               L"[102=Select * from DualOsMethod,16,]");
-    EXPECT_EQ(WriteAction(BuildAction(200, L"-1")), L"[200=-1,]");
-    EXPECT_EQ(WriteAction(BuildAction(301, L"NotifycationReturnValue")), L"[301=NotifycationReturnValue,]");
-    EXPECT_EQ(WriteAction(BuildAction(199, L"")), L"[199=,]");
+    EXPECT_EQ(WriteAction(BuildAction(action::kNextObject, L"-1")), L"[200=-1,]");
+    EXPECT_EQ(WriteAction(BuildAction(action::kReadOutParameters, L"NotifycationReturnValue")), L"[301=NotifycationReturnValue,]");
+    EXPECT_EQ(WriteAction(BuildAction(action::kReleaseConnection, L"")), L"[199=,]");
 }
 
 TEST(Builder, ReadBackDropsEmptyFieldsAndCutsAtBracket)
 {
-    EXPECT_EQ(BuildAction(0, L"a,,b,"), Action(0, {L"a", L"b"}));
-    EXPECT_EQ(BuildAction(0, L"a]b,c"), Action(0, {L"a"}));
+    EXPECT_EQ(BuildAction(action::kSetVariable, L"a,,b,"), Action(action::kSetVariable, {L"a", L"b"}));
+    EXPECT_EQ(BuildAction(action::kSetVariable, L"a]b,c"), Action(action::kSetVariable, {L"a"}));
     EXPECT_EQ(BuildAction(100000, L"a"), Action(-1, {L"a"}));
 }
 
 TEST(Builder, ScriptIsConcatenationOfActions)
 {
-    const ScriptActions actions{BuildAction(0, L"Foo,1"), BuildAction(0, L"FOO,2")};
+    const ScriptActions actions{BuildAction(action::kSetVariable, L"Foo,1"), BuildAction(action::kSetVariable, L"FOO,2")};
     EXPECT_EQ(WriteScript(actions), L"[0=Foo,1,][0=FOO,2,]");
     EXPECT_EQ(Parse(WriteScript(actions)), actions);
 }

@@ -1,7 +1,8 @@
 // The script pipe under Wine: server and client in this process, a runner
 // without WMI that answers with what it received.
-#include "service/script/script_client.h"
+#include "common/script/script_client.h"
 #include "service/script/script_server.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
@@ -9,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,7 +22,7 @@ constexpr wchar_t kTestPipe[] = L"\\\\.\\pipe\\ObrinScriptTransportTest";
 
 // Answers with the actions it received, written back as script text;
 // "[1=ms,]" makes it sleep that long first.
-std::wstring EchoRunner(const ScriptActions& actions)
+std::wstring EchoRunner(const ScriptActions& actions, const std::atomic<bool>&)
 {
     for (const ScriptAction& action : actions)
         if (action.code == 1)
@@ -138,7 +140,7 @@ TEST_F(ScriptTransport, LongScriptLosesAndDuplicatesNoActionAtAnyChunkBoundary)
         wchar_t action[16];
         swprintf(action, 16, L"[0=v%05d,x,]", i);
         body += action;
-        expected.push_back(ScriptAction{0, {L"v" + std::to_wstring(100000 + i).substr(1), L"x"}});
+        expected.push_back(ScriptAction{action::kSetVariable, {L"v" + std::to_wstring(100000 + i).substr(1), L"x"}});
     }
     ASSERT_GT(WireBytes(body), 100u * 1024);
     const std::wstring expectedReply = WriteScript(expected);
@@ -169,7 +171,7 @@ std::wstring NumberedScript(int count, int first)
 {
     ScriptActions actions;
     for (int i = first; i < first + count; ++i)
-        actions.push_back(ScriptAction{0, {L"v" + std::to_wstring(100000 + i).substr(1), L"x"}});
+        actions.push_back(ScriptAction{action::kSetVariable, {L"v" + std::to_wstring(100000 + i).substr(1), L"x"}});
     return WriteScript(actions);
 }
 
@@ -256,7 +258,7 @@ TEST_F(ScriptTransport, TwoClientsRunConcurrently)
     // the two runs overlap.
     UniqueHandle bothIn(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     ASSERT_TRUE(m_server.Start(
-        [&](const ScriptActions&) {
+        [&](const ScriptActions&, const std::atomic<bool>&) {
             if (++started == 2)
                 SetEvent(bothIn.get());
             const bool together = WaitForSingleObject(bothIn.get(), 5000) == WAIT_OBJECT_0;
@@ -398,13 +400,217 @@ TEST(ScriptServerProcess, ServesTheServicePipeName)
     EXPECT_EQ(StopScriptServer(), 1);
 }
 
+// Polls condition every 10 ms until it holds, up to timeoutMs.
+template <typename Condition>
+bool WaitUntil(Condition condition, DWORD timeoutMs)
+{
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    while (!condition()) {
+        if (GetTickCount64() > end)
+            return false;
+        Sleep(10);
+    }
+    return true;
+}
+
+// Polls until the server has ended this client's connection (its end then
+// reports the pipe broken or not connected), up to timeoutMs; how long that
+// took, or nullopt when it did not happen.
+std::optional<ULONGLONG> WaitUntilDropped(HANDLE pipe, DWORD timeoutMs)
+{
+    const ULONGLONG begin = GetTickCount64();
+    for (;;) {
+        const ULONGLONG elapsed = GetTickCount64() - begin;
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, nullptr, nullptr)) {
+            const DWORD error = GetLastError();
+            EXPECT_TRUE(error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED) << error;
+            return elapsed;
+        }
+        if (elapsed > timeoutMs)
+            return std::nullopt;
+        Sleep(10);
+    }
+}
+
+// Limits short enough to be reached within a test.
+constexpr ScriptServerLimits kShortLimits{3, 600, 600, 64 * 1024, 1000};
+constexpr ScriptServerLimits kLongWaits{3, 20000, 20000, 64 * 1024, 1000};
+
+class ScriptServerBounds : public testing::Test {
+protected:
+    void TearDown() override
+    {
+        SetEvent(m_release.get());
+        m_server.Stop();
+    }
+    void Start(const ScriptServerLimits& limits, ScriptRunner runner = EchoRunner)
+    {
+        ASSERT_TRUE(m_server.Start(std::move(runner), kTestPipe, limits)) << GetLastError();
+    }
+
+    // A runner may hold its runs until m_release is set, counting them in m_held.
+    const UniqueHandle m_release{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::atomic<std::size_t> m_held = 0;
+    CScriptServer m_server;
+};
+
+TEST_F(ScriptServerBounds, ClientSendingNothingIsDroppedAtTheIdleLimitWhileOthersAreAnswered)
+{
+    Start(kShortLimits);
+    UniqueFileHandle idle = OpenClient();
+    ASSERT_TRUE(idle) << GetLastError();
+    const ULONGLONG opened = GetTickCount64();
+    for (int i = 0; i < 3; ++i) {
+        DWORD error = 1;
+        EXPECT_EQ(Exchange(L"[0=meanwhile,]", error), L"[0=meanwhile,]");
+        EXPECT_EQ(error, 0u);
+    }
+    const std::optional<ULONGLONG> dropped = WaitUntilDropped(idle.get(), 10000);
+    ASSERT_TRUE(dropped.has_value()) << "still connected after 10 s";
+    EXPECT_GE(GetTickCount64() - opened, kShortLimits.idleTimeoutMs - 20);
+}
+
+TEST_F(ScriptServerBounds, ReplyNotTakenIsDroppedAtTheReplyLimit)
+{
+    Start(kShortLimits);
+    // An echo longer than the pipe's buffer: the server's write lasts until
+    // the client has read it.
+    const std::wstring script = NumberedScript(600, 0);
+    ASSERT_GT(WireBytes(script), 3 * kPipeChunkBytes);
+
+    UniqueFileHandle reading = OpenClient();
+    ASSERT_TRUE(reading && WriteMessage(reading.get(), script)) << GetLastError();
+    Sleep(kShortLimits.replyReadTimeoutMs / 3);
+    DWORD error = 1;
+    EXPECT_TRUE(ReadMessage(reading.get(), error) == script) << "a reply read within the limit arrives whole";
+    EXPECT_EQ(error, 0u);
+
+    UniqueFileHandle notReading = OpenClient();
+    ASSERT_TRUE(notReading && WriteMessage(notReading.get(), script)) << GetLastError();
+    const ULONGLONG written = GetTickCount64();
+    ASSERT_TRUE(WaitUntilDropped(notReading.get(), 10000).has_value()) << "still connected after 10 s";
+    EXPECT_GE(GetTickCount64() - written, kShortLimits.replyReadTimeoutMs - 20);
+}
+
+TEST_F(ScriptServerBounds, NewcomerIsDroppedWhileEveryConnectionRunsAScript)
+{
+    Start(kLongWaits, [this](const ScriptActions& actions, const std::atomic<bool>&) {
+        ++m_held;
+        WaitForSingleObject(m_release.get(), 10000);
+        return WriteScript(actions);
+    });
+    std::vector<UniqueFileHandle> busy;
+    for (std::size_t i = 0; i < kLongWaits.maxConnections; ++i) {
+        busy.push_back(OpenClient());
+        ASSERT_TRUE(busy.back() && WriteMessage(busy.back().get(), L"[0=busy,]")) << i << ": " << GetLastError();
+    }
+    ASSERT_TRUE(WaitUntil([&] { return m_held == kLongWaits.maxConnections; }, 5000)) << m_held;
+
+    // Opened without setting its read mode: the server may drop it first.
+    UniqueFileHandle newcomer(
+        CreateFileW(kTestPipe, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(newcomer) << GetLastError();
+    EXPECT_TRUE(WaitUntilDropped(newcomer.get(), 5000).has_value());
+    SetEvent(m_release.get());
+    for (std::size_t i = 0; i < busy.size(); ++i) {
+        SCOPED_TRACE(i);
+        DWORD error = 1;
+        EXPECT_EQ(ReadMessage(busy[i].get(), error), L"[0=busy,]");
+        EXPECT_EQ(error, 0u);
+    }
+}
+
+TEST(ScriptServerStop, GivesUpOnAScriptThatDoesNotEndAfterTheStopWait)
+{
+    // A pipe of its own: the abandoned connection holds its instance until
+    // its script ends, after this test.
+    constexpr wchar_t kPipe[] = L"\\\\.\\pipe\\ObrinScriptStopWaitTest";
+    CScriptServer server;
+    ASSERT_TRUE(server.Start(
+        [](const ScriptActions&, const std::atomic<bool>&) {
+            Sleep(4000);
+            return std::wstring();
+        },
+        kPipe, kShortLimits));
+    UniqueFileHandle pipe = OpenClient(kPipe);
+    ASSERT_TRUE(pipe && WriteMessage(pipe.get(), L"[0=stuck,]")) << GetLastError();
+    Sleep(200);
+    const ULONGLONG begin = GetTickCount64();
+    server.Stop();
+    const ULONGLONG elapsed = GetTickCount64() - begin;
+    EXPECT_GE(elapsed, kShortLimits.stopWaitMs - 20);
+    EXPECT_LT(elapsed, 3000u);
+    EXPECT_FALSE(server.Running());
+}
+
+// Every instance but the one listening is taken (by this test, standing in
+// for another process that holds the name): the instance for the next client
+// cannot be made until it is given back.
+TEST(ScriptServerListener, FailedCreateIsLoggedOnceRetriedAndRecovers)
+{
+    constexpr ScriptServerLimits kOneConnection{1, 20000, 20000, 64 * 1024, 1000};
+    CScriptServer server;
+    ASSERT_TRUE(server.Start(EchoRunner, kTestPipe, kOneConnection)) << GetLastError();
+    UniqueFileHandle holder(CreateNamedPipeW(kTestPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE,
+                                             PIPE_UNLIMITED_INSTANCES, kPipeChunkBytes, kPipeChunkBytes, 0, nullptr));
+    ASSERT_TRUE(holder) << GetLastError();
+    const test::LogTail log;
+
+    UniqueFileHandle first = OpenClient();
+    ASSERT_TRUE(first) << GetLastError();
+    ASSERT_TRUE(WaitUntil([&] { return !server.Running(); }, 5000)) << "the next instance was made";
+    Sleep(1000);
+    EXPECT_FALSE(server.Running());
+    EXPECT_EQ(1u, test::CountLinesWith(log.NewLines(), "[ERROR][CScriptServer::Listen():")) << log.NewText();
+    EXPECT_EQ(1u, test::CountLinesWith(log.NewLines(), "] Failed to call CreateNamedPipe [Err=231]; retrying."))
+        << log.NewText();
+
+    holder.reset();
+    first.reset();
+    EXPECT_TRUE(WaitUntil([&] { return server.Running(); }, 5000));
+    EXPECT_EQ(1u, test::CountLinesWith(log.NewLines(), "] CreateNamedPipe succeeded again.")) << log.NewText();
+    DWORD error = 1;
+    EXPECT_EQ(Exchange(L"[0=again,]", error), L"[0=again,]");
+    EXPECT_EQ(error, 0u);
+}
+
+// The client lets the server identify it but never act as it. Wine grants
+// the server impersonation whatever the client asked for (the level reads
+// SecurityImpersonation), so this is seen on Windows only.
+TEST(ScriptClient, ServerMayIdentifyButNotImpersonateTheClient)
+{
+    if (test::RunningUnderWine())
+        GTEST_SKIP() << "Wine ignores the client's SECURITY_SQOS_PRESENT flags when the server impersonates it";
+    UniqueFileHandle server(CreateNamedPipeW(kTestPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE,
+                                             1, kPipeChunkBytes, kPipeChunkBytes, 0, nullptr));
+    ASSERT_TRUE(server) << GetLastError();
+    CScriptClient client;
+    ASSERT_TRUE(client.Connect(kTestPipe)) << GetLastError();
+    ASSERT_TRUE(client.Send(L"[0=a,]"));
+    wchar_t received[16];
+    DWORD got = 0;
+    ASSERT_TRUE(ReadFile(server.get(), received, sizeof(received), &got, nullptr)) << GetLastError();
+    ASSERT_TRUE(ImpersonateNamedPipeClient(server.get())) << GetLastError();
+    UniqueHandle token;
+    const BOOL opened = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.put());
+    SECURITY_IMPERSONATION_LEVEL level = SecurityAnonymous;
+    DWORD size = 0;
+    const BOOL read = opened && GetTokenInformation(token.get(), TokenImpersonationLevel, &level, sizeof(level), &size);
+    RevertToSelf();
+    ASSERT_TRUE(read) << GetLastError();
+    EXPECT_EQ(level, SecurityIdentification);
+}
+
 class ScriptClientTest : public ScriptTransport {};
 
 TEST_F(ScriptClientTest, ExchangeFillsTheResultMap)
 {
     m_server.Stop();
-    ASSERT_TRUE(m_server.Start([](const ScriptActions&) { return std::wstring(L"Foo=2;WMIS_ActionIndex=1;WMIS_HRESULT=0;"); },
-                               kTestPipe));
+    ASSERT_TRUE(m_server.Start(
+        [](const ScriptActions&, const std::atomic<bool>&) {
+            return std::wstring(L"Foo=2;WMIS_ActionIndex=1;WMIS_HRESULT=0;");
+        },
+        kTestPipe));
     CScriptClient client;
     ASSERT_TRUE(client.Connect(kTestPipe)) << GetLastError();
     ASSERT_TRUE(client.Send(L"[0=Foo,1,][0=FOO,2,]")) << GetLastError();
@@ -423,7 +629,7 @@ TEST_F(ScriptClientTest, LongReplyIsParsedAcrossChunks)
         sent[L"key" + std::to_wstring(i)] = std::wstring(static_cast<std::size_t>(i % 23), L'a' + static_cast<wchar_t>(i % 26));
     const std::wstring reply = FormatResults(sent);
     ASSERT_GT(WireBytes(reply), 3 * kPipeChunkBytes);
-    ASSERT_TRUE(m_server.Start([&](const ScriptActions&) { return reply; }, kTestPipe));
+    ASSERT_TRUE(m_server.Start([&](const ScriptActions&, const std::atomic<bool>&) { return reply; }, kTestPipe));
     CScriptClient client;
     ASSERT_TRUE(client.Connect(kTestPipe)) << GetLastError();
     ASSERT_TRUE(client.Send(L"[0=,]"));
@@ -436,7 +642,7 @@ TEST_F(ScriptClientTest, PairLongerThanTheBufferEndsTheReceive)
 {
     m_server.Stop();
     const std::wstring reply = L"first=1;long=" + std::wstring(3000, L'v') + L";last=2;";
-    ASSERT_TRUE(m_server.Start([&](const ScriptActions&) { return reply; }, kTestPipe));
+    ASSERT_TRUE(m_server.Start([&](const ScriptActions&, const std::atomic<bool>&) { return reply; }, kTestPipe));
     CScriptClient client;
     ASSERT_TRUE(client.Connect(kTestPipe)) << GetLastError();
     ASSERT_TRUE(client.Send(L"[0=,]"));

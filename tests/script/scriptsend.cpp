@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "service/script/script_client.h"
+#include "common/script/script_client.h"
 
 using namespace obrin::script;
 

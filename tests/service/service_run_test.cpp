@@ -3,7 +3,7 @@
 // recorder in place of ObrinSwitcher.exe.
 #include "common/ownership.h"
 #include "common/registry_names.h"
-#include "service/script/script_client.h"
+#include "common/script/script_client.h"
 #include "switcher/client/dualos_client.h"
 #include "tests/support/firmware_fixture.h"
 #include "tests/support/test_support.h"

@@ -5,7 +5,7 @@
 #include "switcher/client/dualos_client.h"
 
 #include "common/ownership.h"
-#include "service/script/script_pipe.h"
+#include "common/script/script_pipe.h"
 #include "tests/support/test_support.h"
 
 #include <windows.h>

@@ -80,11 +80,13 @@ TEST(WmiServices, EveryOperationOnAnUnconnectedWrapperFails)
 
     EXPECT_EQ(WBEM_E_FAILED, services.SetProxyBlanket(RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, EOAC_NONE));
     EXPECT_EQ(WBEM_E_FAILED, services.ExecQuery(L"SELECT * FROM Win32_OperatingSystem", 0, result));
-    EXPECT_EQ(WBEM_E_FAILED, services.ExecNotificationQueryAsync(L"SELECT * FROM Win32_PowerManagementEvent", *sink));
+    obrin::ComPtr<IWbemObjectSink> stubSink;
+    EXPECT_EQ(WBEM_E_FAILED, services.ExecNotificationQueryAsync(L"SELECT * FROM Win32_PowerManagementEvent", sink,
+                                                                 stubSink));
     EXPECT_EQ(WBEM_E_FAILED, services.GetObject(L"Win32_OperatingSystem", 0, object));
     EXPECT_EQ(WBEM_E_FAILED, services.GetMethod(L"Win32_Process", L"Create", method));
     EXPECT_EQ(WBEM_E_FAILED, services.ExecMethod(L"Win32_Process", method, 0));
-    EXPECT_EQ(nullptr, sink->StubSink());
+    EXPECT_FALSE(stubSink);
     EXPECT_EQ(0u, sink->Release());
 }
 

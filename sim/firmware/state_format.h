@@ -1,6 +1,7 @@
-// Text side of the firmware stand-in: the control program's command line, the
-// shared state file, and the small pieces of WQL and object-path syntax that the
-// stand-in's WMI objects understand. No <windows.h>, so it also builds natively.
+// The firmware stand-in's shared state: what DualOSNotify answers, the calls
+// it took and the events waiting for subscriptions, and the text of the two
+// files all processes of a prefix share it through (firmsim.state and
+// firmsim.calls). No <windows.h>, so it also builds natively.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +15,15 @@
 namespace firmsim {
 
 enum class ReturnType { UInt32, SInt32, String };
+
+// "uint32", "sint32", "string" (read in any case), as the state file and
+// `firmsim rettype` name them.
+[[nodiscard]] const char* ReturnTypeName(ReturnType type) noexcept;
+[[nodiscard]] std::optional<ReturnType> ReturnTypeFromName(std::string_view name) noexcept;
+
+// The numbers of the state file and of firmsim's command line: decimal, or
+// hexadecimal after "0x"/"0X"; the whole text, no sign, 32 bits.
+[[nodiscard]] std::optional<uint32_t> ParseNumber(std::string_view text) noexcept;
 
 // DualOsEvent (root\wmi) or Win32_PowerManagementEvent (root\cimv2).
 enum class EventKind { DualOs, Power };
@@ -68,49 +78,5 @@ void ResetState(FirmwareState& state) noexcept;
 // state (as RecordCall does: the last kMaxRecordedCalls stay); false, with
 // state.calls unchanged, for any other text.
 [[nodiscard]] bool ParseCalls(std::string_view text, FirmwareState& state);
-
-// Decimal, or hexadecimal after "0x"/"0X"; the whole text, no sign, 32 bits.
-[[nodiscard]] std::optional<uint32_t> ParseNumber(std::wstring_view text) noexcept;
-
-enum class CommandKind { Install, Uninstall, Answer, Fail, Absent, Present, RetType, Raise, Resume, Calls, Reset };
-
-struct Command {
-    CommandKind kind = CommandKind::Calls;
-    uint32_t first = 0;
-    uint32_t second = 0;
-    ReturnType returnType = ReturnType::UInt32;
-};
-
-struct ParsedCommand {
-    std::optional<Command> command;
-    std::wstring error;  // one line, set when command is empty
-};
-
-// args: the words after the program name.
-[[nodiscard]] ParsedCommand ParseCommand(const std::vector<std::wstring>& args);
-// Applies a state-changing command (not install, uninstall or calls).
-void ApplyCommand(FirmwareState& state, const Command& command);
-
-[[nodiscard]] bool EqualsNoCase(std::wstring_view a, std::wstring_view b) noexcept;
-
-// "SELECT * FROM Class": the class name, or nullopt for any other query.
-[[nodiscard]] std::optional<std::wstring> ParseSelectAllQuery(std::wstring_view query);
-
-// A namespace as given to IWbemLocator::ConnectServer, reduced to "root\..."
-// form: slashes become backslashes and a local server prefix ("\\.\",
-// "\\localhost\" or "\\<computer>\") is dropped. Case is kept.
-[[nodiscard]] std::wstring LocalNamespace(std::wstring_view networkResource, std::wstring_view computerName);
-
-// [\\server\namespace:]Class[.Key="value" | .Key=number]
-struct ObjectPath {
-    std::wstring server;
-    std::wstring nameSpace;
-    std::wstring className;
-    std::wstring keyName;  // empty for a class path
-    std::wstring keyValue;  // unescaped
-};
-[[nodiscard]] std::optional<ObjectPath> ParseObjectPath(std::wstring_view path);
-// The value as it appears between the quotes of a path: \ and " escaped.
-[[nodiscard]] std::wstring EscapeKeyValue(std::wstring_view value);
 
 }  // namespace firmsim

@@ -13,6 +13,29 @@
 
 namespace obrin::script {
 
+// The action codes, named once for the interpreter, the switcher's script and
+// the tests. Each action's arguments and effect are in the README ("Sending a
+// script by hand").
+namespace action {
+inline constexpr int kSetVariable = 0;
+inline constexpr int kJump = 99;
+inline constexpr int kConnect = 100;
+inline constexpr int kSetProxyBlanket = 101;
+inline constexpr int kExecQuery = 102;
+inline constexpr int kGetObject = 103;
+inline constexpr int kGetMethod = 104;
+inline constexpr int kExecMethod = 105;
+inline constexpr int kReleaseConnection = 199;
+inline constexpr int kNextObject = 200;
+inline constexpr int kReleaseEnumerator = 299;
+inline constexpr int kPutInParameters = 300;
+inline constexpr int kReadOutParameters = 301;
+inline constexpr int kClearMethod = 399;
+inline constexpr int kPutProperties = 400;
+inline constexpr int kReadProperties = 401;
+inline constexpr int kReleaseObject = 499;
+}  // namespace action
+
 // One action: "[" code "=" field "," field ... "]".
 struct ScriptAction {
     int code = -1;  // -1: unset (out of range or not a number); does nothing when run
@@ -64,6 +87,11 @@ struct ScriptChunkParse {
     bool ended = false;
 };
 ScriptChunkParse ParseScriptChunk(std::wstring_view text, ScriptActions& actions);
+
+// What one parsed action holds in memory: its record, and each argument's
+// record and text (with its terminator). The server bounds a message's
+// parsed form by the sum of these.
+[[nodiscard]] std::size_t ParsedSize(const ScriptAction& action) noexcept;
 
 // The i-th field of action, or "" when there is none. With substitution a
 // whole argument of the form "$(name)" is replaced by that variable ("" when

@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "common/ownership.h"
-#include "service/script/script_pipe.h"
-#include "service/script/script_text.h"
+#include "common/script/script_pipe.h"
+#include "common/script/script_text.h"
 
 namespace obrin::script {
 
@@ -21,8 +21,11 @@ public:
     CScriptClient() noexcept = default;
 
     // Closes any handle held, then opens the pipe; while it is busy, waits up
-    // to kBusyPipeWaitMs for a free instance and tries again. False (last
-    // error set) when the pipe is missing or stays busy.
+    // to kBusyPipeWaitMs for a free instance and tries again. The server may
+    // identify the client but never act as it (SECURITY_IDENTIFICATION), so
+    // a process serving the name in the service's place gains nothing from
+    // the connection before the caller has checked who serves it. False
+    // (last error set) when the pipe is missing or stays busy.
     [[nodiscard]] bool Connect(const wchar_t* pipeName = kScriptPipeName) noexcept;
     // Switches to message read mode and writes the whole script in one write.
     [[nodiscard]] bool Send(std::wstring_view script) noexcept;

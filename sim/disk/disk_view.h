@@ -1,8 +1,10 @@
 // The disks of the stand-in model as Windows' WMI shows them in root\cimv2:
 // the instances of Win32_DiskDrive, Win32_DiskPartition, Win32_LogicalDisk and
 // Win32_Volume with the keys, properties and CIM types Windows gives them,
-// the two associations between them, and the WQL that reaches them. Free of
-// <windows.h>, so it also builds natively; text is UTF-8 as in the model.
+// the two associations between them, and what the WQL and object paths that
+// reach them mean (read by sim/wql). Free of <windows.h>, so it also builds
+// natively; text is UTF-8 as in the model. firmwmi.dll serves it through COM
+// (sim/firmware/disk_classes.h).
 #pragma once
 
 #include <cstdint>
@@ -12,8 +14,9 @@
 #include <vector>
 
 #include "sim/disk/disk_model.h"
+#include "sim/wql/wql.h"
 
-namespace firmsim::disks {
+namespace obrin::disksim::wmi {
 
 enum class DiskClass { DiskDrive, DiskPartition, LogicalDisk, Volume };
 
@@ -72,20 +75,14 @@ struct DiskView {
 //  - a volume for every partition that has one (HasVolume): hidden partitions
 //    and the MSR have none; a RAW volume has no file system, capacity or free
 //    space (NULL).
-[[nodiscard]] DiskView BuildDiskView(const obrin::disksim::Model& model, std::string_view systemName);
-
-// A WQL equality test of a SELECT's WHERE clause: `property = literal`.
-struct Condition {
-    std::string property;
-    std::string literal;  // as text: strings unescaped, numbers in decimal, TRUE/FALSE
-};
+[[nodiscard]] DiskView BuildDiskView(const Model& model, std::string_view systemName);
 
 struct DiskQuery {
     enum class Kind { Select, Associators };
     Kind kind = Kind::Select;
     DiskClass diskClass = DiskClass::DiskDrive;  // Select: the class; Associators: the source's class
     std::vector<std::string> selected;  // Select: empty for *
-    std::vector<Condition> conditions;  // Select: all must hold
+    std::vector<wql::Condition> conditions;  // Select: all must hold
     // Associators: the source's DeviceID unescaped, and as it was written
     // between the quotes.
     std::string sourceKey;
@@ -107,20 +104,21 @@ struct ParsedQuery {
     DiskQuery query;
 };
 
-// Understands "SELECT * | p1, p2 FROM class [WHERE p = literal [AND ...]]" and
-// "ASSOCIATORS OF {object path} [WHERE AssocClass = .. ResultClass = ..
-// Role = .. ResultRole = ..]". A backslash escapes the next character in a
-// string literal, as WMI documents. Throws std::bad_alloc.
+// What a query (wql::ReadStatement) means for the view: SELECT over one of
+// its classes, with properties and conditions it has, or ASSOCIATORS OF one
+// of its objects. Throws std::bad_alloc.
 [[nodiscard]] ParsedQuery ParseDiskQuery(std::string_view wql);
 
 // The objects that answer a query the parser found to be about the view;
 // objects of a SELECT with a property list keep the key and those properties.
 [[nodiscard]] std::vector<DiskObject> RunDiskQuery(const DiskView& view, const DiskQuery& query);
 
-// "[\\server\namespace:]Class.DeviceID="value"", also with single quotes or
-// without the key's name ("Class='value'"). Windows accepts a DeviceID
-// pasted between the quotes as it reads (so "\\.\PHYSICALDRIVE0" with single
-// backslashes) as well as escaped, so both find the object.
+// An instance path (wql::ReadObjectPath, blanks around it ignored) of the
+// view's classes in root\cimv2: "[\\server\root\cimv2:]Class.DeviceID="value"",
+// also with single quotes or without the key's name ("Class='value'").
+// Windows accepts a DeviceID pasted between the quotes as it reads (so
+// "\\.\PHYSICALDRIVE0" with single backslashes) as well as escaped, so both
+// find the object.
 struct ObjectPathKey {
     DiskClass diskClass = DiskClass::DiskDrive;
     std::string key;
@@ -133,4 +131,4 @@ struct ParsedPath {
 [[nodiscard]] ParsedPath ParseDiskObjectPath(std::string_view path);
 [[nodiscard]] const DiskObject* FindDiskObject(const DiskView& view, const ObjectPathKey& path) noexcept;
 
-}  // namespace firmsim::disks
+}  // namespace obrin::disksim::wmi

@@ -1,4 +1,4 @@
-#include "service/script/script_client.h"
+#include "common/script/script_client.h"
 
 #include <cstring>
 #include <new>
@@ -9,7 +9,8 @@ bool CScriptClient::Connect(const wchar_t* pipeName) noexcept
 {
     Close();
     for (;;) {
-        HANDLE pipe = CreateFileW(pipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE pipe = CreateFileW(pipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
         if (pipe != INVALID_HANDLE_VALUE) {
             m_pipe.reset(pipe);
             return true;

@@ -3,9 +3,9 @@
 // this view leaves to Wine or refuses.
 #include <gtest/gtest.h>
 
-#include "sim/firmware/disk_view.h"
+#include "sim/disk/disk_view.h"
 
-namespace firmsim::disks {
+namespace obrin::disksim::wmi {
 namespace {
 
 using Verdict = ParsedQuery::Verdict;
@@ -13,7 +13,7 @@ using Verdict = ParsedQuery::Verdict;
 std::vector<std::string> Answer(std::string_view wql)
 {
     SCOPED_TRACE(std::string(wql));
-    static const DiskView view = BuildDiskView(*obrin::disksim::MachineVariant("standard"), "HOST");
+    static const DiskView view = BuildDiskView(*MachineVariant("standard"), "HOST");
     const ParsedQuery parsed = ParseDiskQuery(wql);
     EXPECT_EQ(parsed.verdict, Verdict::Disk);
     std::vector<std::string> ids;
@@ -29,7 +29,8 @@ TEST(DiskView, AssociatorsFollowRolesClassesAndSuperclasses)
     for (std::string_view wql : {
              R"(associators of {Win32_DiskDrive.DeviceID='\\\\.\\PHYSICALDRIVE0'} where assocclass = CIM_MediaPresent)",
              R"(ASSOCIATORS OF {\\HOST\root\cimv2:Win32_DiskDrive.DeviceID="\\\\.\\physicaldrive0"} WHERE ResultClass=CIM_StorageExtent Role=Antecedent)",
-             R"(ASSOCIATORS OF {Win32_DiskDrive='\\.\PHYSICALDRIVE0'} WHERE ResultRole=Dependent)"})
+             R"(ASSOCIATORS OF {Win32_DiskDrive='\\.\PHYSICALDRIVE0'} WHERE ResultRole=Dependent)",
+             R"(ASSOCIATORS OF {\\.\root\cimv2:Win32_DiskDrive.DeviceID='\\.\PHYSICALDRIVE0'})"})
         EXPECT_EQ(Answer(wql), partitions);
     EXPECT_EQ(Answer(R"(ASSOCIATORS OF {Win32_LogicalDisk.DeviceID="C:"})"), std::vector<std::string>{partitions[2]});
     EXPECT_EQ(Answer("ASSOCIATORS OF {Win32_DiskPartition.DeviceID='Disk #0, Partition #2'} WHERE Role=Dependent"),
@@ -69,4 +70,4 @@ TEST(DiskView, OtherClassesStayWineAndUnservedShapesAreRefused)
 }
 
 }  // namespace
-}  // namespace firmsim::disks
+}  // namespace obrin::disksim::wmi

@@ -1,4 +1,4 @@
-#include "service/script/script_text.h"
+#include "common/script/script_text.h"
 
 #include "common/case_fold.h"
 
@@ -146,6 +146,14 @@ ScriptChunkParse ParseScriptChunk(std::wstring_view text, ScriptActions& actions
 std::ptrdiff_t ParseScript(std::wstring_view text, ScriptActions& actions)
 {
     return ParseScriptChunk(text, actions).lastBracket;
+}
+
+std::size_t ParsedSize(const ScriptAction& action) noexcept
+{
+    std::size_t size = sizeof(ScriptAction);
+    for (const std::wstring& argument : action.arguments)
+        size += sizeof(std::wstring) + (argument.size() + 1) * sizeof(wchar_t);
+    return size;
 }
 
 std::wstring ArgumentText(const ScriptAction& action, std::size_t index)

@@ -1,18 +1,12 @@
-#include "sim/firmware/disk_view.h"
+#include "sim/disk/disk_view.h"
 
 #include <algorithm>
-#include <charconv>
 #include <iterator>
 
-namespace firmsim::disks {
-namespace {
+#include "sim/wql/wql.h"
 
-using obrin::disksim::Disk;
-using obrin::disksim::EqualsNoCase;
-using obrin::disksim::kBytesPerMb;
-using obrin::disksim::PartitionStyle;
-using obrin::disksim::Model;
-using obrin::disksim::Partition;
+namespace obrin::disksim::wmi {
+namespace {
 
 constexpr std::string_view kCimNamespace = "root\\cimv2";
 
@@ -123,52 +117,6 @@ DiskObject MakeDrive(const Disk& disk, uint32_t listedPartitions, std::string_vi
     return object;
 }
 
-// Windows' words for an MBR partition's type byte.
-std::string MbrTypeText(uint8_t type)
-{
-    switch (type) {
-    case 0x01:
-        return "12-bit FAT";
-    case 0x02:
-        return "Xenix Type 1";
-    case 0x03:
-        return "Xenix Type 2";
-    case 0x04:
-        return "16-bit FAT";
-    case 0x05:
-        return "Extended Partition";
-    case 0x06:
-        return "MS-DOS V4 Huge";
-    case 0x07:
-        return "Installable File System";
-    case 0x0b:
-    case 0x0c:
-    case 0x0e:
-        return "Win95 w/Extended Int 13";
-    case 0x0f:
-        return "Extended w/Extended Int 13";
-    case 0x41:
-        return "PowerPC Reference Platform";
-    case 0x42:
-        return "Logical Disk Manager";
-    case 0x63:
-        return "UNIX";
-    default:
-        return "Unknown";
-    }
-}
-
-std::string PartitionTypeText(const Partition& partition)
-{
-    if (const std::optional<uint8_t> mbrType = obrin::disksim::MbrTypeByte(partition.type))
-        return MbrTypeText(*mbrType);
-    if (partition.type == obrin::disksim::kTypeEfi)
-        return "GPT: System";
-    if (partition.type == obrin::disksim::kTypeBasicData)
-        return "GPT: Basic Data";
-    return "GPT: Unknown";
-}
-
 DiskObject MakePartition(const Disk& disk, const Partition& partition, uint32_t index, std::string_view systemName)
 {
     DiskObject object{DiskClass::DiskPartition, {}};
@@ -176,8 +124,9 @@ DiskObject MakePartition(const Disk& disk, const Partition& partition, uint32_t 
     AddString(object, kKeyProperty, id);
     AddString(object, "Name", id);
     AddString(object, "Caption", id);
-    AddString(object, "Type", PartitionTypeText(partition));
-    AddString(object, "Description", PartitionTypeText(partition));
+    const std::string type(DescribeType(partition.type).wmiType);
+    AddString(object, "Type", type);
+    AddString(object, "Description", type);
     AddNumber(object, "Index", CimKind::UInt32, index);
     AddNumber(object, "DiskIndex", CimKind::UInt32, disk.index);
     AddNumber(object, "Size", CimKind::UInt64, disk.Bytes(partition.sizeSectors));
@@ -209,7 +158,7 @@ DiskObject MakeLogicalDisk(const Disk& disk, const Partition& partition, std::st
 DiskObject MakeVolume(const Disk& disk, const Partition& partition, std::string_view systemName)
 {
     DiskObject object{DiskClass::Volume, {}};
-    const std::string id = obrin::disksim::VolumeGuidPath(partition.volumeId);
+    const std::string id = VolumeGuidPath(partition.volumeId);
     // A volume is named by its first mount point, else by its GUID path.
     const std::string name = partition.letter ? Drive(partition.letter) + "\\" : id;
     AddString(object, kKeyProperty, id);
@@ -221,10 +170,10 @@ DiskObject MakeVolume(const Disk& disk, const Partition& partition, std::string_
         AddNull(object, "DriveLetter", CimKind::String);
     AddNumber(object, "DriveType", CimKind::UInt32, disk.removable ? 2 : 3);
     AddFileSystem(object, disk, partition, "Capacity", "Label", true);
-    AddNumber(object, "BootVolume", CimKind::Boolean, partition.folder == obrin::disksim::kSystemFolder);
+    AddNumber(object, "BootVolume", CimKind::Boolean, partition.folder == kSystemFolder);
     // The volume the firmware boots from: the EFI system partition, or the
     // active partition of an MBR disk.
-    AddNumber(object, "SystemVolume", CimKind::Boolean, partition.type == obrin::disksim::kTypeEfi || partition.active);
+    AddNumber(object, "SystemVolume", CimKind::Boolean, partition.type == kTypeEfi || partition.active);
     AddSystemNames(object, systemName);
     return object;
 }
@@ -241,113 +190,6 @@ const DiskObject& Prototype(DiskClass diskClass)
     return prototypes[static_cast<size_t>(diskClass)];
 }
 
-bool IsBlank(char c) noexcept
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-bool IsWordChar(char c) noexcept
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
-
-bool IsDigit(char c) noexcept
-{
-    return c >= '0' && c <= '9';
-}
-
-// A literal in single or double quotes starting at text[pos]. A backslash
-// escapes a backslash or a quote; before anything else it stands for itself.
-// `asWritten` is what stood between the quotes.
-bool ReadQuoted(std::string_view text, size_t& pos, std::string& value, std::string& asWritten)
-{
-    const char quote = text[pos++];
-    const size_t start = pos;
-    while (pos < text.size()) {
-        const char c = text[pos++];
-        if (c == quote) {
-            asWritten = std::string(text.substr(start, pos - 1 - start));
-            return true;
-        }
-        if (c == '\\' && pos < text.size() && (text[pos] == '\\' || text[pos] == '\'' || text[pos] == '"')) {
-            value.push_back(text[pos++]);
-            continue;
-        }
-        value.push_back(c);
-    }
-    return false;
-}
-
-struct Token {
-    enum class Kind { Word, String, Number, Symbol };
-    Kind kind = Kind::Word;
-    std::string text;  // a string unescaped, a number in decimal
-
-    [[nodiscard]] bool IsWord(std::string_view word) const noexcept
-    {
-        return kind == Kind::Word && EqualsNoCase(text, word);
-    }
-    [[nodiscard]] bool IsSymbol(char symbol) const noexcept
-    {
-        return kind == Kind::Symbol && text.size() == 1 && text[0] == symbol;
-    }
-};
-
-// Decimal or 0x hexadecimal, unsigned 64 bits.
-std::optional<uint64_t> ParseUnsigned(std::string_view text) noexcept
-{
-    int base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        text.remove_prefix(2);
-        base = 16;
-    }
-    uint64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
-}
-
-std::optional<std::vector<Token>> Tokenize(std::string_view text)
-{
-    std::vector<Token> tokens;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        const char c = text[pos];
-        if (IsBlank(c)) {
-            ++pos;
-            continue;
-        }
-        Token token;
-        if (c == '\'' || c == '"') {
-            std::string ignored;
-            if (!ReadQuoted(text, pos, token.text, ignored))
-                return std::nullopt;
-            token.kind = Token::Kind::String;
-        } else if (IsWordChar(c)) {
-            const size_t start = pos;
-            while (pos < text.size() && IsWordChar(text[pos]))
-                ++pos;
-            const std::string_view word = text.substr(start, pos - start);
-            if (IsDigit(c)) {
-                const auto number = ParseUnsigned(word);
-                if (!number)
-                    return std::nullopt;
-                token.kind = Token::Kind::Number;
-                token.text = std::to_string(*number);
-            } else {
-                token.text = std::string(word);
-            }
-        } else {
-            token.kind = Token::Kind::Symbol;
-            token.text = std::string(1, c);
-            ++pos;
-        }
-        tokens.push_back(std::move(token));
-    }
-    return tokens;
-}
-
 using Verdict = ParsedQuery::Verdict;
 
 ParsedQuery Judged(Verdict verdict)
@@ -357,168 +199,76 @@ ParsedQuery Judged(Verdict verdict)
     return parsed;
 }
 
+Verdict VerdictOf(wql::Problem problem) noexcept
+{
+    switch (problem) {
+    case wql::Problem::Invalid:
+        return Verdict::Invalid;
+    case wql::Problem::Unsupported:
+        return Verdict::Unsupported;
+    case wql::Problem::None:
+        break;
+    }
+    return Verdict::Disk;
+}
+
 bool HasProperty(DiskClass diskClass, std::string_view name)
 {
     return Prototype(diskClass).Find(name) != nullptr;
 }
 
-// The text a literal compares by.
-std::optional<std::string> LiteralText(const Token& token)
+// A SELECT about a disk class: its property names are checked before what
+// follows them, and the conditions read before any unsupported one.
+ParsedQuery JudgeSelect(wql::Statement& statement)
 {
-    if (token.kind == Token::Kind::String || token.kind == Token::Kind::Number)
-        return token.text;
-    if (token.IsWord("TRUE") || token.IsWord("FALSE"))
-        return token.IsWord("TRUE") ? "TRUE" : "FALSE";
-    return std::nullopt;
-}
-
-ParsedQuery ParseSelect(const std::vector<Token>& tokens)
-{
-    size_t from = 1;
-    while (from < tokens.size() && !tokens[from].IsWord("FROM"))
-        ++from;
-    if (from + 1 >= tokens.size() || tokens[from + 1].kind != Token::Kind::Word)
-        return Judged(Verdict::NotDisk);
-    const auto diskClass = FindDiskClass(tokens[from + 1].text);
+    const auto diskClass = FindDiskClass(statement.className);
     if (!diskClass)
         return Judged(Verdict::NotDisk);
-
-    ParsedQuery parsed = Judged(Verdict::Disk);
+    const auto known = [&](const std::string& name) { return HasProperty(*diskClass, name); };
+    const auto knownCondition = [&](const wql::Condition& condition) { return known(condition.property); };
+    if (!std::all_of(statement.properties.begin(), statement.properties.end(), known) ||
+        !std::all_of(statement.conditions.begin(), statement.conditions.end(), knownCondition))
+        return Judged(Verdict::Invalid);
+    ParsedQuery parsed = Judged(VerdictOf(statement.problem));
+    if (parsed.verdict != Verdict::Disk)
+        return parsed;
     parsed.query.kind = DiskQuery::Kind::Select;
     parsed.query.diskClass = *diskClass;
-    if (from == 2 && tokens[1].IsSymbol('*')) {
-        // every property
-    } else {
-        // p1, p2, ...: names at odd positions, commas between them.
-        if (from < 2 || from % 2 != 0)
-            return Judged(Verdict::Invalid);
-        for (size_t i = 1; i < from; ++i) {
-            const bool nameSlot = i % 2 == 1;
-            if (nameSlot ? tokens[i].kind != Token::Kind::Word : !tokens[i].IsSymbol(','))
-                return Judged(Verdict::Invalid);
-            if (nameSlot && !HasProperty(*diskClass, tokens[i].text))
-                return Judged(Verdict::Invalid);
-            if (nameSlot)
-                parsed.query.selected.push_back(tokens[i].text);
-        }
-    }
-
-    size_t pos = from + 2;
-    if (pos == tokens.size())
-        return parsed;
-    if (!tokens[pos].IsWord("WHERE") || pos + 1 == tokens.size())
-        return Judged(Verdict::Invalid);
-    ++pos;
-    for (;;) {
-        // Only "property = literal" joined by AND; OR, NOT, LIKE, ISA,
-        // comparisons and parentheses are WQL too, but not served here.
-        if (pos + 3 > tokens.size() || tokens[pos].kind != Token::Kind::Word || !tokens[pos + 1].IsSymbol('='))
-            return Judged(Verdict::Unsupported);
-        const auto literal = LiteralText(tokens[pos + 2]);
-        if (!literal)
-            return Judged(Verdict::Unsupported);
-        if (!HasProperty(*diskClass, tokens[pos].text))
-            return Judged(Verdict::Invalid);
-        parsed.query.conditions.push_back({tokens[pos].text, *literal});
-        pos += 3;
-        if (pos == tokens.size())
-            return parsed;
-        if (!tokens[pos].IsWord("AND") || pos + 1 == tokens.size())
-            return Judged(Verdict::Unsupported);
-        ++pos;
-    }
+    parsed.query.selected = std::move(statement.properties);
+    parsed.query.conditions = std::move(statement.conditions);
+    return parsed;
 }
 
-size_t SkipBlanks(std::string_view text, size_t pos) noexcept
+// ASSOCIATORS OF or REFERENCES OF a disk object: the source path is judged first.
+ParsedQuery JudgeAssociators(wql::Statement& statement)
 {
-    while (pos < text.size() && IsBlank(text[pos]))
-        ++pos;
-    return pos;
-}
-
-// Whether the word at pos (whole, any case) is `word`; moves past it.
-bool TakeWord(std::string_view text, size_t& pos, std::string_view word) noexcept
-{
-    if (text.size() - pos < word.size() || !EqualsNoCase(text.substr(pos, word.size()), word))
-        return false;
-    if (pos + word.size() < text.size() && IsWordChar(text[pos + word.size()]))
-        return false;
-    pos += word.size();
-    return true;
-}
-
-// The object path between "{" at pos and its "}", quotes respected; pos ends
-// past the "}".
-std::optional<std::string_view> BracedPath(std::string_view text, size_t& pos)
-{
-    if (pos >= text.size() || text[pos] != '{')
-        return std::nullopt;
-    const size_t start = ++pos;
-    while (pos < text.size()) {
-        const char c = text[pos];
-        if (c == '}') {
-            ++pos;
-            return text.substr(start, pos - 1 - start);
-        }
-        if (c == '\'' || c == '"') {
-            std::string value, asWritten;
-            if (!ReadQuoted(text, pos, value, asWritten))
-                return std::nullopt;
-            continue;
-        }
-        ++pos;
-    }
-    return std::nullopt;
-}
-
-ParsedQuery ParseAssociators(std::string_view wql, size_t pos, bool references)
-{
-    pos = SkipBlanks(wql, pos);
-    if (!TakeWord(wql, pos, "OF"))
-        return Judged(Verdict::NotDisk);
-    pos = SkipBlanks(wql, pos);
-    const auto path = BracedPath(wql, pos);
-    if (!path)
-        return Judged(Verdict::NotDisk);
-    const ParsedPath source = ParseDiskObjectPath(*path);
+    const ParsedPath source = ParseDiskObjectPath(statement.sourcePath);
     if (source.verdict != Verdict::Disk)
         return Judged(source.verdict);
     // REFERENCES OF yields association instances, which this view does not make.
-    if (references)
+    if (statement.kind == wql::Statement::Kind::References)
         return Judged(Verdict::Unsupported);
-
-    ParsedQuery parsed = Judged(Verdict::Disk);
+    ParsedQuery parsed = Judged(VerdictOf(statement.problem));
+    if (parsed.verdict != Verdict::Disk)
+        return parsed;
     parsed.query.kind = DiskQuery::Kind::Associators;
     parsed.query.diskClass = source.path.diskClass;
     parsed.query.sourceKey = source.path.key;
     parsed.query.sourceKeyAsWritten = source.path.keyAsWritten;
-
-    const auto tokens = Tokenize(wql.substr(pos));
-    if (!tokens)
-        return Judged(Verdict::Invalid);
-    if (tokens->empty())
-        return parsed;
-    if (!(*tokens)[0].IsWord("WHERE") || tokens->size() == 1)
-        return Judged(Verdict::Invalid);
-    for (size_t i = 1; i < tokens->size(); i += 3) {
-        const Token& keyword = (*tokens)[i];
-        std::string* target = keyword.IsWord("AssocClass")    ? &parsed.query.assocClass
-                              : keyword.IsWord("ResultClass") ? &parsed.query.resultClass
-                              : keyword.IsWord("Role")        ? &parsed.query.role
-                              : keyword.IsWord("ResultRole")  ? &parsed.query.resultRole
-                                                              : nullptr;
-        if (!target) {
-            const bool known = keyword.IsWord("ClassDefsOnly") || keyword.IsWord("KeysOnly") ||
-                               keyword.IsWord("SchemaOnly") || keyword.IsWord("RequiredQualifier") ||
-                               keyword.IsWord("RequiredAssocQualifier");
-            return Judged(known ? Verdict::Unsupported : Verdict::Invalid);
-        }
-        if (i + 2 >= tokens->size() || !(*tokens)[i + 1].IsSymbol('=') ||
-            (*tokens)[i + 2].kind != Token::Kind::Word)
-            return Judged(Verdict::Invalid);
-        *target = (*tokens)[i + 2].text;
-    }
+    parsed.query.assocClass = std::move(statement.assocClass);
+    parsed.query.resultClass = std::move(statement.resultClass);
+    parsed.query.role = std::move(statement.role);
+    parsed.query.resultRole = std::move(statement.resultRole);
     return parsed;
+}
+
+std::string_view Trimmed(std::string_view text) noexcept
+{
+    constexpr std::string_view blanks = " \t\r\n";
+    const size_t first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(blanks) + 1 - first);
 }
 
 bool Matches(const Property& property, const std::string& literal)
@@ -626,18 +376,18 @@ DiskView BuildDiskView(const Model& model, std::string_view systemName)
         std::sort(layout.begin(), layout.end(), [](const Partition* a, const Partition* b) { return a->number < b->number; });
         std::vector<const Partition*> listed;
         std::copy_if(layout.begin(), layout.end(), std::back_inserter(listed),
-                     [](const Partition* p) { return p->type != obrin::disksim::kTypeMsr; });
+                     [](const Partition* p) { return p->type != kTypeMsr; });
 
         const size_t drive = view.drives.size();
         view.drives.push_back(MakeDrive(*disk, static_cast<uint32_t>(listed.size()), systemName));
         for (size_t i = 0; i < listed.size(); ++i) {
             view.driveToPartition.push_back({drive, view.partitions.size()});
-            if (listed[i]->letter && obrin::disksim::HasVolume(*listed[i]))
+            if (listed[i]->letter && HasVolume(*listed[i]))
                 lettered.push_back({listed[i]->letter, view.partitions.size(), disk, listed[i]});
             view.partitions.push_back(MakePartition(*disk, *listed[i], static_cast<uint32_t>(i), systemName));
         }
         for (const Partition* partition : layout) {
-            if (obrin::disksim::HasVolume(*partition))
+            if (HasVolume(*partition))
                 view.volumes.push_back(MakeVolume(*disk, *partition, systemName));
         }
     }
@@ -651,15 +401,17 @@ DiskView BuildDiskView(const Model& model, std::string_view systemName)
 
 ParsedQuery ParseDiskQuery(std::string_view wql)
 {
-    size_t pos = SkipBlanks(wql, 0);
-    if (TakeWord(wql, pos, "ASSOCIATORS"))
-        return ParseAssociators(wql, pos, false);
-    if (TakeWord(wql, pos, "REFERENCES"))
-        return ParseAssociators(wql, pos, true);
-    const auto tokens = Tokenize(wql);
-    if (!tokens || tokens->empty() || !(*tokens)[0].IsWord("SELECT"))
-        return Judged(Verdict::NotDisk);
-    return ParseSelect(*tokens);
+    wql::Statement statement = wql::ReadStatement(wql);
+    switch (statement.kind) {
+    case wql::Statement::Kind::Select:
+        return JudgeSelect(statement);
+    case wql::Statement::Kind::Associators:
+    case wql::Statement::Kind::References:
+        return JudgeAssociators(statement);
+    case wql::Statement::Kind::Other:
+        break;
+    }
+    return Judged(Verdict::NotDisk);
 }
 
 std::vector<DiskObject> RunDiskQuery(const DiskView& view, const DiskQuery& query)
@@ -668,7 +420,7 @@ std::vector<DiskObject> RunDiskQuery(const DiskView& view, const DiskQuery& quer
     const std::vector<DiskObject>& objects = view.Objects(query.diskClass);
     if (query.kind == DiskQuery::Kind::Select) {
         for (const DiskObject& object : objects) {
-            const bool all = std::all_of(query.conditions.begin(), query.conditions.end(), [&](const Condition& c) {
+            const bool all = std::all_of(query.conditions.begin(), query.conditions.end(), [&](const wql::Condition& c) {
                 const Property* property = object.Find(c.property);
                 return property && Matches(*property, c.literal);
             });
@@ -708,42 +460,19 @@ std::vector<DiskObject> RunDiskQuery(const DiskView& view, const DiskQuery& quer
 ParsedPath ParseDiskObjectPath(std::string_view path)
 {
     ParsedPath parsed;
-    while (!path.empty() && IsBlank(path.front()))
-        path.remove_prefix(1);
-    while (!path.empty() && IsBlank(path.back()))
-        path.remove_suffix(1);
-    // A namespace prefix ends at the first colon before the key ("C:" has one too).
-    const size_t colon = path.find(':');
-    if (colon != std::string_view::npos && colon < path.find_first_of(".=")) {
-        std::string_view nameSpace = path.substr(0, colon);
-        if (nameSpace.size() > 2 && nameSpace[0] == '\\' && nameSpace[1] == '\\') {
-            const size_t serverEnd = nameSpace.find('\\', 2);
-            nameSpace = serverEnd == std::string_view::npos ? std::string_view() : nameSpace.substr(serverEnd + 1);
-        }
-        if (!EqualsNoCase(nameSpace, kCimNamespace))
-            return parsed;
-        path.remove_prefix(colon + 1);
-    }
-    size_t pos = 0;
-    while (pos < path.size() && IsWordChar(path[pos]))
-        ++pos;
-    const auto diskClass = FindDiskClass(path.substr(0, pos));
+    const wql::ObjectPath read = wql::ReadObjectPath(Trimmed(path));
+    const auto diskClass = FindDiskClass(read.className);
+    if ((!read.nameSpace.empty() && !EqualsNoCase(read.nameSpace, kCimNamespace)) || !diskClass)
+        return parsed;
     // A class path names the class definition, which stays Wine's.
-    if (!diskClass || pos == path.size())
+    if (read.complete && !read.instance)
         return parsed;
     parsed.verdict = Verdict::Invalid;
     parsed.path.diskClass = *diskClass;
-    if (path[pos] == '.') {
-        ++pos;
-        if (!TakeWord(path, pos, kKeyProperty))
-            return parsed;
-    }
-    if (pos >= path.size() || path[pos++] != '=')
+    if (!read.complete || !read.keyQuoted || (!read.keyName.empty() && !EqualsNoCase(read.keyName, kKeyProperty)))
         return parsed;
-    if (pos >= path.size() || (path[pos] != '\'' && path[pos] != '"'))
-        return parsed;
-    if (!ReadQuoted(path, pos, parsed.path.key, parsed.path.keyAsWritten) || pos != path.size())
-        return parsed;
+    parsed.path.key = read.key.value;
+    parsed.path.keyAsWritten = read.key.asWritten;
     parsed.verdict = Verdict::Disk;
     return parsed;
 }
@@ -755,4 +484,4 @@ const DiskObject* FindDiskObject(const DiskView& view, const ObjectPathKey& path
     return index ? &objects[*index] : nullptr;
 }
 
-}  // namespace firmsim::disks
+}  // namespace obrin::disksim::wmi

@@ -267,13 +267,6 @@ bool CopyPrefix(const fs::path& from, const fs::path& to)
 // ---------------------------------------------------------------------------
 // What the oracle reads: the model and every partition's files but Windows'.
 
-std::string Lower(std::string text)
-{
-    for (char& c : text)
-        c = disksim::ToLowerAscii(c);
-    return text;
-}
-
 // Relative path (lower case, '/'; folders end with '/') -> content.
 using Files = std::map<std::string, std::string>;
 
@@ -285,7 +278,7 @@ Files ReadFolder(const fs::path& folder)
         return files;
     for (auto it = fs::recursive_directory_iterator(folder, error); !error && it != fs::recursive_directory_iterator();
          it.increment(error)) {
-        const std::string relative = Lower(fs::relative(it->path(), folder).generic_string());
+        const std::string relative = obrin::FoldedText(fs::relative(it->path(), folder).generic_string());
         if (it->is_directory()) {
             files[relative + "/"] = "";
         } else {

@@ -98,36 +98,51 @@ struct Scenario {
     State after;          // the machine after that flow ended with `code`
     bool grows;           // Install: Windows still grows first
     const char* subset;   // in ./dev test: nullptr no, "*" every machine once, else that machine
+    int codeWhereFreeBehind = -1;  // Install: the code instead where Windows had free space to grow into
 };
 
-// The injections are those of installer_failure_test and one for every other
-// command an install or uninstall runs; "create 1" is the second create.
-// A kill scenario stands for every kill point of its flow: the installer cut
-// after each of its child runs, a power cycle, then an install and an
-// uninstall.
+// One row for every run of a command of `disksim fail` an install or an
+// uninstall meets ("assign 1": the second assign), in the order the install
+// runs them: the look into the EFI partition's boot folders (assign, remove),
+// the extend, the shrink, the create script (assign EFI, create, format,
+// assign ANDROID, shrink ANDROID, create, format, assign ASOS), the EFI
+// letter's removal, hiding ASOS (gpt) and ANDROID (gpt, set id); the
+// uninstall's two deletes, its extend, the EFI letter for the removal batch
+// and its removal. A kill row stands for every kill point of its flow: the
+// installer cut after each of its child runs, a power cycle, then an install
+// and an uninstall.
 constexpr Scenario kScenarios[] = {
     {"install, uninstall", Flow::Install, Event::None, nullptr, 0, kStageEnd, State::Installed, true, "*"},
     {"install beside another boot manager's \\loader", Flow::Install, Event::ForeignLoader, nullptr, 14,
-     kStageBootFolders, State::Original, false, nullptr},
-    // The extend's failure is not the install's (13 is only a script not
-    // started): it goes on without growing Windows.
-    {"install, fail extend", Flow::Install, Event::Inject, "extend", 0, kStageExtend, State::Installed, false,
+     kStageBootFolders, State::Original, false, "recovery-last"},
+    {"install, fail assign", Flow::Install, Event::Inject, "assign", 14, kStageBootFolders, State::Original, false,
      nullptr},
+    {"install, fail remove", Flow::Install, Event::Inject, "remove", 11, kStageBootFolders, State::Original, false,
+     nullptr},
+    // A failed extend is not the install's failure where nothing is free
+    // behind Windows; where something is, ANDROID would take it: 9.
+    {"install, fail extend", Flow::Install, Event::Inject, "extend", 0, kStageExtend, State::Installed, false,
+     nullptr, 9},
     {"install, fail shrink", Flow::Install, Event::Inject, "shrink", 12, kStageShrink, State::Original, true,
      nullptr},
-    {"install, fail assign", Flow::Install, Event::Inject, "assign", 9, kStageCreate, State::Original, true, nullptr},
+    {"install, fail assign 1", Flow::Install, Event::Inject, "assign 1", 9, kStageCreate, State::Original, true,
+     nullptr},
     {"install, fail create", Flow::Install, Event::Inject, "create", 9, kStageCreate, State::Original, true, nullptr},
     // ASOS must be formatted, ANDROID need not be.
     {"install, fail format", Flow::Install, Event::Inject, "format", 0, kStageCreate, State::InstalledRawAndroid,
      true, nullptr},
+    {"install, fail assign 2", Flow::Install, Event::Inject, "assign 2", 9, kStageCreate, State::Original, true,
+     nullptr},
     {"install, fail shrink 1", Flow::Install, Event::Inject, "shrink 1", 9, kStageCreate, State::Original, true,
      nullptr},
     {"install, fail create 1", Flow::Install, Event::Inject, "create 1", 9, kStageCreate, State::Original, true,
      "recovery-last"},
     {"install, fail format 1", Flow::Install, Event::Inject, "format 1", 9, kStageCreate, State::Original, true,
      nullptr},
-    {"install, fail remove", Flow::Install, Event::Inject, "remove", 11, kStageHide, State::Original, true,
-     "recovery-last"},
+    {"install, fail assign 3", Flow::Install, Event::Inject, "assign 3", 9, kStageCreate, State::Original, true,
+     nullptr},
+    {"install, fail remove 1", Flow::Install, Event::Inject, "remove 1", 11, kStageHide, State::Original, true,
+     nullptr},
     {"install, fail gpt", Flow::Install, Event::Inject, "gpt", 11, kStageHide, State::Original, true, nullptr},
     {"install, fail gpt 1", Flow::Install, Event::Inject, "gpt 1", 11, kStageHide, State::Original, true, nullptr},
     {"install, fail setid", Flow::Install, Event::Inject, "setid", 11, kStageHide, State::Original, true, nullptr},
@@ -366,6 +381,20 @@ Located FindWindows(const disksim::Model& model)
     return {};
 }
 
+// The install's first step extends Windows over free space of 1 MB or more
+// directly behind it, up to the next partition: the one growth it may make.
+uint64_t FreeBehindWindows(const disksim::Model& model)
+{
+    const Located windows = FindWindows(model);
+    if (!windows.partition)
+        return 0;
+    for (const disksim::FreeExtent& free : disksim::UnpartitionedSpace(*windows.disk)) {
+        if (free.offsetSectors == windows.partition->EndSector() && free.sizeSectors >= windows.disk->SectorsPerMb())
+            return free.sizeSectors;
+    }
+    return 0;
+}
+
 std::string NameOf(const disksim::Disk& disk, const disksim::Partition& p, uint32_t systemDisk)
 {
     std::string name = p.label.empty() ? disksim::TypeName(p.type) : p.label;
@@ -445,10 +474,7 @@ public:
         if (!m_windows)
             return;
         m_windowsKey = KeyOf(*m_disk, *m_windows);
-        for (const disksim::FreeExtent& free : disksim::UnpartitionedSpace(*m_disk)) {
-            if (free.offsetSectors == m_windows->EndSector() && free.sizeSectors >= m_disk->SectorsPerMb())
-                m_growth = free.sizeSectors;
-        }
+        m_growth = FreeBehindWindows(before.model);
     }
 
     // Everything that breaks the expectation in `after`.
@@ -935,12 +961,15 @@ struct InstallOutcome {
     bool grown;
 };
 
-InstallOutcome InstallOutcomeOf(const Scenario& s, const MachineExpectation& machine)
+InstallOutcome InstallOutcomeOf(const Scenario& s, const Combo& combo)
 {
+    const MachineExpectation& machine = combo.expect;
     const bool machineFirst = machine.install != 0 && (s.code == 0 || s.stage > machine.stops);
     const bool grown = s.grows && (machine.install == 0 || machine.stops > kStageExtend);
     if (machineFirst)
         return {machine.install, State::Original, grown};
+    if (s.codeWhereFreeBehind >= 0 && FreeBehindWindows(combo.before.model) != 0)
+        return {s.codeWhereFreeBehind, State::Original, false};
     return {s.code, s.after, grown};
 }
 
@@ -953,7 +982,7 @@ bool Installs(State state)
 // machine installed, then as it was.
 void InstallAndUninstall(CellRun& run, const Oracle& oracle, const Combo& combo)
 {
-    const InstallOutcome outcome = InstallOutcomeOf(kScenarios[0], combo.expect);
+    const InstallOutcome outcome = InstallOutcomeOf(kScenarios[0], combo);
     run.Installer("-install-dualos", outcome.code, "install");
     run.Expect(oracle, {outcome.after, outcome.grown}, "install");
     run.Installer("-uninstall-dualos", combo.expect.uninstall, "uninstall");
@@ -987,7 +1016,7 @@ void RunEventCell(const Combo& combo, size_t index)
             inject.push_back(word);
         if (s.event != Event::Inject || run.Must(inject)) {
             if (s.flow == Flow::Install) {
-                const InstallOutcome outcome = InstallOutcomeOf(s, combo.expect);
+                const InstallOutcome outcome = InstallOutcomeOf(s, combo);
                 run.Installer("-install-dualos", outcome.code, "install");
                 run.Expect(oracle, {outcome.after, outcome.grown}, "install");
                 // An uninstall extends Windows over what it removed.
@@ -1130,7 +1159,7 @@ void RunCombo(Combo& combo, size_t machineIndex, const Selection& selection, Poo
     }
     if (ready) {
         const Oracle oracle(combo.before, combo.payload);
-        const InstallOutcome outcome = InstallOutcomeOf(s, combo.expect);
+        const InstallOutcome outcome = InstallOutcomeOf(s, combo);
         run.Installer("-install-dualos", outcome.code, "install", &combo.installRuns);
         run.Expect(oracle, {outcome.after, outcome.grown}, "install");
         run.Installer("-check-dualos", Installs(outcome.after) ? 0 : 19, "check");

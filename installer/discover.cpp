@@ -1,13 +1,15 @@
 #include "installer/discover.h"
 
 #include "installer/disk_queries.h"
-#include "installer/runners.h"
-#include "installer/scripts.h"
 
+#include "common/case_fold.h"
+#include "common/log.h"
 #include "common/ownership.h"
 
 #include <winioctl.h>
 
+#include <algorithm>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -17,10 +19,6 @@ using obrin::ComPtr;
 using obrin::UniqueVariant;
 
 namespace {
-
-constexpr wchar_t kEfiSystemType[] = L"{C12A7328-F81F-11D2-BA4B-00A0C93EC93B}";
-constexpr wchar_t kAndroidType[] = L"{fe92a6a7-d642-4561-9f66-56cd28b8a049}";
-constexpr DWORD64 kHiddenPlatformRequired = 0x4000000000000001ull;
 
 // Header and room for 129 entries, as the layout is read on Windows.
 constexpr DWORD kLayoutBufferSize = 18624;
@@ -115,7 +113,7 @@ bool FindSystemDisk(CDiskQueries& queries, CDiskInfo& info, const std::wstring& 
                 std::wstring drive;
                 if (ReadString(*logicalDisk.get(), L"DeviceID", drive) != Read::Value)
                     continue;
-                if (_wcsicmp(drive.c_str(), systemDrive.c_str()) != 0)
+                if (!obrin::EqualsNoCase(drive, systemDrive))
                     continue;
 
                 CopyTruncated(info.systemDrive, 4, systemDrive);
@@ -129,41 +127,6 @@ bool FindSystemDisk(CDiskQueries& queries, CDiskInfo& info, const std::wstring& 
     }
 }
 
-// Reads the GPT layout: EFI and Android partitions by type; partitions of
-// other types that are hidden get bit 63 instead of bit 62 for the volume
-// walk, so that their volumes show up without a letter. Returns those.
-std::vector<uint32_t> ReadLayoutAndUnhide(CDiskInfo& info) noexcept
-{
-    std::vector<uint32_t> unhidden;
-    std::vector<unsigned char> buffer(kLayoutBufferSize, 0);
-    if (!DiskDeviceControl(info.diskDevicePath, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, buffer.data(), kLayoutBufferSize))
-        return unhidden;
-
-    GUID efiType = {};
-    GUID androidType = {};
-    CLSIDFromString(kEfiSystemType, &efiType);
-    CLSIDFromString(kAndroidType, &androidType);
-
-    const auto* layout = reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(buffer.data());
-    // A count beyond what the buffer holds is not trusted past its end.
-    const DWORD count = layout->PartitionCount < kMaxLayoutEntries ? layout->PartitionCount : kMaxLayoutEntries;
-    for (DWORD i = 0; i < count; ++i) {
-        const PARTITION_INFORMATION_EX& entry = layout->PartitionEntry[i];
-        const GUID& type = entry.Gpt.PartitionType;
-        if (memcmp(&type, &efiType, sizeof(GUID)) == 0) {
-            info.efiPartition = entry.PartitionNumber;
-        } else if (memcmp(&type, &androidType, sizeof(GUID)) == 0) {
-            info.androidPartition = entry.PartitionNumber;
-            info.androidPresent = 1;
-        } else if (entry.Gpt.Attributes == kHiddenPlatformRequired) {
-            unhidden.push_back(entry.PartitionNumber);
-            (void)RunDiskpartScript(scripts::UnhidePartition(info.diskIndex, entry.PartitionNumber).c_str(),
-                                    scripts::kTestAndroidFile, nullptr);
-        }
-    }
-    return unhidden;
-}
-
 bool ReadPartitionNumber(const wchar_t* path, uint32_t& partition) noexcept
 {
     STORAGE_DEVICE_NUMBER number = {};
@@ -173,6 +136,8 @@ bool ReadPartitionNumber(const wchar_t* path, uint32_t& partition) noexcept
     return true;
 }
 
+// Notes what the volume walk sees of each partition of the system disk
+// (RAW, or its label) and which one carries the system drive.
 void WalkVolumes(CDiskQueries& queries, CDiskInfo& info) noexcept
 {
     ComPtr<IEnumWbemClassObject> volumes;
@@ -189,39 +154,32 @@ void WalkVolumes(CDiskQueries& queries, CDiskInfo& info) noexcept
         if (!volumePath.empty() && volumePath.back() == L'\\')
             volumePath.pop_back();
 
+        // Volumes of other disks (a removable disk's "ASOS" too) have
+        // partition numbers of their own disk: only the system disk's count.
         VOLUME_DISK_EXTENTS extents = {};
-        const bool onSystemDisk =
-            DiskDeviceControl(volumePath.c_str(), IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, &extents, sizeof(extents)) &&
-            extents.Extents[0].DiskNumber == info.diskIndex;
-        if (onSystemDisk && IsNull(*volume.get(), L"FreeSpace"))
-            continue;
+        uint32_t partition = 0;
+        LayoutEntry* entry = nullptr;
+        if (DiskDeviceControl(volumePath.c_str(), IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, &extents, sizeof(extents)) &&
+            extents.Extents[0].DiskNumber == info.diskIndex && ReadPartitionNumber(volumePath.c_str(), partition))
+            entry = info.layout.FindNumber(partition);
+        if (entry != nullptr) {
+            entry->volumeSeen = true;
+            entry->raw = IsNull(*volume.get(), L"FreeSpace");
+            if (entry->raw)
+                continue;
+        }
 
         std::wstring letter;
         if (ReadString(*volume.get(), L"DriveLetter", letter) == Read::Value &&
-            _wcsicmp(letter.c_str(), info.systemDrive) == 0) {
+            obrin::EqualsNoCase(letter, info.systemDrive)) {
             const std::wstring systemDevice = std::wstring(L"\\\\.\\") + info.systemDrive;
-            uint32_t partition = 0;
             if (ReadPartitionNumber(systemDevice.c_str(), partition))
                 info.windowsPartition = partition;
             continue;
         }
-
-        // A removable disk may carry volumes with these labels too; their
-        // partition numbers belong to that disk, not to the one the scripts
-        // select, so only the system disk's volumes count.
         std::wstring label;
-        if (!onSystemDisk || ReadString(*volume.get(), L"Label", label) != Read::Value)
-            continue;
-        uint32_t partition = 0;
-        if (_wcsicmp(label.c_str(), L"ANDROID") == 0) {
-            info.androidPresent = 1;
-            if (ReadPartitionNumber(volumePath.c_str(), partition))
-                info.androidPartition = partition;
-        } else if (_wcsicmp(label.c_str(), L"ASOS") == 0) {
-            info.asosPresent = 1;
-            if (ReadPartitionNumber(volumePath.c_str(), partition))
-                info.asosPartition = partition;
-        }
+        if (entry != nullptr && ReadString(*volume.get(), L"Label", label) == Read::Value)
+            entry->label = label;
     }
 }
 
@@ -244,59 +202,62 @@ int Discover(CDiskInfo& info) noexcept
         return 0;
 
     // A Windows PE session runs from X:; the installed Windows is then C:.
-    if (_wcsicmp(systemDrive.c_str(), L"X:") == 0)
+    if (obrin::EqualsNoCase(systemDrive, L"X:"))
         systemDrive[0] = L'C';
     if (!FindSystemDisk(queries, info, systemDrive))
         return 0;
 
-    const std::vector<uint32_t> unhidden = ReadLayoutAndUnhide(info);
+    // The installation is told by the place, type and attributes of its
+    // partitions, so no partition needs unhiding to be recognised.
+    if (!ReadDiskLayout(info, info.layout))
+        info.layout = {};
     WalkVolumes(queries, info);
-    ApplyAndroidFinalCheck(info);
-    for (uint32_t partition : unhidden)
-        (void)RunDiskpartScript(scripts::HidePartition(info.diskIndex, partition).c_str(), scripts::kTestAndroidFile,
-                                nullptr);
+    if (const LayoutEntry* efi = FindEfiPartition(info.layout))
+        info.efiPartition = efi->number;
+    ApplyInstallationPlace(info);
     return 1;
 }
 
-bool ReadPartitionPlaces(const CDiskInfo& info, std::vector<PartitionPlace>& places) noexcept
+bool ReadDiskLayout(const CDiskInfo& info, DiskLayout& layout) noexcept
 {
     try {
-        places.clear();
+        layout = {};
         std::vector<unsigned char> buffer(kLayoutBufferSize, 0);
         if (!DiskDeviceControl(info.diskDevicePath, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, buffer.data(), kLayoutBufferSize))
             return false;
-        const auto* layout = reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(buffer.data());
-        const DWORD count = layout->PartitionCount < kMaxLayoutEntries ? layout->PartitionCount : kMaxLayoutEntries;
-        for (DWORD i = 0; i < count; ++i) {
-            const PARTITION_INFORMATION_EX& entry = layout->PartitionEntry[i];
-            // Entries of an MBR layout may be unused slots.
-            if (entry.PartitionNumber == 0)
-                continue;
-            places.push_back({entry.PartitionNumber, static_cast<uint64_t>(entry.StartingOffset.QuadPart),
-                              static_cast<uint64_t>(entry.PartitionLength.QuadPart)});
+        const auto* read = reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(buffer.data());
+        layout.disk.style = static_cast<PartitionStyle>(read->PartitionStyle);
+        if (layout.disk.style == PartitionStyle::Gpt) {
+            memcpy(layout.disk.id.data(), &read->Gpt.DiskId, sizeof(GUID));
+            layout.usableEnd = static_cast<uint64_t>(read->Gpt.StartingUsableOffset.QuadPart) +
+                               static_cast<uint64_t>(read->Gpt.UsableLength.QuadPart);
+        } else if (layout.disk.style == PartitionStyle::Mbr) {
+            memcpy(layout.disk.id.data(), &read->Mbr.Signature, sizeof(read->Mbr.Signature));
         }
+        // A count beyond what the buffer holds is not trusted past its end.
+        const DWORD count = read->PartitionCount < kMaxLayoutEntries ? read->PartitionCount : kMaxLayoutEntries;
+        for (DWORD i = 0; i < count; ++i) {
+            const PARTITION_INFORMATION_EX& source = read->PartitionEntry[i];
+            // Entries of an MBR layout may be unused slots.
+            if (source.PartitionNumber == 0)
+                continue;
+            LayoutEntry entry;
+            entry.number = source.PartitionNumber;
+            entry.offset = static_cast<uint64_t>(source.StartingOffset.QuadPart);
+            entry.length = static_cast<uint64_t>(source.PartitionLength.QuadPart);
+            if (source.PartitionStyle == PARTITION_STYLE_GPT) {
+                memcpy(entry.type.data(), &source.Gpt.PartitionType, sizeof(GUID));
+                memcpy(entry.id.data(), &source.Gpt.PartitionId, sizeof(GUID));
+                entry.attributes = source.Gpt.Attributes;
+            }
+            layout.entries.push_back(entry);
+        }
+        std::sort(layout.entries.begin(), layout.entries.end(),
+                  [](const LayoutEntry& a, const LayoutEntry& b) { return a.offset < b.offset; });
         return true;
     } catch (...) {
         return false;
     }
-}
-
-const PartitionPlace* FindPlace(const std::vector<PartitionPlace>& places, uint32_t number) noexcept
-{
-    for (const PartitionPlace& place : places) {
-        if (place.number == number)
-            return &place;
-    }
-    return nullptr;
-}
-
-const PartitionPlace* FindPlaceAt(const std::vector<PartitionPlace>& places, uint64_t offset) noexcept
-{
-    for (const PartitionPlace& place : places) {
-        if (place.offset == offset)
-            return &place;
-    }
-    return nullptr;
 }
 
 size_t GetFreeDriveLetters(wchar_t* letters, size_t count) noexcept
@@ -309,4 +270,23 @@ size_t GetFreeDriveLetters(wchar_t* letters, size_t count) noexcept
             letters[found++] = *candidate;
     }
     return found;
+}
+
+bool TakeFreeDriveLetters(CDiskInfo& info, size_t count, const char* function) noexcept
+{
+    wchar_t letters[3] = {};
+    const size_t wanted = count < 3 ? count : 3;
+    const size_t found = GetFreeDriveLetters(letters, wanted);
+    if (found < wanted) {
+        GetLog().Print(LOG_ERROR, function, __LINE__, L"free drive letters=%u, needed=%u\n",
+                       static_cast<unsigned>(found), static_cast<unsigned>(wanted));
+        return false;
+    }
+    wchar_t(*fields[3])[4] = {&info.efiLetter, &info.androidLetter, &info.asosLetter};
+    for (size_t i = 0; i < wanted; ++i) {
+        (*fields[i])[0] = letters[i];
+        (*fields[i])[1] = L':';
+        (*fields[i])[2] = L'\0';
+    }
+    return true;
 }

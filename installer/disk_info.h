@@ -1,6 +1,8 @@
 // What discovery learns about the system disk; the partition numbers are the
-// ones the generated diskpart scripts select.
+// ones the generated diskpart scripts select, as they were when it ran.
 #pragma once
+
+#include "installer/disk_layout.h"
 
 #include <cstdint>
 
@@ -10,33 +12,46 @@ struct CDiskInfo {
     wchar_t systemDrive[4];
     uint32_t windowsPartition;
     uint32_t efiPartition;
+    // 1 when the installation is there: ANDROID and ASOS one behind the other
+    // directly behind Windows (FindInstallation).
     uint32_t androidPresent;
-    // 1 when an ANDROID partition was seen at all, also without ASOS directly
-    // behind it: a half-made installation that uninstall and rollback remove.
+    // 1 when ANDROID lies directly behind Windows, also without ASOS behind
+    // it: a half-made installation that the uninstall removes.
     uint32_t androidFound;
     uint32_t androidPartition;
+    // 1 when ASOS lies directly behind that ANDROID.
     uint32_t asosPresent;
     uint32_t asosPartition;
     wchar_t efiLetter[4];
     wchar_t androidLetter[4];
     wchar_t asosLetter[4];
-    // Where the partitions that the install's create script made start, in
-    // bytes: a rollback removes them even when discovery cannot tell what
-    // they are (a format that failed leaves no label). Discovery keeps them.
-    uint64_t createdOffsets[2];
-    uint32_t createdCount;
+    // The system disk's layout as discovery read it, with what the volume
+    // walk saw of each partition.
+    DiskLayout layout;
 };
 
-// An Android installation counts only when ASOS lies directly behind ANDROID.
-inline void ApplyAndroidFinalCheck(CDiskInfo& info) noexcept
+// Sets the presence flags and numbers from the layout.
+inline void ApplyInstallationPlace(CDiskInfo& info) noexcept
 {
-    info.androidFound = info.androidPresent;
-    if (info.androidPresent == 1 && info.androidPartition + 1 != info.asosPartition)
-        info.androidPresent = 0;
+    const InstallationPlace place = FindInstallation(info.layout, info.windowsPartition);
+    info.androidFound = place.android != nullptr ? 1 : 0;
+    info.asosPresent = place.asos != nullptr ? 1 : 0;
+    info.androidPresent = info.androidFound & info.asosPresent;
+    if (place.android != nullptr)
+        info.androidPartition = place.android->number;
+    if (place.asos != nullptr)
+        info.asosPartition = place.asos->number;
 }
 
-// Both partitions found, ASOS directly behind ANDROID (after the final check).
+// Both partitions found, ASOS directly behind ANDROID directly behind Windows.
 inline bool HasAndroidInstallation(const CDiskInfo& info) noexcept
 {
     return info.androidPresent == 1 && info.asosPresent == 1;
+}
+
+// The installer works only on a GPT system disk with its EFI partition.
+inline bool IsUsableSystemDisk(const CDiskInfo& info) noexcept
+{
+    return info.layout.disk.style == PartitionStyle::Gpt && FindEfiPartition(info.layout) != nullptr &&
+           info.layout.FindNumber(info.windowsPartition) != nullptr;
 }

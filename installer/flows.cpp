@@ -1,50 +1,42 @@
 #include "installer/flows.h"
 
+#include "installer/autorun_policy.h"
 #include "installer/discover.h"
 #include "installer/options.h"
 #include "installer/partition_ops.h"
 #include "installer/progress.h"
 #include "installer/runners.h"
+#include "installer/script_folder.h"
 #include "installer/scripts.h"
 
 #include "common/log.h"
 #include "common/ownership.h"
+#include "common/registry_names.h"
 #include "common/winservice.h"
 #include "wmi/dualos_notify.h"
 
 #include <powrprof.h>
 #include <shellapi.h>
-#include <shlobj.h>
 
+#include <optional>
+#include <string>
 #include <vector>
 
+using obrin::UniqueHandle;
 using obrin::UniqueLocalMem;
-using obrin::UniqueRegKey;
 
 namespace {
 
 constexpr wchar_t kServiceImage[] = L"ObrinService.exe";
-constexpr wchar_t kPolicyKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
-constexpr wchar_t kAutoRunValue[] = L"NoDriveTypeAutoRun";
-constexpr DWORD kAutoRunAllDrivesOff = 0xFF;
+// Held by every run that reads or changes the disk (install, uninstall,
+// check): a second such run exits at once.
+constexpr wchar_t kInstallerMutexName[] = L"Global\\ObrinInstaller";
 
 constexpr DWORD kInstallQueryCode = 0x18;
 constexpr DWORD kInstallQueryPreset = 0x40000000;
 constexpr DWORD kUninstallNotifyCode = 0x13;
 constexpr DWORD kUninstallNotifyParameter = 0x40000320;
 constexpr DWORD kUninstallNotifyPreset = 1;
-
-bool IsWow64() noexcept
-{
-    using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
-    HMODULE kernel = GetModuleHandleW(L"kernel32");
-    if (kernel == nullptr)
-        return false;
-    const auto isWow64Process =
-        reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")));
-    BOOL wow64 = FALSE;
-    return isWow64Process != nullptr && isWow64Process(GetCurrentProcess(), &wow64) && wow64;
-}
 
 // Stops a service that is not stopped, then deletes it; 0 when none is left.
 int RemoveExistingService() noexcept
@@ -63,48 +55,40 @@ int RemoveExistingService() noexcept
     return INSTALLER_RET_SUCCESS;
 }
 
-// Free letters are checked before the service or the disk is touched, so a
-// machine without enough of them is left exactly as it was.
-bool EnoughFreeDriveLetters(size_t needed, const char* function) noexcept
+// Discovery, and only a disk the installer can work on: GPT, with its EFI
+// partition. Anything else is refused before anything is changed, with no
+// record left that a later run would try to recover.
+int DiscoverUsableSystemDisk(CDiskInfo& info, const char* function) noexcept
 {
-    wchar_t letters[3] = {};
-    const size_t found = GetFreeDriveLetters(letters, needed);
-    if (found >= needed)
-        return true;
-    GetLog().Print(LOG_ERROR, function, __LINE__, L"free drive letters=%u, needed=%u\n", static_cast<unsigned>(found),
-                   static_cast<unsigned>(needed));
-    return false;
+    if (!Discover(info))
+        return INSTALLER_RET_DISK_INFO_FAIL;
+    if (IsUsableSystemDisk(info))
+        return INSTALLER_RET_SUCCESS;
+    GetLog().Print(LOG_ERROR, function, __LINE__,
+                   L"INSTALLER_RET_DISK_INFO_FAIL the system disk %s is not a GPT disk with an EFI system partition; "
+                   L"nothing was changed\n",
+                   info.diskDevicePath);
+    return INSTALLER_RET_DISK_INFO_FAIL;
 }
 
-std::optional<AutoRunValue> ReadAutoRunValue(HKEY key)
+void PutSettingsBack(const RunRecord& record) noexcept
 {
-    AutoRunValue value;
-    DWORD size = 0;
-    if (RegQueryValueExW(key, kAutoRunValue, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS)
-        return value;
-    value.data.resize(size);
-    if (RegQueryValueExW(key, kAutoRunValue, nullptr, &value.type, value.data.data(), &size) != ERROR_SUCCESS)
-        return std::nullopt;
-    value.data.resize(size);
-    value.present = true;
-    return value;
-}
-
-AutoRunValue AllDrivesOff()
-{
-    const DWORD value = kAutoRunAllDrivesOff;
-    const BYTE* bytes = reinterpret_cast<const BYTE*>(&value);
-    return {true, REG_DWORD, std::vector<BYTE>(bytes, bytes + sizeof(value))};
+    (void)SetAutoRunPolicy(record.autoRun);
+    if (record.hibernationAllowed)
+        (void)RunBatchFile(scripts::kHibernateOnBatch, scripts::kHibernateOnText);
 }
 
 // Runs a flow under its record: the settings it changes are noted before the
-// first change and put back after it; the record goes unless the flow left
-// work unfinished on the disk, which the next run then completes.
+// first change and put back after it. Once the flow has ended the record is
+// marked finished before the settings go back, so that a run cut off then
+// only puts them back; the record goes unless the flow left work unfinished
+// on the disk, which the next run then completes.
 template <typename Flow>
-int RunRecordedFlow(InstallerMode mode, bool switchesHibernation, Flow flow) noexcept
+int RunRecordedFlow(InstallerMode mode, bool switchesHibernation, const DiskIdentity& disk, Flow flow) noexcept
 {
     RunRecord record;
     record.flow = mode;
+    record.disk = disk;
     const std::optional<AutoRunValue> autoRun = ReadAutoRunPolicy();
     if (autoRun)
         record.autoRun = *autoRun;
@@ -118,7 +102,11 @@ int RunRecordedFlow(InstallerMode mode, bool switchesHibernation, Flow flow) noe
     if (autoRun)
         (void)SetAutoRunPolicy(AllDrivesOff());
     bool unfinished = false;
-    const int result = flow(unfinished);
+    const int result = flow(record, unfinished);
+    if (!unfinished) {
+        record.finished = true;
+        (void)UpdateRunRecord(record);
+    }
     if (autoRun)
         (void)SetAutoRunPolicy(*autoRun);
     if (record.hibernationAllowed)
@@ -128,30 +116,54 @@ int RunRecordedFlow(InstallerMode mode, bool switchesHibernation, Flow flow) noe
     return result;
 }
 
-// A run that was cut off left its record: its settings are put back and what
-// it left on the disk is removed as an uninstall removes it. 0 when there was
-// nothing to recover or it is done; the record stays until then.
-int RecoverUnfinishedRun() noexcept
+// A run that was cut off left its record. Marked finished, only its settings
+// are put back. Otherwise what it left on the disk is removed as an
+// uninstall removes it, but only partitions the record proves its own;
+// anything else found in their place stops this run before any change with
+// refusedCode, and the record stays. 0 when there was nothing to recover or
+// it is done (info discovered again then).
+int RecoverUnfinishedRun(CDiskInfo& info, int refusedCode) noexcept
 {
-    const std::optional<RunRecord> record = ReadRunRecord();
-    if (!record)
-        return INSTALLER_RET_SUCCESS;
-    GetLog().Print(LOG_INFO, "RecoverUnfinishedRun", __LINE__,
-                   L"an earlier %s did not end: its settings are put back and its partitions removed\n",
-                   record->flow == InstallerMode::Install ? L"install" : L"uninstall");
-    (void)SetAutoRunPolicy(record->autoRun);
-    if (record->hibernationAllowed)
-        (void)RunBatchFile(scripts::kHibernateOnBatch, scripts::kHibernateOnText);
+    try {
+        std::optional<RunRecord> record = ReadRunRecord();
+        if (!record)
+            return INSTALLER_RET_SUCCESS;
+        const wchar_t* flow = record->flow == InstallerMode::Install ? L"install" : L"uninstall";
+        if (record->finished) {
+            GetLog().Print(LOG_INFO, "RecoverUnfinishedRun", __LINE__,
+                           L"an earlier %s ended before its settings were put back: they are put back now\n", flow);
+            PutSettingsBack(*record);
+            RemoveRunRecord();
+            return INSTALLER_RET_SUCCESS;
+        }
 
-    CDiskInfo info = {};
-    if (!Discover(info))
-        return INSTALLER_RET_DISK_INFO_FAIL;
-    NoteCreatedPartitions(info, record->partitionsBefore);
-    const ProgressPause quiet;
-    if (const int removed = DoDeletePartition(info); removed != INSTALLER_RET_SUCCESS)
-        return removed;
-    RemoveRunRecord();
-    return INSTALLER_RET_SUCCESS;
+        std::vector<PartitionIdentity> own;
+        std::wstring mismatch;
+        if (!ProveOwnPartitions(info, *record, own, mismatch)) {
+            GetLog().Print(LOG_ERROR, "RecoverUnfinishedRun", __LINE__,
+                           L"an earlier %s did not end, and %s: nothing was changed. Put the disk back as that run "
+                           L"left it, or delete the value %s under HKLM\\%s to drop its record\n",
+                           flow, mismatch.c_str(), kRecordFlowValue, OBRIN_REGISTRY_KEY);
+            return refusedCode;
+        }
+        if (!TakeFreeDriveLetters(info, 1, "RecoverUnfinishedRun"))
+            return INSTALLER_RET_DELETE_PARTITION_FAIL;
+        GetLog().Print(LOG_INFO, "RecoverUnfinishedRun", __LINE__,
+                       L"an earlier %s did not end: its settings are put back and its partitions removed\n", flow);
+        PutSettingsBack(*record);
+
+        // From here the removal acts on identities, also when it is cut off.
+        record->partitions = own;
+        NoteSpaceOwedToWindows(info, *record);
+        (void)UpdateRunRecord(*record);
+        const ProgressPause quiet;
+        if (const int removed = DoDeletePartition(info, *record); removed != INSTALLER_RET_SUCCESS)
+            return removed;
+        RemoveRunRecord();
+        return Discover(info) ? INSTALLER_RET_SUCCESS : INSTALLER_RET_DISK_INFO_FAIL;
+    } catch (...) {
+        return refusedCode;
+    }
 }
 
 // A finished installation is kept as it is, with its data: only the service
@@ -175,29 +187,55 @@ int KeepInstallation(const InstallerPaths& paths) noexcept
 
 int RunInstall(const InstallerPaths& paths) noexcept
 {
-    if (const int recovered = RecoverUnfinishedRun(); recovered != INSTALLER_RET_SUCCESS)
+    CDiskInfo info = {};
+    if (const int usable = DiscoverUsableSystemDisk(info, "RunInstall"); usable != INSTALLER_RET_SUCCESS)
+        return usable;
+    if (const int recovered = RecoverUnfinishedRun(info, INSTALLER_RET_INIT_PARTITION_FAIL);
+        recovered != INSTALLER_RET_SUCCESS)
         return recovered;
     // What is on the disk already decides before anything is changed.
-    CDiskInfo info = {};
-    if (!Discover(info))
-        return INSTALLER_RET_DISK_INFO_FAIL;
     if (HasAndroidInstallation(info))
         return KeepInstallation(paths);
-    if (info.androidFound == 1 || info.asosPresent == 1) {
+    if (info.androidFound == 1) {
         GetLog().Print(LOG_ERROR, "RunInstall", __LINE__,
                        L"partitions of an earlier installation are present; -uninstall-dualos removes them\n");
         return INSTALLER_RET_INIT_PARTITION_FAIL;
     }
-    return RunRecordedFlow(InstallerMode::Install, true,
-                           [&paths](bool& unfinished) noexcept { return DoInstall(paths, unfinished); });
+    return RunRecordedFlow(InstallerMode::Install, true, info.layout.disk,
+                           [&paths](RunRecord& record, bool& unfinished) noexcept {
+                               return DoInstall(paths, record, unfinished);
+                           });
 }
 
 int RunUninstall() noexcept
 {
-    if (const int recovered = RecoverUnfinishedRun(); recovered != INSTALLER_RET_SUCCESS)
+    CDiskInfo info = {};
+    if (const int usable = DiscoverUsableSystemDisk(info, "RunUninstall"); usable != INSTALLER_RET_SUCCESS)
+        return usable;
+    if (const int recovered = RecoverUnfinishedRun(info, INSTALLER_RET_DELETE_PARTITION_FAIL);
+        recovered != INSTALLER_RET_SUCCESS)
         return recovered;
-    return RunRecordedFlow(InstallerMode::Uninstall, false,
-                           [](bool& unfinished) noexcept { return DoUninstall(unfinished); });
+    return RunRecordedFlow(InstallerMode::Uninstall, false, info.layout.disk,
+                           [](RunRecord& record, bool& unfinished) noexcept { return DoUninstall(record, unfinished); });
+}
+
+// Undoes what a failed install changed on the disk; true when all of it went.
+bool RollBack(CDiskInfo& info, RunRecord& record) noexcept
+{
+    try {
+        std::vector<PartitionIdentity> own;
+        std::wstring mismatch;
+        if (!Discover(info) || !TakeFreeDriveLetters(info, 1, "DoInstall"))
+            return false;
+        if (!ProveOwnPartitions(info, record, own, mismatch)) {
+            GetLog().Print(LOG_ERROR, "DoInstall", __LINE__, L"no rollback: %s\n", mismatch.c_str());
+            return false;
+        }
+        record.partitions = own;
+        return DoDeletePartition(info, record) == INSTALLER_RET_SUCCESS;
+    } catch (...) {
+        return false;
+    }
 }
 
 InstallerOptions GetParameters() noexcept
@@ -217,59 +255,28 @@ InstallerOptions GetParameters() noexcept
     return options;
 }
 
+int RunMode(InstallerMode mode, const InstallerPaths& paths) noexcept
+{
+    switch (mode) {
+    case InstallerMode::Install:
+        return RunInstall(paths);
+    case InstallerMode::Uninstall:
+        return RunUninstall();
+    case InstallerMode::ServiceStart:
+        return DoStartService(paths);
+    case InstallerMode::ServiceRemove:
+        return DoRemoveService();
+    case InstallerMode::Check:
+        return DoCheck();
+    case InstallerMode::None:
+        break;
+    }
+    return INSTALLER_RET_NO_OPTION;
+}
+
 }  // namespace
 
-InstallerPaths ComputeInstallerPaths() noexcept
-{
-    InstallerPaths paths;
-    wchar_t buffer[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-    paths.moduleDirectory.assign(buffer, length < MAX_PATH ? length : 0);
-    const size_t slash = paths.moduleDirectory.rfind(L'\\');
-    paths.moduleDirectory.resize(slash == std::wstring::npos ? 0 : slash + 1);
-
-    wchar_t programFiles[MAX_PATH] = {};
-    const int folder = IsWow64() ? CSIDL_PROGRAM_FILESX86 : CSIDL_PROGRAM_FILES;
-    if (SUCCEEDED(SHGetFolderPathW(nullptr, folder, nullptr, SHGFP_TYPE_DEFAULT, programFiles)))
-        paths.vendorDirectory = std::wstring(programFiles) + L"\\";
-    paths.vendorDirectory += L"Vantrel\\";
-    paths.installDirectory = paths.vendorDirectory + L"VantrelObrin\\";
-    return paths;
-}
-
-std::optional<AutoRunValue> ReadAutoRunPolicy() noexcept
-{
-    try {
-        UniqueRegKey key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
-            return std::nullopt;
-        return ReadAutoRunValue(key.get());
-    } catch (...) {
-        return std::nullopt;
-    }
-}
-
-std::optional<AutoRunValue> SetAutoRunPolicy(const AutoRunValue& value) noexcept
-{
-    try {
-        UniqueRegKey key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS)
-            return std::nullopt;
-        const std::optional<AutoRunValue> previous = ReadAutoRunValue(key.get());
-        if (!previous)
-            return std::nullopt;
-        if (!value.present)
-            RegDeleteValueW(key.get(), kAutoRunValue);
-        else
-            RegSetValueExW(key.get(), kAutoRunValue, 0, value.type, value.data.data(),
-                           static_cast<DWORD>(value.data.size()));
-        return previous;
-    } catch (...) {
-        return std::nullopt;
-    }
-}
-
-int DoInstall(const InstallerPaths& paths, bool& unfinished) noexcept
+int DoInstall(const InstallerPaths& paths, RunRecord& record, bool& unfinished) noexcept
 {
     CDiskInfo info = {};
     if (!Discover(info))
@@ -280,18 +287,20 @@ int DoInstall(const InstallerPaths& paths, bool& unfinished) noexcept
     (void)DualOS_SendCommand(kInstallQueryCode, 0, answer);
     if (!FirmwareAllowsInstall(answer))
         return INSTALLER_RET_FIRMWARE_REFUSED;
-    if (!EnoughFreeDriveLetters(3, "DoInstall"))
+    // Letters, payload and boot folders are checked before the service or
+    // the disk is touched: a machine that fails them is left as it was.
+    if (!TakeFreeDriveLetters(info, 3, "DoInstall"))
         return INSTALLER_RET_INIT_PARTITION_FAIL;
-    // An install without its payload would boot nothing: refused before
-    // anything is changed.
     const std::wstring payload = std::wstring(info.systemDrive) + L"\\OEMSetup\\Vantrel\\Android\\";
     if (!PayloadIsComplete(payload))
         return INSTALLER_RET_COPY_FILES_FAIL;
+    if (const int checked = CheckBootFoldersHoldOnlyOurFiles(info); checked != INSTALLER_RET_SUCCESS)
+        return checked;
 
     if (const int removed = RemoveExistingService(); removed != INSTALLER_RET_SUCCESS)
         return removed;
 
-    int result = DoCreatePartition(info, payload);
+    int result = DoCreatePartition(info, payload, record);
     if (result == INSTALLER_RET_SUCCESS) {
         CWinService& service = GetWinService();
         const std::wstring image = paths.installDirectory + kServiceImage;
@@ -305,25 +314,37 @@ int DoInstall(const InstallerPaths& paths, bool& unfinished) noexcept
             (void)service.Delete();
         }
     }
-
     // A rollback that could not remove everything leaves the run unfinished.
-    unfinished = !Discover(info) || DoDeletePartition(info) != INSTALLER_RET_SUCCESS;
+    unfinished = !RollBack(info, record);
     return result;
 }
 
-int DoUninstall(bool& unfinished) noexcept
+int DoUninstall(RunRecord& record, bool& unfinished) noexcept
 {
     CDiskInfo info = {};
     if (!Discover(info))
         return INSTALLER_RET_DISK_INFO_FAIL;
     SetProgress(5);
-    if (!EnoughFreeDriveLetters(1, "DoUninstall"))
+    if (!TakeFreeDriveLetters(info, 1, "DoUninstall"))
         return INSTALLER_RET_DELETE_PARTITION_FAIL;
 
     if (const int removed = RemoveExistingService(); removed != INSTALLER_RET_SUCCESS)
         return removed;
 
-    int result = DoDeletePartition(info);
+    // The installation's partitions go by their identity, noted first, so
+    // that a run cut off between two deletes is finished on exactly them.
+    std::vector<PartitionIdentity> own;
+    std::wstring mismatch;
+    (void)ProveOwnPartitions(info, record, own, mismatch);
+    record.partitions = own;
+    NoteSpaceOwedToWindows(info, record);
+    if (!UpdateRunRecord(record)) {
+        GetLog().Print(LOG_ERROR, "DoUninstall", __LINE__,
+                       L"INSTALLER_RET_DELETE_PARTITION_FAIL the installer's record could not be updated [Err=%u]\n",
+                       GetLastError());
+        return INSTALLER_RET_DELETE_PARTITION_FAIL;
+    }
+    int result = DoDeletePartition(info, record);
     unfinished = result != INSTALLER_RET_SUCCESS;
     if (result == INSTALLER_RET_SUCCESS) {
         DWORD answer = kUninstallNotifyPreset;
@@ -362,7 +383,8 @@ int DoRemoveService() noexcept
 int DoCheck() noexcept
 {
     // A half-done install is no installation, whatever its partitions say.
-    if (const std::optional<RunRecord> record = ReadRunRecord(); record && record->flow == InstallerMode::Install)
+    if (const std::optional<RunRecord> record = ReadRunRecord();
+        record && record->flow == InstallerMode::Install && !record->finished)
         return INSTALLER_RET_NOT_INSTALLED;
     CDiskInfo info = {};
     (void)Discover(info);
@@ -374,20 +396,27 @@ int RunInstaller() noexcept
     const InstallerPaths paths = ComputeInstallerPaths();
     const InstallerOptions options = GetParameters();
     SetCallerWindow(reinterpret_cast<HWND>(options.callerWindow));
+    const InstallerMode mode = options.mode;
+    if (mode != InstallerMode::Install && mode != InstallerMode::Uninstall && mode != InstallerMode::Check)
+        return RunMode(mode, paths);
 
-    switch (options.mode) {
-    case InstallerMode::Install:
-        return RunInstall(paths);
-    case InstallerMode::Uninstall:
-        return RunUninstall();
-    case InstallerMode::ServiceStart:
-        return DoStartService(paths);
-    case InstallerMode::ServiceRemove:
-        return DoRemoveService();
-    case InstallerMode::Check:
-        return DoCheck();
-    case InstallerMode::None:
-        break;
+    // One run at a time reads and changes the disk and the record: a second
+    // one never takes the first one's live record for a dead run's.
+    SetLastError(ERROR_SUCCESS);
+    UniqueHandle running(CreateMutexW(nullptr, FALSE, kInstallerMutexName));
+    const DWORD error = GetLastError();
+    if (!running || error == ERROR_ALREADY_EXISTS) {
+        GetLog().Print(LOG_ERROR, "RunInstaller", __LINE__,
+                       L"INSTALLER_RET_ALREADY_RUNNING another installer run is working on the disk; nothing was "
+                       L"done, run this again once it has ended [Err=%u]\n",
+                       error);
+        return INSTALLER_RET_ALREADY_RUNNING;
     }
-    return INSTALLER_RET_NO_OPTION;
+    if (mode == InstallerMode::Check)
+        return RunMode(mode, paths);
+    const CScriptFolder scripts;
+    if (!scripts.valid())
+        return mode == InstallerMode::Install ? INSTALLER_RET_EXTEND_PARTITION_FAIL
+                                              : INSTALLER_RET_DELETE_PARTITION_FAIL;
+    return RunMode(mode, paths);
 }

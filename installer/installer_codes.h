@@ -18,6 +18,8 @@ enum InstallerResult : int {
     INSTALLER_RET_COPY_FILES_FAIL = 14,
     INSTALLER_RET_REMOVE_FILES_FAIL = 15,
     INSTALLER_RET_NOT_INSTALLED = 19,
+    // Install, uninstall, check: another of these runs is working on the disk.
+    INSTALLER_RET_ALREADY_RUNNING = 20,
 };
 
 enum class InstallerMode : int {

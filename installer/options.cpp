@@ -1,7 +1,8 @@
 #include "installer/options.h"
 
+#include "common/case_fold.h"
+
 #include <cwchar>
-#include <cwctype>
 
 namespace {
 
@@ -16,16 +17,6 @@ constexpr ModeOption kModeOptions[] = {
     {L"-check-dualos", InstallerMode::Check},
 };
 
-bool EqualsIgnoringCase(const std::wstring& a, const wchar_t* b) noexcept
-{
-    size_t i = 0;
-    for (; i < a.size() && b[i] != L'\0'; ++i) {
-        if (std::towlower(a[i]) != std::towlower(b[i]))
-            return false;
-    }
-    return i == a.size() && b[i] == L'\0';
-}
-
 }  // namespace
 
 void ParseInstallerArguments(std::vector<std::wstring>& arguments, InstallerOptions& options) noexcept
@@ -33,7 +24,7 @@ void ParseInstallerArguments(std::vector<std::wstring>& arguments, InstallerOpti
     for (std::wstring& argument : arguments) {
         bool isMode = false;
         for (const ModeOption& option : kModeOptions) {
-            if (EqualsIgnoringCase(argument, option.text)) {
+            if (obrin::EqualsNoCase(argument, option.text)) {
                 options.mode = option.mode;
                 isMode = true;
                 break;
@@ -43,7 +34,7 @@ void ParseInstallerArguments(std::vector<std::wstring>& arguments, InstallerOpti
             continue;
 
         for (wchar_t& c : argument)
-            c = static_cast<wchar_t>(std::towlower(c));
+            c = obrin::FoldCase(c);
         if (argument.find(L"-win:0x") == std::wstring::npos)
             continue;
         void* window = nullptr;

@@ -3,30 +3,23 @@
 #include "installer/discover.h"
 #include "installer/installer_codes.h"
 #include "installer/progress.h"
-#include "installer/run_record.h"
 #include "installer/runners.h"
 #include "installer/scripts.h"
 
+#include "common/case_fold.h"
 #include "common/log.h"
 #include "common/ownership.h"
 
 #include <windows.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <iterator>
 #include <optional>
-#include <vector>
 
 namespace {
 
 constexpr DWORD kExitCodePreset = 0xFFFFFFFF;
-
-void WriteLetter(wchar_t (&field)[4], wchar_t letter) noexcept
-{
-    field[0] = letter;
-    field[1] = L':';
-    field[2] = L'\0';
-}
 
 // A batch starts by switching to its drive; when that drive is missing cmd
 // stays where it is, which would be the Windows drive.
@@ -100,105 +93,171 @@ bool CopiesArePresent(const CDiskInfo& info, const std::wstring& payload) noexce
     return true;
 }
 
-// The two new partitions lie one behind the other directly behind Windows,
-// and the second is the ASOS volume: a create that took free space anywhere
-// else, or whose ASOS could not be formatted, is undone, never kept. (An
-// unformatted ANDROID is kept: it is found by its type and holds nothing.)
-bool AndroidPartitionsInPlace(const CDiskInfo& info) noexcept
+// The files under the boot folders of the EFI partition on drive efiLetter,
+// relative to its root; false when a folder cannot be listed.
+bool ListBootFolderFiles(const std::wstring& efiLetter, std::vector<std::wstring>& files) noexcept
 {
-    std::vector<PartitionPlace> places;
-    if (!ReadPartitionPlaces(info, places) || info.createdCount != 2)
+    try {
+        std::vector<std::wstring> pending(std::begin(scripts::kBootFolders), std::end(scripts::kBootFolders));
+        while (!pending.empty()) {
+            const std::wstring folder = pending.back();
+            pending.pop_back();
+            WIN32_FIND_DATAW found = {};
+            obrin::UniqueFindHandle search(FindFirstFileW((efiLetter + L"\\" + folder + L"\\*").c_str(), &found));
+            if (!search) {
+                const DWORD error = GetLastError();
+                if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+                    continue;
+                return false;
+            }
+            do {
+                const std::wstring name = found.cFileName;
+                if (name == L"." || name == L"..")
+                    continue;
+                if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+                    pending.push_back(folder + L"\\" + name);
+                else
+                    files.push_back(folder + L"\\" + name);
+            } while (FindNextFileW(search.get(), &found));
+        }
+        return true;
+    } catch (...) {
         return false;
-    const PartitionPlace* windows = FindPlace(places, info.windowsPartition);
-    if (windows == nullptr)
-        return false;
-    // The first starts where Windows ends, the second where the first ends.
-    const PartitionPlace* first = FindPlaceAt(places, windows->End());
-    const PartitionPlace* second = first != nullptr ? FindPlaceAt(places, first->End()) : nullptr;
-    const uint64_t created[2] = {info.createdOffsets[0], info.createdOffsets[1]};
-    if (second == nullptr || std::find(std::begin(created), std::end(created), first->offset) == std::end(created) ||
-        std::find(std::begin(created), std::end(created), second->offset) == std::end(created))
-        return false;
-    return info.asosPresent == 1 && info.asosPartition == second->number;
+    }
 }
 
-// The numbers of the partitions this run's create made that are still on the
-// disk; nullopt when the layout cannot be read.
-std::optional<std::vector<uint32_t>> CreatedPartitionsLeft(const CDiskInfo& info)
+// Removes the copy table's files from the boot folders of the EFI partition
+// on drive efiLetter, and the folders they leave empty; every other file
+// stays. False when the batch did not start.
+bool RemoveOurBootFiles(const std::wstring& efiLetter, const wchar_t* batchFile) noexcept
 {
-    std::vector<uint32_t> left;
-    std::vector<PartitionPlace> places;
-    if (info.createdCount == 0)
-        return left;
-    if (!ReadPartitionPlaces(info, places))
+    try {
+        std::vector<std::wstring> files;
+        (void)ListBootFolderFiles(efiLetter, files);
+        files.erase(std::remove_if(files.begin(), files.end(),
+                                   [](const std::wstring& file) { return !scripts::IsCopiedBootFile(file); }),
+                    files.end());
+        return RunBatchFile(batchFile, scripts::RemoveBootFiles(efiLetter, files).c_str());
+    } catch (...) {
+        return false;
+    }
+}
+
+// The id discovery saw on the partition with this number; null when none.
+const Guid* IdOf(const CDiskInfo& info, uint32_t number) noexcept
+{
+    const LayoutEntry* entry = info.layout.FindNumber(number);
+    return entry != nullptr ? &entry->id : nullptr;
+}
+
+// The number the partition of this id has now: numbers may change with every
+// create and delete, so each script that names a partition asks first.
+std::optional<uint32_t> CurrentNumber(const CDiskInfo& info, const Guid* id) noexcept
+{
+    DiskLayout layout;
+    if (id == nullptr || !ReadDiskLayout(info, layout))
         return std::nullopt;
-    for (uint32_t i = 0; i < info.createdCount; ++i) {
-        if (const PartitionPlace* created = FindPlaceAt(places, info.createdOffsets[i]))
-            left.push_back(created->number);
-    }
-    return left;
+    const LayoutEntry* entry = layout.FindId(*id);
+    if (entry == nullptr)
+        return std::nullopt;
+    return entry->number;
 }
 
-// What the delete script must remove: what discovery recognised and what this
-// run's create made, each once.
-std::vector<uint32_t> PartitionsToDelete(const CDiskInfo& info)
+// The two new partitions lie one behind the other directly behind Windows,
+// of 10240 and 2048 MB, and the second is the ASOS volume: a create that
+// took free space anywhere else or more than the shrink freed (free space
+// behind Windows that the first extend did not take), or whose ASOS could
+// not be formatted, is undone, never kept. (An unformatted ANDROID is kept:
+// it gets its type and holds nothing.)
+bool AndroidPartitionsInPlace(const CDiskInfo& info, const std::vector<PartitionIdentity>& created) noexcept
 {
-    std::vector<uint32_t> partitions;
-    if (info.androidFound == 1)
-        partitions.push_back(info.androidPartition);
-    if (info.asosPresent == 1 && (partitions.empty() || partitions[0] != info.asosPartition))
-        partitions.push_back(info.asosPartition);
-    for (const uint32_t created : CreatedPartitionsLeft(info).value_or(std::vector<uint32_t>{})) {
-        if (std::find(partitions.begin(), partitions.end(), created) == partitions.end())
-            partitions.push_back(created);
-    }
-    return partitions;
-}
-
-// After the delete script: nothing of the installation may be left.
-bool AndroidPartitionsGone(CDiskInfo& info) noexcept
-{
-    if (!Discover(info) || info.androidFound == 1 || info.asosPresent == 1)
+    const LayoutEntry* windows = info.layout.FindNumber(info.windowsPartition);
+    if (created.size() != 2 || windows == nullptr)
         return false;
-    const std::optional<std::vector<uint32_t>> left = CreatedPartitionsLeft(info);
-    if (!left || !left->empty())
-        return false;
-    info.createdCount = 0;
-    return true;
+    const LayoutEntry* first = DirectlyBehind(info.layout, *windows);
+    const LayoutEntry* second = first != nullptr ? DirectlyBehind(info.layout, *first) : nullptr;
+    return second != nullptr && first->Identity() == created[0] && second->Identity() == created[1] &&
+           HasAlignedSize(first->length, kAndroidBytes) && HasAlignedSize(second->length, kAsosBytes) &&
+           second->volumeSeen && !second->raw && obrin::EqualsNoCase(second->label, L"ASOS");
 }
 
-// The space behind Windows that the extend could not take becomes a USER
-// partition; it is placed there explicitly, so that free space elsewhere on
-// the disk is never touched. Without free space there nothing is made.
-void CreateUserPartitionBehindWindows(const CDiskInfo& info) noexcept
+// The whole MB Windows is owed now: what it lacks of the record's note.
+// A record of the previous installer version may have no note; that version
+// gave Windows the free space behind it, here as far as whole MB reach.
+uint64_t SpaceOwedToWindows(const DiskLayout& layout, const LayoutEntry& windows, const RunRecord& record) noexcept
 {
-    std::vector<PartitionPlace> places;
-    const PartitionPlace* windows = nullptr;
-    if (ReadPartitionPlaces(info, places))
-        windows = FindPlace(places, info.windowsPartition);
-    if (windows == nullptr) {
-        GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__, L"no USER partition: Windows partition not found\n");
+    if (record.windowsWhole)
+        return MegabytesOwed(windows, *record.windowsWhole);
+    if (!record.disk)
+        return FreeBytesBehind(layout, windows) / kMiB;
+    return 0;
+}
+
+// Gives Windows back exactly the space it is owed; when the extend fails,
+// that space becomes a USER partition instead, placed there explicitly so
+// that free space elsewhere on the disk is never touched.
+void GiveSpaceBackToWindows(const CDiskInfo& info, const Guid* windowsId, const RunRecord& record) noexcept
+{
+    DiskLayout layout;
+    const LayoutEntry* windows = nullptr;
+    if (windowsId != nullptr && ReadDiskLayout(info, layout))
+        windows = layout.FindId(*windowsId);
+    const uint64_t owedMb = windows != nullptr ? SpaceOwedToWindows(layout, *windows, record) : 0;
+    if (windows != nullptr && owedMb == 0)
         return;
-    }
     DWORD exitCode = kExitCodePreset;
-    (void)RunScript(scripts::CreateUserPartition(info.diskIndex, windows->End() / 1024), scripts::kUninstallAndroidFile,
-                    &exitCode);
+    if (windows == nullptr || !RunScript(scripts::ExtendPartitionBy(info.diskIndex, windows->number, owedMb),
+                                         scripts::kUninstallAndroidFile, &exitCode))
+        GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__, L"INSTALLER_RET_EXTEND_PARTITION_FAIL\n");
+    if (exitCode == 0)
+        return;
+    GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__, L"INSTALLER_RET_EXTEND_PARTITION_FAIL [Err=%u].\n",
+                   exitCode);
+    if (windows == nullptr)
+        return;
+    const UserPartitionPlace user = PlaceUserPartition(layout, *windows, owedMb);
+    exitCode = kExitCodePreset;
+    (void)RunScript(scripts::CreateUserPartition(info.diskIndex, user.offsetKb, user.sizeMb),
+                    scripts::kUninstallAndroidFile, &exitCode);
+}
+
+// One partition, after checking that its number still names it. 0 when it
+// is gone (also when it was gone already), else 10.
+int DeleteOwnPartition(const CDiskInfo& info, const PartitionIdentity& identity) noexcept
+{
+    try {
+        DiskLayout layout;
+        if (!ReadDiskLayout(info, layout)) {
+            GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__,
+                           L"INSTALLER_RET_DELETE_PARTITION_FAIL the disk layout cannot be read\n");
+            return INSTALLER_RET_DELETE_PARTITION_FAIL;
+        }
+        const IdentityFinding finding = FindRecordedPartitions(layout, {identity});
+        if (!finding.mismatch.empty()) {
+            GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__, L"INSTALLER_RET_DELETE_PARTITION_FAIL %s\n",
+                           finding.mismatch.c_str());
+            return INSTALLER_RET_DELETE_PARTITION_FAIL;
+        }
+        if (finding.present.empty())
+            return INSTALLER_RET_SUCCESS;
+        DWORD exitCode = kExitCodePreset;
+        if (!RunScript(scripts::DeletePartition(info.diskIndex, layout.FindId(identity.id)->number),
+                       scripts::kUninstallAndroidFile, &exitCode))
+            return INSTALLER_RET_DELETE_PARTITION_FAIL;
+        // A partition left behind is still the run's: nothing further is
+        // changed, so that the next run finds it and finishes.
+        if (exitCode != 0 || !ReadDiskLayout(info, layout) || layout.FindId(identity.id) != nullptr) {
+            GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__,
+                           L"INSTALLER_RET_DELETE_PARTITION_FAIL error=%x, partitions left\n", exitCode);
+            return INSTALLER_RET_DELETE_PARTITION_FAIL;
+        }
+        return INSTALLER_RET_SUCCESS;
+    } catch (...) {
+        return INSTALLER_RET_DELETE_PARTITION_FAIL;
+    }
 }
 
 }  // namespace
-
-void NoteCreatedPartitions(CDiskInfo& info, const std::vector<uint64_t>& offsetsBefore) noexcept
-{
-    std::vector<PartitionPlace> after;
-    info.createdCount = 0;
-    if (offsetsBefore.empty() || !ReadPartitionPlaces(info, after))
-        return;
-    for (const PartitionPlace& place : after) {
-        if (std::find(offsetsBefore.begin(), offsetsBefore.end(), place.offset) == offsetsBefore.end() &&
-            info.createdCount < std::size(info.createdOffsets))
-            info.createdOffsets[info.createdCount++] = place.offset;
-    }
-}
 
 bool PayloadIsComplete(const std::wstring& payload) noexcept
 {
@@ -223,24 +282,49 @@ bool PayloadIsComplete(const std::wstring& payload) noexcept
     return true;
 }
 
-int DoCreatePartition(CDiskInfo& info, const std::wstring& payload) noexcept
+int CheckBootFoldersHoldOnlyOurFiles(const CDiskInfo& info) noexcept
+{
+    try {
+        const uint32_t efi = info.efiPartition;
+        DWORD exitCode = kExitCodePreset;
+        std::vector<std::wstring> files;
+        const bool looked = RunScript(scripts::AssignLetter(info.diskIndex, efi, info.efiLetter),
+                                      scripts::kInstallAndroidFile, &exitCode) &&
+                            exitCode == 0 && DriveExists(info.efiLetter) &&
+                            ListBootFolderFiles(info.efiLetter, files);
+        (void)RunScript(scripts::RemoveLetter(info.diskIndex, efi, info.efiLetter), scripts::kInstallAndroidFile);
+        if (!looked) {
+            GetLog().Print(LOG_ERROR, "DoInstall", __LINE__,
+                           L"INSTALLER_RET_COPY_FILES_FAIL the EFI partition's boot folders could not be looked at "
+                           L"(error=%x); nothing was changed\n",
+                           exitCode);
+            return INSTALLER_RET_COPY_FILES_FAIL;
+        }
+        for (const std::wstring& file : files) {
+            if (scripts::IsCopiedBootFile(file))
+                continue;
+            const wchar_t* folder = L"";
+            for (const wchar_t* bootFolder : scripts::kBootFolders) {
+                if (file.compare(0, wcslen(bootFolder), bootFolder) == 0)
+                    folder = bootFolder;
+            }
+            GetLog().Print(LOG_ERROR, "DoInstall", __LINE__,
+                           L"INSTALLER_RET_COPY_FILES_FAIL \\%s on the EFI partition holds a file the install does "
+                           L"not put there (\\%s), such as another boot manager's; nothing was changed\n",
+                           folder, file.c_str());
+            return INSTALLER_RET_COPY_FILES_FAIL;
+        }
+        return INSTALLER_RET_SUCCESS;
+    } catch (...) {
+        return INSTALLER_RET_COPY_FILES_FAIL;
+    }
+}
+
+int DoCreatePartition(CDiskInfo& info, const std::wstring& payload, RunRecord& record) noexcept
 {
     const uint32_t disk = info.diskIndex;
     const uint32_t windows = info.windowsPartition;
     const uint32_t efi = info.efiPartition;
-
-    // Every letter is needed before the disk is touched: an empty letter
-    // would leave a partition without one and the copies without a target.
-    wchar_t letters[3] = {};
-    const size_t found = GetFreeDriveLetters(letters, 3);
-    if (found < 3) {
-        GetLog().Print(LOG_ERROR, "DoCreatePartition", __LINE__,
-                       L"INSTALLER_RET_INIT_PARTITION_FAIL free drive letters=%u\n", static_cast<unsigned>(found));
-        return INSTALLER_RET_INIT_PARTITION_FAIL;
-    }
-    WriteLetter(info.efiLetter, letters[0]);
-    WriteLetter(info.androidLetter, letters[1]);
-    WriteLetter(info.asosLetter, letters[2]);
     SetProgress(10);
 
     DWORD exitCode = kExitCodePreset;
@@ -251,6 +335,19 @@ int DoCreatePartition(CDiskInfo& info, const std::wstring& payload) noexcept
     if (exitCode != 0)
         GetLog().Print(LOG_INFO, "DoCreatePartition", __LINE__, L"extend partition info=%x\n", exitCode);
 
+    // From the shrink on, a run cut off owes Windows its space: the record
+    // says how large it was.
+    DiskLayout layout;
+    const LayoutEntry* windowsEntry = nullptr;
+    if (ReadDiskLayout(info, layout))
+        windowsEntry = layout.FindNumber(windows);
+    if (windowsEntry != nullptr)
+        record.windowsWhole = windowsEntry->Identity();
+    if (windowsEntry == nullptr || !UpdateRunRecord(record)) {
+        GetLog().Print(LOG_ERROR, "DoCreatePartition", __LINE__,
+                       L"INSTALLER_RET_SHRINK_PARTITION_FAIL Windows partition not noted\n");
+        return INSTALLER_RET_SHRINK_PARTITION_FAIL;
+    }
     exitCode = kExitCodePreset;
     if (!RunScript(scripts::ShrinkWindows(disk, windows), scripts::kShrinkPartitionFile, &exitCode)) {
         GetLog().Print(LOG_ERROR, "DoCreatePartition", __LINE__, L"INSTALLER_RET_SHRINK_PARTITION_FAIL diskpart error\n");
@@ -263,15 +360,17 @@ int DoCreatePartition(CDiskInfo& info, const std::wstring& payload) noexcept
     }
 
     // What the create script makes is told apart from what was there by the
-    // layout before and after it, so that a rollback can remove exactly that.
-    // A run cut off from here on leaves them to the next run through its record.
-    std::vector<PartitionPlace> places;
-    std::vector<uint64_t> before;
-    if (ReadPartitionPlaces(info, places)) {
-        for (const PartitionPlace& place : places)
-            before.push_back(place.offset);
+    // layout before and after it. Until its identities are noted, a run cut
+    // off is recovered by where the script puts its partitions.
+    DiskLayout before;
+    windowsEntry = ReadDiskLayout(info, before) ? before.FindNumber(windows) : nullptr;
+    if (windowsEntry != nullptr) {
+        record.partitionsBefore.clear();
+        for (const LayoutEntry& entry : before.entries)
+            record.partitionsBefore.push_back(entry.offset);
+        record.freed = FreedSpaceBehind(before, *windowsEntry, record.partitionsBefore);
     }
-    if (before.empty() || !RecordPartitionsBefore(before)) {
+    if (windowsEntry == nullptr || !UpdateRunRecord(record)) {
         GetLog().Print(LOG_ERROR, "DoCreatePartition", __LINE__,
                        L"INSTALLER_RET_INIT_PARTITION_FAIL disk layout not noted\n");
         return INSTALLER_RET_INIT_PARTITION_FAIL;
@@ -280,7 +379,17 @@ int DoCreatePartition(CDiskInfo& info, const std::wstring& payload) noexcept
     const bool created =
         RunScript(scripts::CreateAndroidPartitions(disk, efi, info.efiLetter, info.androidLetter, info.asosLetter),
                   scripts::kInstallAndroidFile, &exitCode);
-    NoteCreatedPartitions(info, before);
+    if (ReadDiskLayout(info, layout)) {
+        std::vector<PartitionIdentity> made;
+        for (const LayoutEntry& entry : layout.entries) {
+            if (before.FindId(entry.id) == nullptr)
+                made.push_back(entry.Identity());
+        }
+        record.partitions = made;
+        if (!UpdateRunRecord(record))
+            GetLog().Print(LOG_ERROR, "DoCreatePartition", __LINE__,
+                           L"the installer's record could not be updated [Err=%u]\n", GetLastError());
+    }
     if (!created) {
         GetLog().Print(LOG_ERROR, "DoCreatePartition", __LINE__, L"INSTALLER_RET_INIT_PARTITION_FAIL diskpart error\n");
         return INSTALLER_RET_INIT_PARTITION_FAIL;
@@ -294,16 +403,16 @@ int DoCreatePartition(CDiskInfo& info, const std::wstring& payload) noexcept
     SetProgress(30);
     (void)Discover(info);
     SetProgress(35);
-    if (!AndroidPartitionsInPlace(info)) {
+    if (!record.partitions || !AndroidPartitionsInPlace(info, *record.partitions)) {
         GetLog().Print(LOG_ERROR, "DoCreatePartition", __LINE__,
-                       L"INSTALLER_RET_INIT_PARTITION_FAIL ANDROID and ASOS not in place behind Windows\n");
+                       L"INSTALLER_RET_INIT_PARTITION_FAIL ANDROID (10240 MB) and ASOS (2048 MB) not in place "
+                       L"directly behind Windows\n");
         return INSTALLER_RET_INIT_PARTITION_FAIL;
     }
 
-    if (DriveExists(info.efiLetter)) {
-        (void)RunBatchFile(scripts::kRemoveDirBatch, scripts::RemoveEfiAndroidFolder(info.efiLetter).c_str());
-        (void)RunBatchFile(scripts::kRemoveDirBatch, scripts::RemoveLoaderFolder(info.efiLetter).c_str());
-    }
+    // Boot files of an earlier install go; other files were refused before.
+    if (DriveExists(info.efiLetter))
+        (void)RemoveOurBootFiles(info.efiLetter, scripts::kRemoveDirBatch);
     SetProgress(45);
 
     if (!DriveExists(info.efiLetter) || !DriveExists(info.asosLetter)) {
@@ -322,7 +431,8 @@ int DoCreatePartition(CDiskInfo& info, const std::wstring& payload) noexcept
 
     // These steps are checked by their exit code as well: a partition left
     // visible or untyped is a failed install and is rolled back.
-    if (!RunSetScript(scripts::RemoveLetter(disk, efi, info.efiLetter)))
+    const std::optional<uint32_t> efiNow = CurrentNumber(info, IdOf(info, info.efiPartition));
+    if (!efiNow || !RunSetScript(scripts::RemoveLetter(disk, *efiNow, info.efiLetter)))
         return INSTALLER_RET_SET_PARTITION_FAIL;
     SetProgress(88);
 
@@ -336,47 +446,78 @@ int DoCreatePartition(CDiskInfo& info, const std::wstring& payload) noexcept
     return INSTALLER_RET_SUCCESS;
 }
 
-int DoDeletePartition(CDiskInfo& info) noexcept
+void NoteSpaceOwedToWindows(const CDiskInfo& info, RunRecord& record) noexcept
+{
+    const LayoutEntry* windows = info.layout.FindNumber(info.windowsPartition);
+    if (record.flow != InstallerMode::Uninstall || record.windowsWhole || windows == nullptr || !record.partitions ||
+        record.partitions->empty())
+        return;
+    record.windowsWhole = WindowsWithSpaceOf(*windows, *record.partitions);
+}
+
+bool ProveOwnPartitions(const CDiskInfo& info, const RunRecord& record, std::vector<PartitionIdentity>& own,
+                        std::wstring& mismatch) noexcept
+{
+    try {
+        own.clear();
+        if (record.disk && *record.disk != info.layout.disk) {
+            mismatch = L"the system disk (id " + GuidText(info.layout.disk.id) + L") is not the disk it worked on (id " +
+                       GuidText(record.disk->id) + L")";
+            return false;
+        }
+        IdentityFinding finding;
+        if (record.partitions) {
+            finding = FindRecordedPartitions(info.layout, *record.partitions);
+        } else if (record.flow == InstallerMode::Install && !record.partitionsBefore.empty()) {
+            const LayoutEntry* windows = info.layout.FindNumber(info.windowsPartition);
+            if (windows == nullptr) {
+                mismatch = L"the Windows partition is not on the system disk";
+                return false;
+            }
+            finding = FindPartitionsMadeByCreate(
+                info.layout, record.partitionsBefore,
+                record.freed.value_or(FreedSpaceBehind(info.layout, *windows, record.partitionsBefore)));
+        } else if (record.flow == InstallerMode::Uninstall) {
+            const InstallationPlace place = FindInstallation(info.layout, info.windowsPartition);
+            for (const LayoutEntry* entry : {place.android, place.asos}) {
+                if (entry != nullptr)
+                    finding.present.push_back(entry->Identity());
+            }
+        }
+        mismatch = finding.mismatch;
+        own = finding.present;
+        return mismatch.empty();
+    } catch (...) {
+        own.clear();
+        return false;
+    }
+}
+
+int DoDeletePartition(CDiskInfo& info, RunRecord& record) noexcept
 {
     const uint32_t disk = info.diskIndex;
-    const uint32_t windows = info.windowsPartition;
-    const uint32_t efi = info.efiPartition;
-
-    // Without a letter for the EFI partition its boot folders could not be
-    // removed; nothing is deleted then.
-    wchar_t letters[1] = {};
-    if (GetFreeDriveLetters(letters, 1) < 1) {
-        GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__,
-                       L"INSTALLER_RET_DELETE_PARTITION_FAIL no free drive letter\n");
-        return INSTALLER_RET_DELETE_PARTITION_FAIL;
-    }
-    WriteLetter(info.efiLetter, letters[0]);
+    const Guid* windowsId = IdOf(info, info.windowsPartition);
+    const Guid* efiId = IdOf(info, info.efiPartition);
     SetProgress(10);
 
-    // An ANDROID partition without ASOS behind it is deleted too: it is what a
-    // failed install leaves, and the rollback must not keep it.
-    DWORD exitCode = kExitCodePreset;
-    if (!RunScript(scripts::DeleteAndroidPartitions(disk, PartitionsToDelete(info)), scripts::kUninstallAndroidFile,
-                   &exitCode))
-        return INSTALLER_RET_DELETE_PARTITION_FAIL;
-    // A partition left behind is still an installation: nothing further is
-    // changed, so that the next uninstall finds it and finishes.
-    if (exitCode != 0 || !AndroidPartitionsGone(info)) {
-        GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__,
-                       L"INSTALLER_RET_DELETE_PARTITION_FAIL error=%x, partitions left\n", exitCode);
+    try {
+        const std::vector<PartitionIdentity> own = record.partitions.value_or(std::vector<PartitionIdentity>{});
+        for (const PartitionIdentity& identity : own) {
+            if (const int deleted = DeleteOwnPartition(info, identity); deleted != INSTALLER_RET_SUCCESS)
+                return deleted;
+            record.partitions->erase(std::find(record.partitions->begin(), record.partitions->end(), identity));
+            if (!UpdateRunRecord(record))
+                GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__,
+                               L"the installer's record could not be updated [Err=%u]\n", GetLastError());
+        }
+    } catch (...) {
         return INSTALLER_RET_DELETE_PARTITION_FAIL;
     }
 
-    exitCode = kExitCodePreset;
-    if (!RunScript(scripts::ExtendPartition(disk, windows), scripts::kUninstallAndroidFile, &exitCode))
-        GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__, L"INSTALLER_RET_EXTEND_PARTITION_FAIL\n");
-    if (exitCode != 0) {
-        GetLog().Print(LOG_ERROR, "DoDeletePartition", __LINE__, L"INSTALLER_RET_EXTEND_PARTITION_FAIL [Err=%u].\n",
-                       exitCode);
-        CreateUserPartitionBehindWindows(info);
-    }
+    GiveSpaceBackToWindows(info, windowsId, record);
 
-    if (!RunScript(scripts::AssignLetter(disk, efi, info.efiLetter), scripts::kUninstallAndroidFile))
+    std::optional<uint32_t> efi = CurrentNumber(info, efiId);
+    if (!efi || !RunScript(scripts::AssignLetter(disk, *efi, info.efiLetter), scripts::kUninstallAndroidFile))
         return INSTALLER_RET_DELETE_PARTITION_FAIL;
     SetProgress(70);
 
@@ -385,13 +526,14 @@ int DoDeletePartition(CDiskInfo& info) noexcept
                        L"INSTALLER_RET_REMOVE_FILES_FAIL drive missing (EFI %s)\n", info.efiLetter);
         return INSTALLER_RET_REMOVE_FILES_FAIL;
     }
-    if (!RunBatchFile(scripts::kUninstallAndroidBatch, scripts::RemoveBootFolders(info.efiLetter).c_str()))
+    if (!RemoveOurBootFiles(info.efiLetter, scripts::kUninstallAndroidBatch))
         return INSTALLER_RET_REMOVE_FILES_FAIL;
     SetProgress(90);
 
     // The system disk, as every other script of this flow: naming disk 0
     // would strip a letter from another disk's partition.
-    if (!RunScript(scripts::RemoveLetter(disk, efi, info.efiLetter), scripts::kUninstallAndroidFile))
+    efi = CurrentNumber(info, efiId);
+    if (!efi || !RunScript(scripts::RemoveLetter(disk, *efi, info.efiLetter), scripts::kUninstallAndroidFile))
         return INSTALLER_RET_SET_PARTITION_FAIL;
     SetProgress(100);
     return INSTALLER_RET_SUCCESS;

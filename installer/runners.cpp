@@ -1,5 +1,7 @@
 #include "installer/runners.h"
 
+#include "installer/script_folder.h"
+
 #include "common/ownership.h"
 
 #include <shlwapi.h>
@@ -18,21 +20,13 @@ constexpr DWORD kPollMs = 500;
 constexpr DWORD kCycleSleepMs = 1000;
 constexpr size_t kMaxCommandLine = 511;
 
-// The temporary folder ends with a backslash.
-bool TempFolder(std::wstring& folder) noexcept
-{
-    wchar_t buffer[MAX_PATH];
-    const DWORD length = GetTempPathW(MAX_PATH, buffer);
-    if (length == 0 || length >= MAX_PATH)
-        return false;
-    folder.assign(buffer, length);
-    return true;
-}
-
 bool FullScriptPath(const wchar_t* fileName, std::wstring& folder, std::wstring& path) noexcept
 {
-    if (!TempFolder(folder))
+    folder = ActiveScriptFolder();
+    if (folder.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
         return false;
+    }
     path = folder + fileName;
     if (path.size() >= MAX_PATH) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);

@@ -1,5 +1,6 @@
 // The two ways the installer changes the machine: a diskpart script or a
-// batch file written to the temporary folder, run hidden, waited for, deleted.
+// batch file written to the script folder (script_folder.h), run hidden,
+// waited for, deleted. Without a script folder nothing is run.
 #pragma once
 
 #include <windows.h>

@@ -1,5 +1,7 @@
 #include "installer/scripts.h"
 
+#include "common/case_fold.h"
+
 namespace scripts {
 namespace {
 
@@ -13,11 +15,28 @@ std::wstring SelectDiskAndPartition(uint32_t disk, uint32_t partition)
     return L"select disk " + Number(disk) + L"\r\nselect par " + Number(partition) + L"\r\n";
 }
 
+// A file name against a copy table pattern: a name, or "*" and a suffix
+// ("*.efi"), without regard to case. Long names only, so "*.efi" never
+// takes "x.efi2" as a short-name match would.
+bool MatchesPattern(std::wstring_view name, std::wstring_view pattern) noexcept
+{
+    if (!pattern.empty() && pattern.front() == L'*') {
+        const std::wstring_view suffix = pattern.substr(1);
+        return name.size() > suffix.size() && obrin::EqualsNoCase(name.substr(name.size() - suffix.size()), suffix);
+    }
+    return obrin::EqualsNoCase(name, pattern);
+}
+
 }  // namespace
 
 std::wstring ExtendPartition(uint32_t disk, uint32_t partition)
 {
     return SelectDiskAndPartition(disk, partition) + L"extend\r\nexit\r\n";
+}
+
+std::wstring ExtendPartitionBy(uint32_t disk, uint32_t partition, uint64_t sizeMb)
+{
+    return SelectDiskAndPartition(disk, partition) + L"extend size=" + std::to_wstring(sizeMb) + L"\r\nexit\r\n";
 }
 
 std::wstring ShrinkWindows(uint32_t disk, uint32_t partition)
@@ -36,16 +55,6 @@ std::wstring CreateAndroidPartitions(uint32_t disk, uint32_t efiPartition, const
             asosLetter + L"\"\r\n";
     text += L"exit\r\n";
     return text;
-}
-
-std::wstring RemoveEfiAndroidFolder(const std::wstring& efiLetter)
-{
-    return efiLetter + L"\r\ncd\\efi\r\nrmdir /s /q Android\r\n";
-}
-
-std::wstring RemoveLoaderFolder(const std::wstring& efiLetter)
-{
-    return efiLetter + L"\r\ncd\\\r\nrmdir /s /q loader\r\n";
 }
 
 std::wstring CopyBootFiles(const std::wstring& efiLetter, const std::wstring& asosLetter, const std::wstring& payload)
@@ -83,19 +92,16 @@ std::wstring HideAndroidWithType(uint32_t disk, const std::wstring& androidLette
            L"\"\r\ngpt attributes=0x4000000000000001\r\nset id=\"fe92a6a7-d642-4561-9f66-56cd28b8a049\"\r\nexit\r\n";
 }
 
-std::wstring DeleteAndroidPartitions(uint32_t disk, const std::vector<uint32_t>& partitions)
+std::wstring DeletePartition(uint32_t disk, uint32_t partition)
 {
-    std::wstring text = L"select disk " + Number(disk) + L"\r\n";
-    for (uint32_t partition : partitions)
-        text += L"select par " + Number(partition) + L"\r\ndelete par override\r\n";
-    text += L"exit\r\n";
-    return text;
+    return SelectDiskAndPartition(disk, partition) + L"delete par override\r\nexit\r\n";
 }
 
-std::wstring CreateUserPartition(uint32_t disk, uint64_t offsetKb)
+std::wstring CreateUserPartition(uint32_t disk, uint64_t offsetKb, std::optional<uint64_t> sizeMb)
 {
+    const std::wstring size = sizeMb ? L" size=" + std::to_wstring(*sizeMb) : L"";
     return L"select disk " + Number(disk) + L"\r\ncreate partition primary offset=" + std::to_wstring(offsetKb) +
-           L"\r\nformat quick fs=ntfs label=\"USER\" override noerr\r\nexit\r\n";
+           size + L"\r\nformat quick fs=ntfs label=\"USER\" override noerr\r\nexit\r\n";
 }
 
 std::wstring AssignLetter(uint32_t disk, uint32_t partition, const std::wstring& letter)
@@ -103,19 +109,29 @@ std::wstring AssignLetter(uint32_t disk, uint32_t partition, const std::wstring&
     return SelectDiskAndPartition(disk, partition) + L"assign letter=\"" + letter + L"\"\r\nexit\r\n";
 }
 
-std::wstring RemoveBootFolders(const std::wstring& efiLetter)
+bool IsCopiedBootFile(const std::wstring& relativePath) noexcept
 {
-    return RemoveEfiAndroidFolder(efiLetter) + RemoveLoaderFolder(efiLetter);
+    const size_t slash = relativePath.rfind(L'\\');
+    const std::wstring_view folder(relativePath.data(), slash == std::wstring::npos ? 0 : slash + 1);
+    const std::wstring_view name = std::wstring_view(relativePath).substr(folder.size());
+    for (const PayloadCopy& copy : kPayloadCopies) {
+        if (copy.target == CopyTarget::Efi && obrin::EqualsNoCase(folder, copy.folder) &&
+            MatchesPattern(name, copy.pattern))
+            return true;
+    }
+    return false;
 }
 
-std::wstring UnhidePartition(uint32_t disk, uint32_t partition)
+std::wstring RemoveBootFiles(const std::wstring& efiLetter, const std::vector<std::wstring>& files)
 {
-    return SelectDiskAndPartition(disk, partition) + L"gpt attributes=0x8000000000000001\r\nexit\r\n";
-}
-
-std::wstring HidePartition(uint32_t disk, uint32_t partition)
-{
-    return SelectDiskAndPartition(disk, partition) + L"gpt attributes=0x4000000000000001\r\nexit\r\n";
+    // Whole paths on the EFI drive: with that drive missing nothing matches,
+    // and nothing on the drive the batch starts in is touched.
+    std::wstring text;
+    for (const std::wstring& file : files)
+        text += L"del /f /q \"" + efiLetter + L"\\" + file + L"\"\r\n";
+    for (const wchar_t* folder : {L"loader\\entries", L"loader", L"efi\\Android"})
+        text += L"rmdir \"" + efiLetter + L"\\" + folder + L"\"\r\n";
+    return text;
 }
 
 }  // namespace scripts

@@ -1,5 +1,5 @@
 # Demo stage: ObrinInstaller, the program that ships, installs the Android side
-# on a standard stand-in disk and removes it again; it finds the disk through
+# on a stand-in disk laid out as Windows setup lays it out and removes it again; it finds the disk through
 # the disk WMI classes and the disk driver as it would on Windows. The layout
 # is shown before, between and after. Sourced by tests/demo/run.
 
@@ -17,8 +17,8 @@ show_layout() {
 
 demo_installer() {
   local prefix=$1
-  step "Installer: a machine with recovery, EFI, MSR and Windows partitions and a payload folder"
-  run_expect 0 disksim.exe init standard
+  step "Installer: a machine with EFI, MSR, Windows and Recovery partitions (as Windows setup makes them) and a payload folder"
+  run_expect 0 disksim.exe init recovery-last
   run_expect 0 disksim.exe install-tools
   # A setup tool puts the service program where the installer registers it
   # from: its vendor folder under the 32-bit programs' "Program Files".
@@ -37,7 +37,7 @@ demo_installer() {
   show_service_image
   run_expect 0 ObrinInstaller.exe -check-dualos
 
-  step "Installer: uninstall (delete both partitions, grow Windows, remove the boot files and the service)"
+  step "Installer: uninstall (delete both partitions, give Windows its space back, remove the boot files and the service)"
   OBRIN_DEMO_STEP_TIMEOUT=300 run_expect 0 ObrinInstaller.exe -uninstall-dualos
   show_layout
   show_service_state

@@ -3,11 +3,14 @@
 #include "tests/installer/installer_wine_support.h"
 
 #include "common/ownership.h"
+#include "common/registry_names.h"
 #include "common/winservice.h"
 #include "sim/disk/disk_files.h"
 
 #include <gtest/gtest.h>
+#include <shlobj.h>
 
+#include <algorithm>
 #include <vector>
 
 using namespace installer_test;
@@ -61,7 +64,8 @@ protected:
 TEST_F(InstallerFailures, EachFailingInstallStepGivesItsCodeAndIsRolledBack)
 {
     const InjectedStep steps[] = {
-        {L"shrink", 12}, {L"create", 9}, {L"remove", 11}, {L"gpt", 11}, {L"setid", 11},
+        // The first letter removal is the boot folder check's.
+        {L"shrink", 12}, {L"create", 9}, {L"remove 1", 11}, {L"gpt", 11}, {L"setid", 11},
         // ANDROID made, ASOS not: the rollback must still remove ANDROID.
         {L"create 1", 9},
         // ASOS left unformatted, without its label: found only as what the
@@ -325,25 +329,16 @@ TEST_F(InstallerFailures, ServiceThatCannotBeReplacedOrStartedLeavesNoPartitions
     EXPECT_TRUE(obrin::test::RemoveServiceIfPresent());
 }
 
-// Partitions that nothing tells the origin of (no record of a run) are not
-// taken over: the install refuses with 9 and one line saying what removes
-// them; the uninstall does.
+// An ANDROID directly behind Windows that nothing tells the origin of (no
+// record of a run) is not taken over: the install refuses with 9 and one
+// line saying what removes it; the uninstall does.
 TEST_F(InstallerFailures, LeftoverPartitionWithoutRecordIsRefused)
 {
     ResetMachine("standard");
     const disksim::Model original = LoadModel();
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring script = std::wstring(temp) + L"leftover.txt";
-    {
-        obrin::UniqueFileHandle file(
-            CreateFileW(script.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        const char text[] = "select disk 0\r\nselect par 4\r\nshrink minimum=2048\r\ncreate partition primary\r\n"
-                            "format quick fs=ntfs label=\"ASOS\"\r\ngpt attributes=0x4000000000000001\r\n";
-        DWORD written = 0;
-        ASSERT_TRUE(file && WriteFile(file.get(), text, sizeof(text) - 1, &written, nullptr));
-    }
-    ASSERT_EQ(RunBounded(L"diskpart.exe /s \"" + script + L"\""), std::optional<DWORD>(0));
+    ASSERT_EQ(Diskpart("select disk 0\r\nselect par 4\r\nshrink minimum=2048\r\ncreate partition primary\r\n"
+                       "format quick fs=ntfs label=\"ANDROID\"\r\n"),
+              std::optional<DWORD>(0));
     const std::string leftover = DisksText(LoadModel());
 
     const obrin::test::LogTail log;
@@ -358,6 +353,422 @@ TEST_F(InstallerFailures, LeftoverPartitionWithoutRecordIsRefused)
 
     EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
     EXPECT_EQ(ShapeOf(LoadModel().disks[0]), ShapeOf(original.disks[0])) << disksim::LayoutTable(LoadModel());
+}
+
+
+// What the installer deletes, formats and overwrites is provably its own:
+// the machines after a cut, with partitions and files of the user's.
+class InstallerOwnership : public InstallerFailures {
+protected:
+    void SetUp() override { ClearInstallerRecord(); }
+    void TearDown() override { ClearInstallerRecord(); }
+};
+
+// The same on the machines whose layouts test placement and numbering.
+class InstallerLayouts : public InstallerOwnership {};
+
+const disksim::Partition* FindByVolume(const disksim::Disk& disk, uint32_t volumeId)
+{
+    for (const disksim::Partition& p : disk.partitions) {
+        if (p.volumeId == volumeId)
+            return &p;
+    }
+    return nullptr;
+}
+
+// The partitions of disk 0 that `original` did not have: deleted by number in
+// falling disk order (numbers behind a deleted partition may close up), then
+// one data partition in the space with a file on it, as a user with any
+// partition tool would. Returns the file's path.
+std::wstring ReplaceNewPartitionsWithTheUsers(const disksim::Model& original)
+{
+    const disksim::Model now = LoadModel();
+    std::string script = "select disk 0\r\n";
+    for (auto p = now.disks[0].partitions.rbegin(); p != now.disks[0].partitions.rend(); ++p) {
+        if (FindByVolume(original.disks[0], p->volumeId) == nullptr)
+            script += "select par " + std::to_string(p->number) + "\r\ndelete par override\r\n";
+    }
+    script += "create partition primary\r\nformat quick fs=ntfs label=\"DATA\"\r\n";
+    EXPECT_EQ(Diskpart(script), std::optional<DWORD>(0));
+    const disksim::Partition* data = FindByLabel(LoadModel().disks[0], "DATA");
+    EXPECT_NE(data, nullptr) << disksim::LayoutTable(LoadModel());
+    if (data == nullptr)
+        return {};
+    const std::wstring file = disksim::Widen(data->folder) + L"\\precious.txt";
+    WriteTextFile(file, "the user's own");
+    return file;
+}
+
+// An install cut off inside its create script (before it noted what it made)
+// or behind it; then the user's doings; then the next install. It recovers
+// only what it can prove its own (by identity, or by the create script's
+// place, sizes and labels), else it refuses with 9 before any change, one
+// line saying what it found, and keeps its record.
+TEST_F(InstallerOwnership, ACutInstallIsRecoveredOnlyOnWhatItProvesItsOwn)
+{
+    enum class Then { Nothing, UserReplacesThePair, EarlierVersionRecord, EarlierRecordUserReplaces, OtherDisk };
+    const struct {
+        const char* name;
+        const wchar_t* cut;
+        Then then;
+        DWORD exitCode;
+    } cases[] = {
+        {"inside the create script", L"created", Then::Nothing, 0},
+        {"inside the create script, the user replaced the pair", L"created", Then::UserReplacesThePair, 9},
+        {"behind the create script, the user replaced the pair", L"identified", Then::UserReplacesThePair, 9},
+        {"an earlier version's record", L"identified", Then::EarlierVersionRecord, 0},
+        {"an earlier version's record, the user replaced the pair", L"created", Then::EarlierRecordUserReplaces, 9},
+        {"the record names another disk", L"identified", Then::OtherDisk, 9},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClearInstallerRecord();
+        ResetMachine("standard");
+        const disksim::Model original = LoadModel();
+        ASSERT_EQ(Probe(std::wstring(L"kill-when ") + c.cut + L" ObrinInstaller.exe -install-dualos"),
+                  std::optional<DWORD>(0));
+        ASSERT_TRUE(RecordHolds(L"InstallerRun"));
+        ASSERT_EQ(RecordHolds(L"InstallerPartitions"), std::wstring(c.cut) == L"identified");
+
+        std::wstring usersFile;
+        if (c.then == Then::UserReplacesThePair || c.then == Then::EarlierRecordUserReplaces)
+            usersFile = ReplaceNewPartitionsWithTheUsers(original);
+        if (c.then == Then::EarlierVersionRecord || c.then == Then::EarlierRecordUserReplaces) {
+            // What the previous version wrote: flow, settings, offsets before.
+            for (const wchar_t* value : {L"InstallerDisk", L"InstallerWindows", L"InstallerFreedSpace",
+                                         L"InstallerPartitions"})
+                RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, OBRIN_REGISTRY_KEY, value);
+        }
+        if (c.then == Then::OtherDisk) {
+            BYTE otherDisk[20] = {1, 0, 0, 0, 0x5a};
+            ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, OBRIN_REGISTRY_KEY, L"InstallerDisk", REG_BINARY, otherDisk,
+                                      sizeof(otherDisk)),
+                      ERROR_SUCCESS);
+        }
+        const std::string cutOff = DisksText(LoadModel());
+
+        const obrin::test::LogTail log;
+        EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(c.exitCode));
+        if (c.exitCode == 0) {
+            EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(0));
+            EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+            EXPECT_EQ(ShapeOf(LoadModel().disks[0]), ShapeOf(original.disks[0])) << disksim::LayoutTable(LoadModel());
+            EXPECT_FALSE(RecordHolds(L"InstallerRun"));
+            continue;
+        }
+        const std::vector<std::string> lines = log.NewLines();
+        EXPECT_EQ(obrin::test::CountLinesWith(lines, "[ERROR]"), 1u);
+        EXPECT_EQ(obrin::test::CountLinesWith(lines, "nothing was changed"), 1u);
+        EXPECT_EQ(DisksText(LoadModel()), cutOff) << disksim::LayoutTable(LoadModel());
+        if (!usersFile.empty()) {
+            EXPECT_TRUE(FileExists(usersFile));
+        }
+        EXPECT_TRUE(RecordHolds(L"InstallerRun")) << "the record stays";
+        // No loop of half-changes: the next runs refuse alike.
+        EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(10));
+        EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(19));
+        EXPECT_EQ(DisksText(LoadModel()), cutOff);
+    }
+}
+
+// Cut off after the flow ended, before the settings were back: the next run
+// only puts them back. The Android side's data written since stays.
+TEST_F(InstallerOwnership, AFinishedInstallIsNeverUndone)
+{
+    ResetMachine("standard");
+    ASSERT_EQ(Probe(L"kill-when finished ObrinInstaller.exe -install-dualos"), std::optional<DWORD>(0));
+    ASSERT_TRUE(RecordHolds(L"InstallerRun"));
+    const disksim::Model installed = LoadModel();
+    const disksim::Partition* android = FindByLabel(installed.disks[0], "ANDROID");
+    ASSERT_NE(android, nullptr) << disksim::LayoutTable(installed);
+    const std::wstring androidData = disksim::Widen(android->folder) + L"\\userdata.img";
+    WriteTextFile(androidData, "written by Android since");
+
+    EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(0));
+    EXPECT_TRUE(FileExists(androidData));
+    EXPECT_EQ(DisksText(LoadModel()), DisksText(installed));
+    EXPECT_FALSE(RecordHolds(L"InstallerRun"));
+    EXPECT_TRUE(LoadModel().hibernation);
+    EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(0));
+    EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+}
+
+// A partition of the user's labelled Android or ASOS away from Windows is no
+// installation: not counted, not deleted, and an install goes on beside it.
+// (It leaves less free space at the end than ASOS takes: the create script's
+// second partition takes the largest free extent, as the first does.)
+TEST_F(InstallerOwnership, AUsersAndroidPartitionElsewhereIsLeftAlone)
+{
+    for (const char* label : {"ASOS", "Android"}) {
+        SCOPED_TRACE(label);
+        ResetMachine("larger-free-elsewhere");
+        ASSERT_EQ(Diskpart(std::string("select disk 0\r\ncreate partition primary size=19000\r\n"
+                                       "format quick fs=ntfs label=\"") +
+                           label + "\"\r\n"),
+                  std::optional<DWORD>(0));
+        const disksim::Model withUsers = LoadModel();
+        const disksim::Partition* users = FindByLabel(withUsers.disks[0], label);
+        ASSERT_NE(users, nullptr);
+        const std::wstring usersFile = disksim::Widen(users->folder) + L"\\photos.zip";
+        WriteTextFile(usersFile, "the user's own");
+
+        EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(19));
+        EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+        EXPECT_EQ(DisksText(LoadModel()), DisksText(withUsers));
+        if (std::string(label) == "ASOS")
+            continue;
+        EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(0));
+        EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(0));
+        EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+        EXPECT_EQ(ShapeOf(LoadModel().disks[0]), ShapeOf(withUsers.disks[0])) << disksim::LayoutTable(LoadModel());
+        EXPECT_TRUE(FileExists(usersFile));
+    }
+}
+
+// Another boot manager's files under \loader or \efi\Android stop the
+// install before any change; files put there after an install stay when it
+// is removed.
+TEST_F(InstallerOwnership, AnotherBootManagersFilesAreNeverTouched)
+{
+    for (const wchar_t* foreign : {L"loader\\entries\\linux.conf", L"efi\\Android\\notes.txt"}) {
+        SCOPED_TRACE(disksim::Narrow(foreign));
+        ResetMachine("standard");
+        const disksim::Model original = LoadModel();
+        const disksim::Partition* efi = nullptr;
+        for (const disksim::Partition& p : original.disks[0].partitions)
+            efi = p.type == disksim::kTypeEfi ? &p : efi;
+        ASSERT_NE(efi, nullptr);
+        const std::wstring efiRoot = disksim::Widen(efi->folder) + L"\\";
+        const std::wstring file = efiRoot + foreign;
+        SHCreateDirectoryExW(nullptr, file.substr(0, file.rfind(L'\\')).c_str(), nullptr);
+        WriteTextFile(file, "title Linux\r\n");
+
+        const obrin::test::LogTail log;
+        EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(14));
+        const std::vector<std::string> lines = log.NewLines();
+        EXPECT_EQ(obrin::test::CountLinesWith(lines, "[ERROR]"), 1u);
+        const std::wstring folder = std::wstring(L"\\") + std::wstring(foreign).substr(0, std::wstring(foreign).find(L'\\', 4));
+        EXPECT_EQ(obrin::test::CountLinesWith(lines, disksim::Narrow(folder) + " on the EFI partition holds"), 1u)
+            << disksim::Narrow(folder);
+        EXPECT_EQ(DisksText(LoadModel()), DisksText(original));
+        EXPECT_TRUE(FileExists(file));
+        EXPECT_FALSE(RecordHolds(L"InstallerRun"));
+        EXPECT_EQ(ServiceState(), 0u);
+    }
+
+    ResetMachine("standard");
+    const disksim::Model original = LoadModel();
+    ASSERT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(0));
+    std::wstring efiRoot;
+    for (const disksim::Partition& p : original.disks[0].partitions)
+        efiRoot = p.type == disksim::kTypeEfi ? disksim::Widen(p.folder) + L"\\" : efiRoot;
+    WriteTextFile(efiRoot + L"loader\\entries\\linux.conf", "title Linux\r\n");
+    EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+    EXPECT_TRUE(FileExists(efiRoot + L"loader\\entries\\linux.conf"));
+    EXPECT_FALSE(FileExists(efiRoot + L"loader\\loader.conf"));
+    EXPECT_FALSE(FileExists(efiRoot + L"loader\\entries\\AndroidBoot.conf"));
+    EXPECT_EQ(GetFileAttributesW((efiRoot + L"efi\\Android").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(FileExists(efiRoot + L"EFI\\Microsoft\\Boot\\bootmgfw.efi"));
+}
+
+// A second installer while one runs exits at once with 20 and one line, and
+// never takes the first one's live record for a dead run's.
+TEST_F(InstallerOwnership, ASecondInstallerWaitsForNone)
+{
+    ResetMachine("standard");
+    std::wstring line = L"\"" + ProgramDirectory() + L"ObrinInstaller.exe\" -install-dualos";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, ProgramDirectory().c_str(),
+                               &startup, &started));
+    obrin::UniqueHandle first(started.hProcess);
+    obrin::UniqueHandle firstThread(started.hThread);
+    // The first holds its mutex from its start; its record follows soon.
+    for (int i = 0; i < 600 && !RecordHolds(L"InstallerRun"); ++i)
+        Sleep(100);
+    ASSERT_TRUE(RecordHolds(L"InstallerRun"));
+
+    const obrin::test::LogTail log;
+    for (const wchar_t* option : {L"-install-dualos", L"-uninstall-dualos", L"-check-dualos"}) {
+        const DWORD start = GetTickCount();
+        EXPECT_EQ(RunInstaller(option), std::optional<DWORD>(20)) << disksim::Narrow(option);
+        EXPECT_LT(GetTickCount() - start, 20000u) << "at once, waiting for nothing";
+    }
+    const std::vector<std::string> lines = log.NewLines();
+    EXPECT_EQ(obrin::test::CountLinesWith(lines, "INSTALLER_RET_ALREADY_RUNNING"), 3u);
+
+    ASSERT_EQ(WaitForSingleObject(first.get(), 300000), WAIT_OBJECT_0);
+    DWORD firstExit = 1;
+    GetExitCodeProcess(first.get(), &firstExit);
+    EXPECT_EQ(firstExit, 0u);
+    EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(0));
+    EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+}
+
+// ASOS relabelled or left without a file system is still the installation's
+// by its type, attributes and place: counted, and removed with ANDROID.
+TEST_F(InstallerOwnership, AnUnlabelledAsosIsStillTheInstallations)
+{
+    for (const char* change : {"relabelled", "raw"}) {
+        SCOPED_TRACE(change);
+        ResetMachine("standard");
+        const disksim::Model original = LoadModel();
+        ASSERT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(0));
+        disksim::Model installed = LoadModel();
+        disksim::Partition* asos = nullptr;
+        for (disksim::Partition& p : installed.disks[0].partitions)
+            asos = disksim::EqualsNoCase(p.label, "ASOS") ? &p : asos;
+        ASSERT_NE(asos, nullptr);
+        if (std::string(change) == "raw") {
+            asos->fileSystem.clear();
+            asos->label.clear();
+            ASSERT_TRUE(disksim::SaveModelFile(disksim::ModelFilePath(), installed));
+        } else {
+            const std::string select = "select disk 0\r\nselect par " + std::to_string(asos->number) + "\r\n";
+            ASSERT_EQ(Diskpart(select + "gpt attributes=0x8000000000000001\r\nformat quick fs=ntfs label=\"DATA\" "
+                                        "override\r\ngpt attributes=0x4000000000000001\r\n"),
+                      std::optional<DWORD>(0));
+        }
+        EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(0));
+        EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+        EXPECT_EQ(ShapeOf(LoadModel().disks[0]), ShapeOf(original.disks[0])) << disksim::LayoutTable(LoadModel());
+        EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(19));
+    }
+}
+
+// A system disk that is not GPT (mbr), or whose EFI partition is on another
+// disk, is refused before any change, with no record that a later run would
+// try to recover: the next runs give the same answer.
+TEST_F(InstallerOwnership, ASystemDiskWithoutEfiPartitionIsRefused)
+{
+    for (const char* machine : {"mbr", "system-disk-1"}) {
+        SCOPED_TRACE(machine);
+        ResetMachine(machine);
+        if (std::string(machine) == "system-disk-1") {
+            const disksim::Model model = LoadModel();
+            std::string script = "select disk 1\r\n";
+            for (const disksim::Partition& p : model.FindDisk(1)->partitions) {
+                if (p.type == disksim::kTypeEfi)
+                    script += "select par " + std::to_string(p.number) + "\r\ndelete par override\r\n";
+            }
+            ASSERT_EQ(Diskpart(script), std::optional<DWORD>(0));
+        }
+        const std::string before = DisksText(LoadModel());
+
+        const obrin::test::LogTail log;
+        for (int run = 0; run < 2; ++run) {
+            EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(3));
+            EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(3));
+        }
+        EXPECT_EQ(RunInstaller(L"-check-dualos"), std::optional<DWORD>(19));
+        const std::vector<std::string> lines = log.NewLines();
+        EXPECT_EQ(obrin::test::CountLinesWith(lines, "[ERROR]"), 4u);
+        EXPECT_EQ(obrin::test::CountLinesWith(lines, "not a GPT disk with an EFI system partition"), 4u);
+        const disksim::Model after = LoadModel();
+        EXPECT_EQ(DisksText(after), before);
+        EXPECT_FALSE(RecordHolds(L"InstallerRun"));
+        EXPECT_TRUE(after.powerLog.empty()) << "hibernation untouched";
+        EXPECT_EQ(ServiceState(), 0u);
+    }
+}
+
+// What an install leaves: ANDROID of 10240 MB, then ASOS of 2048 MB, directly
+// behind Windows (no partition between, less than a MiB free before each),
+// Windows shrunk by exactly 12288 MB, every other partition as it was.
+std::string Described(const disksim::Partition& p)
+{
+    return p.id + " at " + std::to_string(p.offsetSectors) + "+" + std::to_string(p.sizeSectors) + " " + p.type +
+           " " + std::to_string(p.attributes) + " " + p.fileSystem + " \"" + p.label + "\" " + (p.letter ? p.letter : '-');
+}
+
+std::vector<std::string> DescribedExcept(const disksim::Disk& disk, const std::vector<std::string>& labels)
+{
+    std::vector<std::string> described;
+    for (const disksim::Partition& p : disk.partitions) {
+        if (std::find(labels.begin(), labels.end(), p.label) == labels.end())
+            described.push_back(Described(p));
+    }
+    return described;
+}
+
+void ExpectInstallationBehindWindows(const disksim::Disk& original, const disksim::Disk& installed)
+{
+    const uint64_t mb = installed.SectorsPerMb();
+    const auto& parts = installed.partitions;
+    const auto windows = std::find_if(parts.begin(), parts.end(), [](const disksim::Partition& p) {
+        return p.label == "Windows";
+    });
+    const disksim::Partition* windowsBefore = FindByLabel(original, "Windows");
+    ASSERT_TRUE(windowsBefore != nullptr && parts.end() - windows > 2) << DiskText(installed);
+    const disksim::Partition& android = windows[1];
+    const disksim::Partition& asos = windows[2];
+    EXPECT_EQ(windows->sizeSectors, windowsBefore->sizeSectors - 12288 * mb);
+    EXPECT_EQ(android.type, disksim::kTypeAndroid);
+    EXPECT_EQ(android.sizeSectors, 10240 * mb);
+    EXPECT_LT(android.offsetSectors - windows->EndSector(), mb);
+    EXPECT_EQ(asos.label, "ASOS");
+    EXPECT_EQ(asos.sizeSectors, 2048 * mb);
+    EXPECT_LT(asos.offsetSectors - android.EndSector(), mb);
+    EXPECT_EQ(DescribedExcept(installed, {"Windows", "ANDROID", "ASOS"}), DescribedExcept(original, {"Windows"}));
+}
+
+// The layouts Windows setup makes, under both numbering rules: the new
+// partitions come before Recovery, whose number moves with every create and
+// delete, and Windows may end short of a MiB. An install puts the pair
+// directly behind Windows; an uninstall or a rollback leaves the layout and
+// every partition's files exactly as they were, Windows given back exactly
+// what the shrink took (a 7-sector gap stays a gap); after a failed extend
+// the USER partition takes exactly that space, never starting inside Windows.
+TEST_F(InstallerLayouts, InstallAndRemovalTouchNothingElse)
+{
+    const struct {
+        const char* machine;
+        const char* numbering;
+        const wchar_t* installFailure;
+        DWORD installCode;
+        bool uninstallExtendFails;
+    } cases[] = {
+        {"recovery-last", "disk-order", nullptr, 0, false},
+        {"recovery-last", "disk-order", L"setid", 11, false},
+        {"windows-off-grid", "disk-order", nullptr, 0, false},
+        {"windows-off-grid", "stable", nullptr, 0, true},
+        // The first extend fails with 4096 MB free behind Windows: ANDROID
+        // would be larger than 10240 MB, so the install is undone.
+        {"free-behind-windows", "disk-order", L"extend", 9, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.machine) + ", " + c.numbering + ", install " + std::to_string(c.installCode));
+        ResetMachine(c.machine, c.numbering);
+        const disksim::Model original = LoadModel();
+        const std::string originalFiles = DiskFiles();
+        if (c.installFailure != nullptr) {
+            ASSERT_EQ(Disksim(std::wstring(L"fail ") + c.installFailure), std::optional<DWORD>(0));
+        }
+        EXPECT_EQ(RunInstaller(L"-install-dualos"), std::optional<DWORD>(c.installCode));
+        if (c.installCode == 0) {
+            ExpectInstallationBehindWindows(original.disks[0], LoadModel().disks[0]);
+            if (c.uninstallExtendFails) {
+                ASSERT_EQ(Disksim(L"fail extend"), std::optional<DWORD>(0));
+            }
+            EXPECT_EQ(RunInstaller(L"-uninstall-dualos"), std::optional<DWORD>(0));
+        }
+        const disksim::Model after = LoadModel();
+        if (!c.uninstallExtendFails) {
+            EXPECT_EQ(DisksText(after), DisksText(original)) << disksim::LayoutTable(after);
+            EXPECT_EQ(DiskFiles(), originalFiles);
+            continue;
+        }
+        const uint64_t mb = after.disks[0].SectorsPerMb();
+        const disksim::Partition* windows = FindByLabel(after.disks[0], "Windows");
+        const disksim::Partition* user = FindByLabel(after.disks[0], "USER");
+        ASSERT_TRUE(windows != nullptr && user != nullptr) << disksim::LayoutTable(after);
+        EXPECT_EQ(windows->sizeSectors, FindByLabel(original.disks[0], "Windows")->sizeSectors - 12288 * mb);
+        EXPECT_GE(user->offsetSectors, windows->EndSector());
+        EXPECT_LT(user->offsetSectors - windows->EndSector(), mb);
+        EXPECT_EQ(user->sizeSectors, 12288 * mb);
+        EXPECT_EQ(DescribedExcept(after.disks[0], {"Windows", "USER"}), DescribedExcept(original.disks[0], {"Windows"}));
+    }
 }
 
 }  // namespace

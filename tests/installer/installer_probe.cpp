@@ -5,6 +5,11 @@
 //       N-th of its own child processes has ended, as a power loss between
 //       two steps would; exit 0 when it was ended there, 3 when PROGRAM ended
 //       first (its exit code printed), 1 when it could not be watched.
+//   installer_probe kill-when created|identified|finished PROGRAM [ARGS...]
+//       the same, ended right after the first child run after which the disk
+//       holds partitions it did not hold at the start (created), the
+//       installer's record notes the partitions its run made (identified), or
+//       the record is marked finished (finished).
 //   installer_probe state
 //       prints what the installer's runs leave on the machine, one fact a
 //       line, so that two machines compare with diff: partitions, the EFI
@@ -19,6 +24,8 @@
 #include <winternl.h>
 
 #include <cstdio>
+#include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -42,7 +49,10 @@ DWORD ParentOf(HANDLE process)
     return static_cast<DWORD>(basic.InheritedFromUniqueProcessId);
 }
 
-int Kill(unsigned point, const std::wstring& commandLine)
+// Whether to end the program now, after its `ended`-th child run.
+using KillPoint = std::function<bool(unsigned ended)>;
+
+int Kill(const KillPoint& killNow, const std::wstring& commandLine)
 {
     UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
     UniqueHandle port(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
@@ -97,7 +107,7 @@ int Kill(unsigned point, const std::wstring& commandLine)
                             static_cast<unsigned long>(exitCode));
                 return kEndedFirst;
             }
-            if (children.count(pid) != 0 && ++ended == point) {
+            if (children.count(pid) != 0 && killNow(++ended)) {
                 TerminateProcess(program.get(), 1);
                 WaitForSingleObject(program.get(), INFINITE);
                 std::printf("ended after child run %u\n", ended);
@@ -105,6 +115,39 @@ int Kill(unsigned point, const std::wstring& commandLine)
             }
         }
     }
+}
+
+size_t PartitionCount()
+{
+    disksim::Model model;
+    std::string error;
+    size_t count = 0;
+    if (disksim::LoadModelFile(disksim::ModelFilePath(), model, error)) {
+        for (const disksim::Disk& disk : model.disks)
+            count += disk.partitions.size();
+    }
+    return count;
+}
+
+bool RecordHolds(const wchar_t* value)
+{
+    return RegGetValueW(HKEY_LOCAL_MACHINE, OBRIN_REGISTRY_KEY, value, RRF_RT_ANY, nullptr, nullptr, nullptr) ==
+           ERROR_SUCCESS;
+}
+
+// The kill-when conditions, read while the installer waits out its second
+// after the child run.
+std::optional<KillPoint> KillWhen(const std::wstring& condition)
+{
+    if (condition == L"created") {
+        const size_t before = PartitionCount();
+        return KillPoint([before](unsigned) { return PartitionCount() > before; });
+    }
+    if (condition == L"identified")
+        return KillPoint([](unsigned) { return RecordHolds(L"InstallerPartitions"); });
+    if (condition == L"finished")
+        return KillPoint([](unsigned) { return RecordHolds(L"InstallerFinished"); });
+    return std::nullopt;
 }
 
 void PrintFiles(const char* name, const std::string& folder)
@@ -206,18 +249,25 @@ int wmain(int argc, wchar_t** argv)
     try {
         if (argc == 2 && std::wstring(argv[1]) == L"state")
             return State();
-        if (argc >= 4 && std::wstring(argv[1]) == L"kill") {
-            const unsigned point = static_cast<unsigned>(_wtoi(argv[2]));
+        const std::wstring command = argc >= 4 ? argv[1] : L"";
+        if (command == L"kill" || command == L"kill-when") {
             std::wstring commandLine = L"\"" + obrin::test::ProgramDirectory() + argv[3] + L"\"";
             for (int i = 4; i < argc; ++i)
                 commandLine += std::wstring(L" ") + argv[i];
-            if (point == 0)
+            const unsigned point = static_cast<unsigned>(_wtoi(argv[2]));
+            const std::optional<KillPoint> killNow =
+                command == L"kill" ? std::optional<KillPoint>(
+                                         [point](unsigned ended) { return point != 0 && ended == point; })
+                                   : KillWhen(argv[2]);
+            if (!killNow || (command == L"kill" && point == 0))
                 return kUsage;
-            return Kill(point, commandLine);
+            return Kill(*killNow, commandLine);
         }
     } catch (...) {
         return kCannotWatch;
     }
-    std::fputs("usage: installer_probe kill N PROGRAM [ARGS...] | state\n", stderr);
+    std::fputs("usage: installer_probe kill N PROGRAM [ARGS...] | kill-when created|identified|finished PROGRAM "
+               "[ARGS...] | state\n",
+               stderr);
     return kUsage;
 }

@@ -1,6 +1,7 @@
 #include "tests/installer/installer_wine_support.h"
 
 #include "common/ownership.h"
+#include "common/registry_names.h"
 #include "common/winservice.h"
 #include "sim/disk/disk_files.h"
 
@@ -77,13 +78,49 @@ std::optional<DWORD> Firmsim(const std::wstring& arguments)
     return RunBounded(L"\"" + ProgramDirectory() + L"firmsim.exe\" " + arguments, 60000);
 }
 
-void ResetMachine(const char* variant)
+std::optional<DWORD> Probe(const std::wstring& arguments)
 {
-    const std::wstring name(variant, variant + strlen(variant));
+    return RunBounded(L"\"" + ProgramDirectory() + L"installer_probe.exe\" " + arguments);
+}
+
+std::optional<DWORD> Diskpart(const std::string& script)
+{
+    const std::wstring path = ProgramDirectory() + L"user-diskpart.txt";
+    WriteTextFile(path, script);
+    return RunBounded(L"diskpart.exe /s \"" + path + L"\"", 60000);
+}
+
+void WriteTextFile(const std::wstring& path, const std::string& text)
+{
+    obrin::UniqueFileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    ASSERT_TRUE(file && WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
+        << GetLastError();
+}
+
+bool RecordHolds(const wchar_t* value)
+{
+    return RegGetValueW(HKEY_LOCAL_MACHINE, OBRIN_REGISTRY_KEY, value, RRF_RT_ANY, nullptr, nullptr, nullptr) ==
+           ERROR_SUCCESS;
+}
+
+void ClearInstallerRecord()
+{
+    for (const wchar_t* value : {L"InstallerRun", L"InstallerAutoRunType", L"InstallerAutoRunData",
+                                 L"InstallerHibernation", L"InstallerFinished", L"InstallerDisk", L"InstallerWindows",
+                                 L"InstallerPartitionsBefore", L"InstallerFreedSpace", L"InstallerPartitions"})
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, OBRIN_REGISTRY_KEY, value);
+}
+
+void ResetMachine(const char* variant, const char* numbering)
+{
     // The locator in place serves the disk classes; the driver the I/O controls.
     ASSERT_EQ(Firmsim(L"install"), std::optional<DWORD>(0));
-    ASSERT_EQ(Disksim(L"init " + name), std::optional<DWORD>(0));
-    ASSERT_EQ(Disksim(L"numbering stable"), std::optional<DWORD>(0));
+    ASSERT_EQ(Disksim(L"init " + obrin::disksim::Widen(variant)), std::optional<DWORD>(0));
+    if (std::string(numbering) != "disk-order") {
+        ASSERT_EQ(Disksim(L"numbering " + obrin::disksim::Widen(numbering)), std::optional<DWORD>(0));
+    }
     ASSERT_EQ(Disksim(L"install-tools"), std::optional<DWORD>(0));
 }
 
@@ -93,6 +130,15 @@ obrin::disksim::Model LoadModel()
     std::string error;
     EXPECT_TRUE(obrin::disksim::LoadModelFile(obrin::disksim::ModelFilePath(), model, error)) << error;
     return model;
+}
+
+std::string DiskFiles()
+{
+    std::string files;
+    const obrin::test::ProcessResult run = obrin::test::RunProcessCapturingOutput(
+        L"\"" + ProgramDirectory() + L"disksim.exe\" files", 60000, files);
+    EXPECT_TRUE(run.finished && run.exitCode == 0) << files;
+    return files;
 }
 
 const obrin::disksim::Partition* FindByLabel(const obrin::disksim::Disk& disk, const char* label)

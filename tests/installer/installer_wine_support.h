@@ -30,10 +30,23 @@ std::optional<DWORD> RunBounded(const std::wstring& commandLine, DWORD timeoutMs
 std::optional<DWORD> RunInstaller(const std::wstring& arguments);
 std::optional<DWORD> Disksim(const std::wstring& arguments);
 std::optional<DWORD> Firmsim(const std::wstring& arguments);
+// installer_probe.exe (tests/installer/installer_probe.cpp) with its arguments.
+std::optional<DWORD> Probe(const std::wstring& arguments);
+// Runs a diskpart script through the stand-in, as a user's partition tool would.
+std::optional<DWORD> Diskpart(const std::string& script);
+// Writes text as a file (replacing one there).
+void WriteTextFile(const std::wstring& path, const std::string& text);
+// The installer's record under HKLM\SOFTWARE\Vantrel\VantrelObrin: whether a
+// value of it is there, and all of it removed (a fresh machine has none).
+bool RecordHolds(const wchar_t* value);
+void ClearInstallerRecord();
 
-// A fresh machine of the named variant with the stand-in tools in place.
-void ResetMachine(const char* variant);
+// A fresh machine of the named variant with the stand-in tools in place,
+// under the numbering rule "disk-order" (every new machine's) or "stable".
+void ResetMachine(const char* variant, const char* numbering = "disk-order");
 obrin::disksim::Model LoadModel();
+// What "disksim files" prints: every partition's files, by disk and number.
+std::string DiskFiles();
 const obrin::disksim::Partition* FindByLabel(const obrin::disksim::Disk& disk, const char* label);
 bool FileExists(const std::wstring& path);
 

@@ -11,7 +11,10 @@
 # Prints "ok ..." or "FAIL ..." per check and exits 1 when any failed.
 # Kill points run side by side in prefixes of their own (OBRIN_INTERRUPT_JOBS,
 # default 4): most of a run is waiting. OBRIN_INTERRUPT_POINTS (e.g.
-# "install-11 uninstall-3") runs only those points.
+# "install-11 uninstall-3") runs only those points. The machine is
+# OBRIN_INTERRUPT_MACHINE (default recovery-last, the layout Windows setup
+# makes) under the numbering rule OBRIN_INTERRUPT_NUMBERING (default
+# disk-order).
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -21,6 +24,8 @@ bin=${1:?usage: interrupt_test.sh BIN_DIR [INSTALLER]}
 installer=${2:-ObrinInstaller.exe}
 template=${OBRIN_WINE_TEMPLATE:-$root/build/wine-template}
 jobs=${OBRIN_INTERRUPT_JOBS:-4}
+machine=${OBRIN_INTERRUPT_MACHINE:-recovery-last}
+numbering=${OBRIN_INTERRUPT_NUMBERING:-disk-order}
 
 export WINEARCH=win32 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
@@ -88,7 +93,7 @@ expect_state() {
   fi
 }
 
-# The original machine: the standard disk with the payload, the service
+# The original machine: its disk with the payload, the service
 # program where a setup tool puts it, a policy value of its own, hibernation
 # allowed.
 original=$work/original
@@ -98,7 +103,8 @@ mkdir -p "$original/drive_c/obrin" "$original/drive_c/Program Files/Vantrel/Vant
 cp "$bin"/* "$original/drive_c/obrin/"
 cp "$bin/ObrinService.exe" "$original/drive_c/Program Files/Vantrel/VantrelObrin/"
 start_prefix "$original"
-for step in "firmsim.exe install" "disksim.exe init standard" "disksim.exe numbering stable" "disksim.exe install-tools"; do
+for step in "firmsim.exe install" "disksim.exe init $machine" "disksim.exe numbering $numbering" \
+  "disksim.exe install-tools"; do
   # shellcheck disable=SC2086
   in_prefix "$original" $step >/dev/null || { echo "FAIL preparing: $step"; exit 1; }
 done
@@ -152,7 +158,14 @@ kill_point() {
   else
     stop_prefix "$p"
     start_prefix "$p"
-    [ "$flow" = install ] && expect_exit "$p" -check-dualos 19 "$label, before any rerun"
+    # An install cut off once it was marked finished is an installation.
+    if [ "$flow" = install ]; then
+      if in_prefix "$p" reg query 'HKLM\SOFTWARE\Vantrel\VantrelObrin' /v InstallerFinished >/dev/null 2>&1; then
+        expect_exit "$p" -check-dualos 0 "$label, marked finished, before any rerun"
+      else
+        expect_exit "$p" -check-dualos 19 "$label, before any rerun"
+      fi
+    fi
     expect_exit "$p" -install-dualos 0 "$label, then install"
     expect_state "$p" "$work/installed.state" "$label, then install"
     expect_exit "$p" -uninstall-dualos 0 "$label, then uninstall"

@@ -33,7 +33,7 @@ namespace disksim = obrin::disksim;
 namespace {
 
 // The machines the installer's flows run on in this leg.
-const char* const kMachines[] = {"standard"};
+const char* const kMachines[] = {"standard", "recovery-last"};
 
 const std::string kCapabilityCall = "0x00000010 0x00000000";
 

@@ -35,14 +35,14 @@ bool RunScript(const std::wstring& text, const wchar_t* fileName, DWORD* exitCod
 }
 
 // Started and ended with exit code 0.
-bool RunSetScript(const std::wstring& text) noexcept
+bool RunSetScript(const std::wstring& text, const wchar_t* fileName = scripts::kInstallAndroidFile,
+                  const char* flow = "DoCreatePartition") noexcept
 {
     DWORD exitCode = kExitCodePreset;
-    if (!RunScript(text, scripts::kInstallAndroidFile, &exitCode))
+    if (!RunScript(text, fileName, &exitCode))
         return false;
     if (exitCode != 0) {
-        GetLog().Print(LOG_ERROR, "DoCreatePartition", __LINE__, L"INSTALLER_RET_SET_PARTITION_FAIL error=%x\n",
-                       exitCode);
+        GetLog().Print(LOG_ERROR, flow, __LINE__, L"INSTALLER_RET_SET_PARTITION_FAIL error=%x\n", exitCode);
         return false;
     }
     return true;
@@ -531,9 +531,11 @@ int DoDeletePartition(CDiskInfo& info, RunRecord& record) noexcept
     SetProgress(90);
 
     // The system disk, as every other script of this flow: naming disk 0
-    // would strip a letter from another disk's partition.
+    // would strip a letter from another disk's partition. A letter left on
+    // the EFI partition is a failure too: the next uninstall removes it.
     efi = CurrentNumber(info, efiId);
-    if (!efi || !RunScript(scripts::RemoveLetter(disk, *efi, info.efiLetter), scripts::kUninstallAndroidFile))
+    if (!efi || !RunSetScript(scripts::RemoveLetter(disk, *efi, info.efiLetter), scripts::kUninstallAndroidFile,
+                              "DoDeletePartition"))
         return INSTALLER_RET_SET_PARTITION_FAIL;
     SetProgress(100);
     return INSTALLER_RET_SUCCESS;

@@ -22,6 +22,8 @@ struct ScriptServerState {
     // wait on the event would cost a system call per step.
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> serving{false};
+    // Connection threads in ThreadPhase::Waiting.
+    std::atomic<std::size_t> waitingThreads{0};
 };
 
 namespace {
@@ -46,6 +48,13 @@ constexpr DWORD kLongestRetryMs = 2000;
 // own: while one client is served, the next ones' threads start, so clients
 // that come one after the other do not wait for a thread either.
 constexpr std::size_t kReadyThreads = 2;
+// A thread whose client has left waits for the next one, in COM still, while
+// fewer than this many wait: starting and ending a thread in a process with
+// COM and WMI loaded costs more than a whole exchange. Beyond kReadyThreads a
+// waiting thread ends after kSurplusWaitMs without a client, so a burst of
+// clients leaves no threads behind.
+constexpr std::size_t kMaxReadyThreads = kReadyThreads + 6;
+constexpr DWORD kSurplusWaitMs = 250;
 // How long the listener waits for a connection it closes to make room.
 constexpr DWORD kMakeRoomWaitMs = 1000;
 // WaitForMultipleObjects takes at most this many handles.
@@ -59,15 +68,21 @@ constexpr ULONGLONG kClosing = ~0ULL;
 
 }  // namespace
 
+// Where a connection thread is: waiting in the ready set, being handed a
+// client by the listener, serving it, or ending. Only the listener moves a
+// thread out of kWaiting to kClaimed, and only the thread itself to kLeaving,
+// each with a compare-exchange; every other step is the one owner's.
+enum class ThreadPhase { Waiting, Claimed, Serving, Leaving };
+
 // The listener wakes a connection thread by queueing WakeConnection to it:
 // once when it hands the instance over, and again when it closes the
 // connection to make room. The thread's waits are alertable for it.
 struct ScriptConnection {
     std::shared_ptr<ScriptServerState> server;
     UniqueHandle thread;        // the listener's
-    UniqueFileHandle instance;  // the listener's until handedOver is set
+    UniqueFileHandle instance;  // the listener's until phase is Serving
     std::atomic<bool> inCom{false};
-    std::atomic<bool> handedOver{false};
+    std::atomic<ThreadPhase> phase{ThreadPhase::Waiting};
     std::atomic<ULONGLONG> idleSince{kBusy};
     std::atomic<bool> ended{false};
 };
@@ -270,36 +285,90 @@ bool Serve(Connection& connection, HANDLE ioEvent) noexcept
     return true;
 }
 
+// One waiting thread fewer, if more than kReadyThreads wait.
+bool LeaveSurplus(std::atomic<std::size_t>& waitingThreads) noexcept
+{
+    std::size_t waiting = waitingThreads.load();
+    while (waiting > kReadyThreads)
+        if (waitingThreads.compare_exchange_weak(waiting, waiting - 1))
+            return true;
+    return false;
+}
+
+// Waits in the ready set until the listener hands over a client (true), or
+// the stop comes, or the thread is surplus after kSurplusWaitMs (false).
+bool AwaitClient(Connection& connection) noexcept
+{
+    ScriptServerState& server = *connection.server;
+    DWORD timeoutMs = kSurplusWaitMs;
+    while (connection.phase.load() != ThreadPhase::Serving && !StopRequested(server)) {
+        if (WaitForSingleObjectEx(server.stopEvent.get(), timeoutMs, TRUE) != WAIT_TIMEOUT)
+            continue;
+        timeoutMs = INFINITE;
+        if (LeaveSurplus(server.waitingThreads)) {
+            ThreadPhase waiting = ThreadPhase::Waiting;
+            if (connection.phase.compare_exchange_strong(waiting, ThreadPhase::Leaving))
+                return false;
+            // Claimed by the listener meanwhile, which counted it out already.
+            ++server.waitingThreads;
+        }
+    }
+    return connection.phase.load() == ThreadPhase::Serving && !StopRequested(server);
+}
+
+// A place in the ready set, while fewer than kMaxReadyThreads wait.
+bool ReserveReadyPlace(std::atomic<std::size_t>& waitingThreads) noexcept
+{
+    std::size_t waiting = waitingThreads.load();
+    while (waiting < kMaxReadyThreads)
+        if (waitingThreads.compare_exchange_weak(waiting, waiting + 1))
+            return true;
+    return false;
+}
+
+// Back to the ready set after a connection (true), unless the listener closed
+// it to make room (the listener waits for its thread to end), the stop came,
+// or the ready set is full.
+bool ReturnToReadySet(Connection& connection) noexcept
+{
+    ScriptServerState& server = *connection.server;
+    const bool kept = MarkBusy(connection) && !StopRequested(server) && ReserveReadyPlace(server.waitingThreads);
+    connection.phase.store(kept ? ThreadPhase::Waiting : ThreadPhase::Leaving);
+    return kept;
+}
+
 unsigned __stdcall ConnectionThread(void* context) noexcept
 {
     const std::shared_ptr<Connection> connection = std::move(*static_cast<std::shared_ptr<Connection>*>(context));
     delete static_cast<std::shared_ptr<Connection>*>(context);
     const ScriptServerState& server = *connection->server;
     {
-        // Entered while the listener still waits for the client, so a client
-        // never waits for it; the runner's own CoInitializeEx then only adds
-        // a reference to this thread's apartment.
+        // Entered once, while the listener still waits for the client, so a
+        // client never waits for it; the runner's own CoInitializeEx then only
+        // adds a reference to this thread's apartment.
         const ComInit com(COINIT_MULTITHREADED);
         const UniqueHandle ioEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         connection->inCom.store(true);
-        while (!connection->handedOver.load() && !StopRequested(server))
-            WaitForSingleObjectEx(server.stopEvent.get(), INFINITE, TRUE);
-        // Without a handover (a stop came first) the instance, if the
-        // listener hands one over after all, is closed with the record.
-        if (connection->handedOver.load()) {
+        // Without a handover (a stop came first) the instance, if the listener
+        // hands one over after all, is closed with the record.
+        while (AwaitClient(*connection)) {
             // Dropping discards what the client has not read yet. After a stop
             // the instance is only closed: the client can still read a reply
             // written before, then finds the pipe broken.
-            if (ioEvent && !StopRequested(server) && Serve(*connection, ioEvent.get()) && !StopRequested(server))
+            if (ioEvent && Serve(*connection, ioEvent.get()) && !StopRequested(server))
                 DisconnectNamedPipe(connection->instance.get());
+            // Nothing of the connection outlives it: Serve keeps its buffer
+            // and parsed script to itself, and the instance goes here.
             connection->instance.reset();
+            if (!ReturnToReadySet(*connection))
+                break;
         }
     }
     connection->ended.store(true);
     return 0;
 }
 
-// A connection thread that enters COM and waits for its instance; null when
+// A connection thread that enters COM and waits in the ready set; null when
 // none could be started.
 std::shared_ptr<Connection> StartConnectionThread(const std::shared_ptr<ScriptServerState>& server) noexcept
 {
@@ -307,10 +376,13 @@ std::shared_ptr<Connection> StartConnectionThread(const std::shared_ptr<ScriptSe
         auto connection = std::make_shared<Connection>();
         connection->server = server;
         auto context = std::make_unique<std::shared_ptr<Connection>>(connection);
+        ++server->waitingThreads;
         connection->thread.reset(
             reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ConnectionThread, context.get(), 0, nullptr)));
-        if (!connection->thread)
+        if (!connection->thread) {
+            --server->waitingThreads;
             return nullptr;
+        }
         (void)context.release();
         return connection;
     } catch (const std::bad_alloc&) {
@@ -319,32 +391,48 @@ std::shared_ptr<Connection> StartConnectionThread(const std::shared_ptr<ScriptSe
 }
 
 // Starts connection threads until kReadyThreads wait for clients.
-void StartReadyThreads(std::vector<std::shared_ptr<Connection>>& ready,
+void StartReadyThreads(std::vector<std::shared_ptr<Connection>>& threads,
                        const std::shared_ptr<ScriptServerState>& server) noexcept
 {
     try {
-        while (ready.size() < kReadyThreads) {
+        while (server->waitingThreads.load() < kReadyThreads) {
+            threads.reserve(threads.size() + 1);
             std::shared_ptr<Connection> thread = StartConnectionThread(server);
             if (!thread)
                 return;
-            ready.push_back(std::move(thread));
+            threads.push_back(std::move(thread));
         }
     } catch (const std::bad_alloc&) {
     }
 }
 
-// The ready thread for the next client, preferring one already in COM;
-// null when there is none.
-std::shared_ptr<Connection> TakeReadyThread(std::vector<std::shared_ptr<Connection>>& ready) noexcept
+bool Claim(Connection& thread) noexcept
 {
-    if (ready.empty())
-        return nullptr;
-    auto chosen = std::find_if(ready.begin(), ready.end(), [](const auto& c) { return c->inCom.load(); });
-    if (chosen == ready.end())
-        chosen = ready.begin();
-    std::shared_ptr<Connection> taken = std::move(*chosen);
-    ready.erase(chosen);
-    return taken;
+    ThreadPhase waiting = ThreadPhase::Waiting;
+    if (!thread.phase.compare_exchange_strong(waiting, ThreadPhase::Claimed))
+        return false;
+    --thread.server->waitingThreads;
+    return true;
+}
+
+// Claims a waiting thread for the next client, preferring one already in
+// COM; null when none waits.
+std::shared_ptr<Connection> ClaimReadyThread(const std::vector<std::shared_ptr<Connection>>& threads) noexcept
+{
+    for (const bool inCom : {true, false})
+        for (const std::shared_ptr<Connection>& thread : threads)
+            if (thread->inCom.load() == inCom && thread->phase.load() == ThreadPhase::Waiting && Claim(*thread))
+                return thread;
+    return nullptr;
+}
+
+// Connections with a client (or being handed one).
+std::size_t CountConnections(const std::vector<std::shared_ptr<Connection>>& threads) noexcept
+{
+    return static_cast<std::size_t>(std::count_if(threads.begin(), threads.end(), [](const auto& thread) {
+        const ThreadPhase phase = thread->phase.load();
+        return phase == ThreadPhase::Claimed || phase == ThreadPhase::Serving;
+    }));
 }
 
 DWORD InstanceLimit(const ScriptServerLimits& limits) noexcept
@@ -407,41 +495,41 @@ private:
 };
 
 // Closes the connection that has waited longest for its client, to make room
-// for a new one, and waits for it to end (up to kMakeRoomWaitMs); false when
-// none waits (all are running scripts or writing replies).
-bool CloseIdleLongest(std::vector<std::shared_ptr<Connection>>& connections) noexcept
+// for a new one, and waits for its thread to end (up to kMakeRoomWaitMs);
+// false when none waits (all are running scripts or writing replies).
+bool CloseIdleLongest(std::vector<std::shared_ptr<Connection>>& threads) noexcept
 {
     for (;;) {
-        auto oldest = connections.end();
+        auto oldest = threads.end();
         ULONGLONG oldestSince = kClosing;
-        for (auto it = connections.begin(); it != connections.end(); ++it) {
+        for (auto it = threads.begin(); it != threads.end(); ++it) {
             const ULONGLONG since = (*it)->idleSince.load();
             if (since != kBusy && since < oldestSince) {
                 oldest = it;
                 oldestSince = since;
             }
         }
-        if (oldest == connections.end())
+        if (oldest == threads.end())
             return false;
         // It may have received a message meanwhile; then look again.
         if (!(*oldest)->idleSince.compare_exchange_strong(oldestSince, kClosing))
             continue;
         QueueUserAPC(WakeConnection, (*oldest)->thread.get(), 0);
         if (WaitForSingleObject((*oldest)->thread.get(), kMakeRoomWaitMs) == WAIT_OBJECT_0)
-            connections.erase(oldest);
+            threads.erase(oldest);
         return true;
     }
 }
 
 // Waits for every connection thread until deadline; the ones still running
 // then (a script stuck in a WMI call) are left to end on their own.
-void WaitForConnections(const std::vector<std::shared_ptr<Connection>>& connections, ULONGLONG deadline) noexcept
+void WaitForConnectionThreads(const std::vector<std::shared_ptr<Connection>>& threads, ULONGLONG deadline) noexcept
 {
-    for (std::size_t first = 0; first < connections.size(); first += kWaitGroup) {
+    for (std::size_t first = 0; first < threads.size(); first += kWaitGroup) {
         HANDLE group[kWaitGroup];
-        const std::size_t count = std::min(kWaitGroup, connections.size() - first);
+        const std::size_t count = std::min(kWaitGroup, threads.size() - first);
         for (std::size_t i = 0; i < count; ++i)
-            group[i] = connections[first + i]->thread.get();
+            group[i] = threads[first + i]->thread.get();
         WaitForMultipleObjects(static_cast<DWORD>(count), group, TRUE, TimeLeft(deadline));
     }
 }
@@ -515,8 +603,8 @@ void CScriptServer::Listen() noexcept
     ScriptServerState& server = *m_state;
     const HANDLE stopEvent = server.stopEvent.get();
     const UniqueHandle connected(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    std::vector<std::shared_ptr<Connection>> connections;
-    std::vector<std::shared_ptr<Connection>> ready = std::move(m_readyThreads);
+    // Every connection thread, waiting in the ready set or serving a client.
+    std::vector<std::shared_ptr<Connection>> threads = std::move(m_readyThreads);
     RetriedCall create(L"CreateNamedPipe");
     RetriedCall connect(L"ConnectNamedPipe");
     UniqueFileHandle instance = std::move(m_firstInstance);
@@ -531,7 +619,7 @@ void CScriptServer::Listen() noexcept
             create.Succeeded();
         }
         // The next clients' threads start, and enter COM, while this one waits.
-        StartReadyThreads(ready, m_state);
+        StartReadyThreads(threads, m_state);
 
         OVERLAPPED overlapped{};
         overlapped.hEvent = connected.get();
@@ -552,8 +640,8 @@ void CScriptServer::Listen() noexcept
         connect.Succeeded();
 
         UniqueFileHandle client = std::move(instance);
-        std::erase_if(connections, [](const std::shared_ptr<Connection>& c) { return c->ended.load(); });
-        if (connections.size() >= server.limits.maxConnections && !CloseIdleLongest(connections)) {
+        std::erase_if(threads, [](const std::shared_ptr<Connection>& c) { return c->ended.load(); });
+        if (CountConnections(threads) >= server.limits.maxConnections && !CloseIdleLongest(threads)) {
             // Every connection is running a script or writing its reply.
             DisconnectNamedPipe(client.get());
             client.reset();
@@ -565,27 +653,19 @@ void CScriptServer::Listen() noexcept
         instance = CreateServerInstance(server, false);
         if (!client)
             continue;
-        StartReadyThreads(ready, m_state);
-        std::shared_ptr<Connection> connection = TakeReadyThread(ready);
-        try {
-            connections.reserve(connections.size() + 1);
-        } catch (const std::bad_alloc&) {
-            connection.reset();
-        }
-        if (connection) {
+        StartReadyThreads(threads, m_state);
+        if (const std::shared_ptr<Connection> connection = ClaimReadyThread(threads)) {
             connection->instance = std::move(client);
-            connection->handedOver.store(true);
+            connection->phase.store(ThreadPhase::Serving);
             QueueUserAPC(WakeConnection, connection->thread.get(), 0);
-            connections.push_back(std::move(connection));
         } else {
             DisconnectNamedPipe(client.get());
         }
     }
     server.serving.store(false);
     const ULONGLONG deadline = GetTickCount64() + server.limits.stopWaitMs;
-    WaitForConnections(connections, deadline);
-    // The ready threads end at the stop by themselves.
-    WaitForConnections(ready, deadline);
+    // The waiting threads end at the stop by themselves.
+    WaitForConnectionThreads(threads, deadline);
 }
 
 int StartScriptServer(ScriptRunner runner) noexcept

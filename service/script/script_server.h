@@ -1,6 +1,8 @@
 // The service's end of the script pipe: a listener thread that accepts
-// clients and one connection thread per client that reads a script, hands it
-// to the runner and writes the result text back. Every wait is overlapped,
+// clients and hands each to a connection thread of its own, which reads
+// scripts, hands them to the runner and writes the result texts back. A
+// connection thread waits in COM for its client and, once that client has
+// left, for the next one (a small ready set). Every wait is overlapped,
 // bounded (script_limits.h) and also ends at the server's stop, so neither a
 // stop nor the other clients depend on what one client does.
 #pragma once

@@ -505,12 +505,10 @@ int Measure(DWORD serviceProcess, HANDLE serviceHandle)
            "against %.2f ms for the whole exchange with the echo served by one waiting thread. What the exchange "
            "costs beyond that echo (%.2f ms) is the hand-over to the connection thread (an APC), its overlapped "
            "reads and writes, and the listener's work for each client, done while the client is served: the next "
-           "instance (%.2f ms) and the thread for a later client, which starts, enters COM and, after its client, "
-           "ends (%.2f ms here, %.2f ms of it without COM, in a process with the same COM and WMI DLLs loaded, "
-           "which each thread notifies as it starts and ends). That "
-           "thread is the largest item: it no longer delays its own client, but with one thread per connection "
-           "it is made for every client, and on 2 cores shared with other work it runs beside the exchange only "
-           "as far as a core is free.\n\n",
+           "instance (%.2f ms). A thread that starts, enters COM and ends costs %.2f ms here (%.2f ms of it "
+           "without COM, in a process with the same COM and WMI DLLs loaded, which each thread notifies as it "
+           "starts and ends); the service's connection threads serve one client after another, so one is started "
+           "only when fewer than two wait for clients, not for every client.\n\n",
            interpreterOwn, exchange, oneThreadEcho.Mean(), exchange - oneThreadEcho.Mean(), instance.Mean(),
            thread.Mean(), bare.Mean());
     fflush(stdout);
@@ -558,8 +556,9 @@ int Measure(DWORD serviceProcess, HANDLE serviceHandle)
     const long handleGrowth = static_cast<long>(after.handles) - static_cast<long>(before.handles);
     const long privateGrowthKiB =
         static_cast<long>(after.privateBytes / 1024) - static_cast<long>(before.privateBytes / 1024);
-    // Up to one thread handle per client may still be tracked until the next
-    // connection prunes it; heaps keep some slack.
+    // Threads beyond the two kept waiting end a quarter second after the last
+    // client, their handles closed at the next connection; heaps keep some
+    // slack.
     const bool steady = handleGrowth <= 8 && privateGrowthKiB <= 512;
     printf("| growth | %ld | %ld |\n\n", handleGrowth, privateGrowthKiB);
     printf("Failures during the %d scripts: %d. %s (limits: 8 handles, 512 KiB).\n\n", kLeakRuns, leakRun.failures,

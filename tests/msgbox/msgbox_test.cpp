@@ -65,6 +65,20 @@ std::string Colour(COLORREF c)
            std::to_string(GetBValue(c)) + ")";
 }
 
+// The pixel once the box has painted what the input asked for: repainting
+// lags behind the input by however long the machine is busy, so the pixel is
+// read until it shows the expected colour or 5 s have passed.
+COLORREF PaintedColour(int x, int y, COLORREF expected)
+{
+    const DWORD start = GetTickCount();
+    COLORREF seen = Screenshot().At(x, y);
+    while (seen != expected && GetTickCount() - start < 5000) {
+        Sleep(50);
+        seen = Screenshot().At(x, y);
+    }
+    return seen;
+}
+
 int ScreenWidth()
 {
     return GetSystemMetrics(SM_CXSCREEN);
@@ -269,16 +283,15 @@ TEST_F(MsgBox, PressOnButtonAndReleaseOutsideLeavesItOpenAndUnpressed)
         const int probeX = state.Buttons[0].Rect.left + 4;
         const int probeY = state.Buttons[0].Rect.top + 4;
         SendMouse(ok.x, ok.y, 0);
-        Sleep(300);
-        okHovered = Screenshot().At(probeX, probeY);
+        okHovered = PaintedColour(probeX, probeY, HOVER);
         SendMouse(ok.x, ok.y, MOUSEEVENTF_LEFTDOWN);
-        Sleep(300);
-        okPressed = Screenshot().At(probeX, probeY);
+        okPressed = PaintedColour(probeX, probeY, WHITE);
         SendMouse(10, 10, 0);
         SendMouse(10, 10, MOUSEEVENTF_LEFTUP);
+        okAfterRelease = PaintedColour(probeX, probeY, BUTTON);
+        // Time for a box that wrongly took the release as a click to close.
         Sleep(500);
         openAfterRelease = FindWindowW(MSGBOX_CLASS, nullptr) != nullptr;
-        okAfterRelease = Screenshot().At(probeX, probeY);
         const POINT cancel = Centre(state.Buttons[1].Rect);
         SendMouse(cancel.x, cancel.y, 0);
         SendMouse(cancel.x, cancel.y, MOUSEEVENTF_LEFTDOWN);
@@ -355,8 +368,7 @@ TEST_F(MsgBox, EnterHeldDrawsTheFocusedButtonPressedAndReleaseChoosesIt)
     std::atomic<COLORREF> pressed{0};
     const int result = Show(state, 0x4, [&](HWND) {
         SendKey(VK_RETURN, true);
-        Sleep(400);
-        pressed = Screenshot().At(state.Buttons[0].Rect.left + 4, state.Buttons[0].Rect.top + 4);
+        pressed = PaintedColour(state.Buttons[0].Rect.left + 4, state.Buttons[0].Rect.top + 4, WHITE);
         SendKey(VK_RETURN, false);
     });
     EXPECT_EQ(pressed.load(), WHITE) << Colour(pressed);

@@ -10,7 +10,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -517,6 +519,92 @@ TEST_F(ScriptServerBounds, NewcomerIsDroppedWhileEveryConnectionRunsAScript)
         DWORD error = 1;
         EXPECT_EQ(ReadMessage(busy[i].get(), error), L"[0=busy,]");
         EXPECT_EQ(error, 0u);
+    }
+}
+
+// Answers as EchoRunner does and records the thread that ran each script.
+class ConnectionThreadReuse : public ScriptServerBounds {
+protected:
+    void SetUp() override
+    {
+        Start(kShortLimits, [this](const ScriptActions& actions, const std::atomic<bool>& stopRequested) {
+            const std::lock_guard lock(m_mutex);
+            m_runners.push_back(GetCurrentThreadId());
+            return EchoRunner(actions, stopRequested);
+        });
+    }
+    std::set<DWORD> Runners()
+    {
+        const std::lock_guard lock(m_mutex);
+        return std::set<DWORD>(m_runners.begin(), m_runners.end());
+    }
+    DWORD LastRunner()
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_runners.back();
+    }
+
+    std::mutex m_mutex;
+    std::vector<DWORD> m_runners;
+};
+
+TEST_F(ConnectionThreadReuse, ClientsOneAfterAnotherShareAFewThreadsAndLeaveOnlyTheReadyOnes)
+{
+    for (int i = 0; i < 48; ++i) {
+        const std::wstring script = L"[0=client" + std::to_wstring(i) + L",]";
+        DWORD error = 1;
+        ASSERT_EQ(Exchange(script, error), script) << i;
+    }
+    EXPECT_LE(Runners().size(), 12u) << "a thread was started for most clients";
+    // Of the threads that ran scripts, the two kept ready stay. (Counting the
+    // process's threads would not do: Wine starts threads of its own.)
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            std::size_t alive = 0;
+            for (const DWORD id : Runners()) {
+                const UniqueHandle thread(OpenThread(SYNCHRONIZE, FALSE, id));
+                alive += thread && WaitForSingleObject(thread.get(), 0) == WAIT_TIMEOUT;
+            }
+            return alive <= 2;
+        },
+        5000));
+}
+
+TEST_F(ConnectionThreadReuse, ThreadServesItsNextClientAfreshAfterALimitOrTheClientEndedTheLast)
+{
+    std::wstring tooManyActions;  // ends in an action the next chunk would finish
+    for (std::size_t i = 0; i <= kMaxScriptActions; ++i)
+        tooManyActions += L"[0=v,x,]";
+    tooManyActions += L"[0=unfinished";
+    // What the client sends after its first reply; nothing: it stays idle.
+    const std::pair<const char*, std::wstring> ends[] = {
+        {"idle limit", L""},
+        {"action limit", tooManyActions},
+        {"left while its script ran", L"[1=100,][0=" + std::wstring(3000, L'w') + L",]"},
+    };
+    for (const auto& [name, sent] : ends) {
+        bool reused = false;
+        for (int round = 0; round < 3; ++round) {
+            SCOPED_TRACE(testing::Message() << name << ", round " << round);
+            UniqueFileHandle client = OpenClient();
+            DWORD error = 1;
+            ASSERT_TRUE(client && WriteMessage(client.get(), L"[0=first,]")) << GetLastError();
+            ASSERT_EQ(ReadMessage(client.get(), error), L"[0=first,]");
+            const DWORD endedConnectionsThread = LastRunner();
+            // A write longer than the pipe's buffer fails when the server drops the connection.
+            if (!sent.empty())
+                (void)WriteMessage(client.get(), sent);
+            if (sent.starts_with(L"[1="))
+                client.reset();
+            else
+                ASSERT_TRUE(WaitUntilDropped(client.get(), 10000).has_value());
+            // Time for its thread to be back in the ready set, well within the
+            // quarter second after which a third waiting thread ends.
+            Sleep(50);
+            EXPECT_EQ(Exchange(L"[0=next,]", error), L"[0=next,]");
+            reused |= LastRunner() == endedConnectionsThread;
+        }
+        EXPECT_TRUE(reused) << name;
     }
 }
 

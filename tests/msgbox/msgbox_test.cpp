@@ -70,12 +70,13 @@ std::string Colour(COLORREF c)
 // read until it shows the expected colour or 5 s have passed.
 COLORREF PaintedColour(int x, int y, COLORREF expected)
 {
-    const DWORD start = GetTickCount();
-    COLORREF seen = Screenshot().At(x, y);
-    while (seen != expected && GetTickCount() - start < 5000) {
-        Sleep(50);
-        seen = Screenshot().At(x, y);
-    }
+    COLORREF seen = 0;
+    WaitUntil(
+        [&] {
+            seen = Screenshot().At(x, y);
+            return seen == expected;
+        },
+        5000);
     return seen;
 }
 

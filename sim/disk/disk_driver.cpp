@@ -90,6 +90,11 @@ bool HandModelToDriver(const std::wstring& modelPath, const Model* model) noexce
     }
 }
 
+bool SaveModelFile(const std::wstring& path, const Model& model) noexcept
+{
+    return WriteModelFile(path, model) && HandModelToDriver(path, &model);
+}
+
 bool LoadModelOrClearDriver(const std::wstring& path, Model& model, std::string& error) noexcept
 {
     try {

@@ -10,11 +10,6 @@
 
 namespace obrin::disksim {
 
-inline constexpr wchar_t kDiskDriverService[] = L"OBRINDISK";
-inline constexpr wchar_t kDiskDriverFile[] = L"obrindisk.sys";
-// The x86-64 build beside it, installed as kDiskDriverFile in 64-bit prefixes.
-inline constexpr wchar_t kDiskDriverFile64[] = L"obrindisk64.sys";
-
 // The device image beside the model file: model.bin for model.txt.
 [[nodiscard]] std::wstring DeviceImagePath(const std::wstring& modelPath);
 
@@ -24,6 +19,10 @@ inline constexpr wchar_t kDiskDriverFile64[] = L"obrindisk64.sys";
 // running driver, which serves it at once and takes its names anew. True when
 // both happened or no driver runs; false with the last error set otherwise.
 [[nodiscard]] bool HandModelToDriver(const std::wstring& modelPath, const Model* model) noexcept;
+
+// WriteModelFile, then HandModelToDriver: the kernel-mode disk stand-in
+// follows every model saved. False with the last error set when either fails.
+[[nodiscard]] bool SaveModelFile(const std::wstring& path, const Model& model) noexcept;
 
 // LoadModelFile; when the model cannot be read, the driver is handed none
 // (a machine without such disks) and `error` also tells when that failed.

@@ -1,6 +1,5 @@
 #include "disk_files.h"
 
-#include "sim/disk/disk_driver.h"
 
 #include "common/ownership.h"
 
@@ -167,15 +166,14 @@ bool ReplaceFileWith(const std::wstring& path, const void* data, size_t size) no
     }
 }
 
-bool SaveModelFile(const std::wstring& path, const Model& model) noexcept
+bool WriteModelFile(const std::wstring& path, const Model& model) noexcept
 {
     try {
         std::string text = FormatModel(model);
         size_t slash = path.find_last_of(L'\\');
         if (slash != std::wstring::npos && !CreateFolderWithParents(path.substr(0, slash)))
             return false;
-        // The kernel-mode disk stand-in follows every model saved.
-        return ReplaceFileWith(path, text.data(), text.size()) && HandModelToDriver(path, &model);
+        return ReplaceFileWith(path, text.data(), text.size());
     } catch (...) {
         return false;
     }

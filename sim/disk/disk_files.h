@@ -16,9 +16,9 @@ namespace obrin::disksim {
 
 [[nodiscard]] bool LoadModelFile(const std::wstring& path, Model& model, std::string& error) noexcept;
 // Writes a new file beside the old one and moves it over, so a reader never
-// sees half a model; then hands the model to the kernel-mode disk stand-in
-// (HandModelToDriver). False with the last error set when either fails.
-[[nodiscard]] bool SaveModelFile(const std::wstring& path, const Model& model) noexcept;
+// sees half a model. False with the last error set when that fails.
+// SaveModelFile (disk_driver.h) also hands the model to the disk driver.
+[[nodiscard]] bool WriteModelFile(const std::wstring& path, const Model& model) noexcept;
 // Writes `path` that way: a new file beside it, moved over it.
 [[nodiscard]] bool ReplaceFileWith(const std::wstring& path, const void* data, size_t size) noexcept;
 

@@ -1,7 +1,5 @@
 #include "sim/disk/tool_places.h"
 
-#include "sim/disk/disk_driver.h"
-
 #include <windows.h>
 
 namespace obrin::disksim {

@@ -12,6 +12,11 @@
 
 namespace obrin::disksim {
 
+inline constexpr wchar_t kDiskDriverService[] = L"OBRINDISK";
+inline constexpr wchar_t kDiskDriverFile[] = L"obrindisk.sys";
+// The x86-64 build beside it, installed as kDiskDriverFile in 64-bit prefixes.
+inline constexpr wchar_t kDiskDriverFile64[] = L"obrindisk64.sys";
+
 struct SystemFolders {
     bool wow64 = false;             // a 32-bit program on 64-bit Windows
     std::wstring native;            // the native system32, as this program reaches it

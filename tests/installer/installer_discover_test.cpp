@@ -3,6 +3,7 @@
 #include "installer/discover.h"
 #include "tests/installer/installer_wine_support.h"
 
+#include "sim/disk/disk_driver.h"
 #include "sim/disk/disk_files.h"
 
 #include <gtest/gtest.h>

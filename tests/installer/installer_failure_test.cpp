@@ -5,6 +5,7 @@
 #include "common/ownership.h"
 #include "common/registry_names.h"
 #include "common/winservice.h"
+#include "sim/disk/disk_driver.h"
 #include "sim/disk/disk_files.h"
 
 #include <gtest/gtest.h>

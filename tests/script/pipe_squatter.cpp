@@ -18,6 +18,7 @@
 
 #include "common/ownership.h"
 #include "common/script/script_pipe.h"
+#include "tests/support/pipe_message.h"
 
 namespace {
 
@@ -43,22 +44,6 @@ void Record(const std::wstring& message)
     ReleaseSRWLockExclusive(&g_recordLock);
 }
 
-// Reads one whole message; false when the client went away first.
-bool ReadMessage(HANDLE pipe, std::wstring& message)
-{
-    message.clear();
-    wchar_t chunk[obrin::script::kPipeChunkChars];
-    for (;;) {
-        DWORD got = 0;
-        const BOOL complete = ReadFile(pipe, chunk, sizeof(chunk), &got, nullptr);
-        message.append(chunk, got / sizeof(wchar_t));
-        if (complete)
-            return true;
-        if (GetLastError() != ERROR_MORE_DATA)
-            return false;
-    }
-}
-
 unsigned __stdcall ServeInstance(void* instance) noexcept
 {
     const HANDLE pipe = instance;
@@ -66,7 +51,7 @@ unsigned __stdcall ServeInstance(void* instance) noexcept
         if (!ConnectNamedPipe(pipe, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED)
             return 0;
         std::wstring message;
-        while (ReadMessage(pipe, message)) {
+        while (obrin::test::ReadPipeMessage(pipe, message) == ERROR_SUCCESS) {
             Record(message);
             DWORD written = 0;
             if (!WriteFile(pipe, kReply, static_cast<DWORD>(wcslen(kReply) * sizeof(wchar_t)), &written, nullptr))

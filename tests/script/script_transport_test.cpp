@@ -2,6 +2,7 @@
 // without WMI that answers with what it received.
 #include "common/script/script_client.h"
 #include "service/script/script_server.h"
+#include "tests/support/pipe_message.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -61,15 +62,8 @@ bool WriteMessage(HANDLE pipe, const std::wstring& text)
 std::wstring ReadMessage(HANDLE pipe, DWORD& error)
 {
     std::wstring text;
-    std::vector<wchar_t> chunk(kPipeChunkChars);
-    for (;;) {
-        DWORD got = 0;
-        const BOOL read = ReadFile(pipe, chunk.data(), kPipeChunkBytes, &got, nullptr);
-        error = read ? 0 : GetLastError();
-        text.append(chunk.data(), got / sizeof(wchar_t));
-        if (error != ERROR_MORE_DATA)
-            return text;
-    }
+    error = obrin::test::ReadPipeMessage(pipe, text);
+    return text;
 }
 
 std::wstring Exchange(const std::wstring& script, DWORD& error)

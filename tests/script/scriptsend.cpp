@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/script/script_client.h"
+#include "tests/support/pipe_message.h"
 
 using namespace obrin::script;
 
@@ -38,14 +39,7 @@ int wmain(int argc, wchar_t** argv)
         return 1;
     }
     std::wstring reply;
-    wchar_t chunk[kPipeChunkChars];
-    for (;;) {
-        DWORD got = 0;
-        const BOOL read = ReadFile(client.Handle(), chunk, kPipeChunkBytes, &got, nullptr);
-        reply.append(chunk, got / sizeof(wchar_t));
-        if (read || GetLastError() != ERROR_MORE_DATA)
-            break;
-    }
+    obrin::test::ReadPipeMessage(client.Handle(), reply);
     // UTF-8 bytes: wide console output would be cut at the first character
     // above U+00FF by the C runtime.
     std::string text(reply.size() * 3, '\0');

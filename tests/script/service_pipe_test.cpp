@@ -6,6 +6,7 @@
 #include "switcher/client/dualos_client.h"
 #include "switcher/client/notify_script.h"
 #include "tests/support/firmware_fixture.h"
+#include "tests/support/pipe_message.h"
 
 #include <aclapi.h>
 #include <gtest/gtest.h>
@@ -56,17 +57,7 @@ bool Exchange(HANDLE pipe, const std::wstring& script, std::wstring& reply)
     DWORD written = 0;
     if (!WriteFile(pipe, script.data(), static_cast<DWORD>(script.size() * sizeof(wchar_t)), &written, nullptr))
         return false;
-    reply.clear();
-    wchar_t chunk[2048];
-    for (;;) {
-        DWORD got = 0;
-        const BOOL complete = ReadFile(pipe, chunk, sizeof(chunk), &got, nullptr);
-        reply.append(chunk, got / sizeof(wchar_t));
-        if (complete)
-            return true;
-        if (GetLastError() != ERROR_MORE_DATA)
-            return false;
-    }
+    return obrin::test::ReadPipeMessage(pipe, reply) == ERROR_SUCCESS;
 }
 
 ScriptVariables SendScript(const std::wstring& script)

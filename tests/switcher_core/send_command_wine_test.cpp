@@ -6,6 +6,7 @@
 
 #include "common/ownership.h"
 #include "common/script/script_pipe.h"
+#include "tests/support/pipe_message.h"
 #include "tests/support/test_support.h"
 
 #include <windows.h>
@@ -58,16 +59,8 @@ private:
     {
         if (!ConnectNamedPipe(m_pipe.get(), nullptr) && GetLastError() != ERROR_PIPE_CONNECTED)
             return;
-        for (;;) {
-            wchar_t chunk[128];
-            DWORD bytes = 0;
-            const BOOL complete = ReadFile(m_pipe.get(), chunk, sizeof(chunk), &bytes, nullptr);
-            m_message.append(chunk, bytes / sizeof(wchar_t));
-            if (complete)
-                break;
-            if (GetLastError() != ERROR_MORE_DATA)
-                return;
-        }
+        if (obrin::test::ReadPipeMessage(m_pipe.get(), m_message) != ERROR_SUCCESS)
+            return;
         DWORD written = 0;
         if (!WriteFile(m_pipe.get(), m_reply.data(), static_cast<DWORD>(m_reply.size() * sizeof(wchar_t)), &written,
                        nullptr))

@@ -56,11 +56,8 @@ std::wstring Prop(const ComPtr<IWbemClassObject>& object, const wchar_t* name, C
 
 class DiskWmi : public obrin::test::FirmwareStandInTest {
 protected:
-    void SetUp() override
+    void SetUpWithStandIn() override
     {
-        FirmwareStandInTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
         if (!PathExists(ProgramDirectory() + L"disksim.exe"))
             GTEST_SKIP() << "the disk stand-in (disksim.exe) is not built";
         ComPtr<IWbemLocator> locator;

@@ -68,11 +68,8 @@ private:
 
 class PipeOwner : public FirmwareStandInTest {
 protected:
-    void SetUp() override
+    void SetUpWithStandIn() override
     {
-        FirmwareStandInTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
         ASSERT_THAT(Firmsim(L"reset"), Succeeds());
         ASSERT_TRUE(RemoveServiceIfPresent());
     }

@@ -25,16 +25,13 @@ bool PipeAvailable()
 
 class ServiceWork : public FirmwareAndRecorderTest {
 protected:
-    void SetUp() override
+    void SetUpWithStandIn() override
     {
-        FirmwareAndRecorderTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        m_stopEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        FirmwareAndRecorderTest::SetUpWithStandIn();
         ASSERT_TRUE(m_stopEvent);
     }
 
-    UniqueHandle m_stopEvent;
+    UniqueHandle m_stopEvent{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
 };
 
 TEST_F(ServiceWork, StopSequenceTakesDownWhatInitSetUp)

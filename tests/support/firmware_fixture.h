@@ -14,14 +14,17 @@ protected:
         if (FirmwareStandInPresent())
             s_install = Firmsim(L"install");
     }
-    // A derived SetUp calls this first and returns when the test is skipped
-    // or has failed (IsSkipped() || HasFatalFailure()).
-    void SetUp() override
+    // A test without the stand-in is skipped, one whose installation failed
+    // fails; neither reaches its suite's own preparation.
+    void SetUp() final
     {
         if (!FirmwareStandInPresent())
             GTEST_SKIP() << "the firmware stand-in (firmsim.exe, firmwmi.dll) is not built";
         ASSERT_THAT(s_install, Succeeds());
+        SetUpWithStandIn();
     }
+    // A suite's own preparation, once the stand-in is in place.
+    virtual void SetUpWithStandIn() {}
 
 private:
     static inline ProcessResult s_install;
@@ -32,11 +35,8 @@ private:
 // neither ShowMsg nor CodeName set. Ends with the service removed.
 class FirmwareAndRecorderTest : public FirmwareStandInTest {
 protected:
-    void SetUp() override
+    void SetUpWithStandIn() override
     {
-        FirmwareStandInTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
         ASSERT_TRUE(RemoveServiceIfPresent());
         ASSERT_THAT(Firmsim(L"reset"), Succeeds());
         ASSERT_TRUE(PlaceSwitcherRecorder());
@@ -65,11 +65,8 @@ protected:
         s_running = FirmwareStandInPresent() && testing::Value(Firmsim(L"reset"), Succeeds()) &&
                     (!switcherRecorder || PlaceSwitcherRecorder()) && RemoveServiceIfPresent() && InstallService();
     }
-    void SetUp() override
+    void SetUpWithStandIn() override
     {
-        FirmwareStandInTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
         ASSERT_TRUE(s_running) << "ObrinService.exe could not be installed and started";
         ASSERT_THAT(Firmsim(L"reset"), Succeeds());
         DeleteShowMsg();

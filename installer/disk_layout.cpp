@@ -205,6 +205,22 @@ uint64_t FreeBytesBehind(const DiskLayout& layout, const LayoutEntry& partition)
     return end > partition.End() ? end - partition.End() : 0;
 }
 
+uint64_t LargestFreeExtentAwayFrom(const DiskLayout& layout, const LayoutEntry& windows) noexcept
+{
+    uint64_t largest = 0;
+    uint64_t start = 0;
+    const auto consider = [&](uint64_t end) {
+        if (end > start && start != windows.End())
+            largest = std::max(largest, end - start);
+    };
+    for (const LayoutEntry& entry : layout.entries) {
+        consider(entry.offset);
+        start = std::max(start, entry.End());
+    }
+    consider(layout.usableEnd);
+    return largest;
+}
+
 PartitionIdentity WindowsWithSpaceOf(const LayoutEntry& windows, const std::vector<PartitionIdentity>& own) noexcept
 {
     uint64_t end = windows.End();

@@ -160,6 +160,13 @@ struct IdentityFinding {
 // the usable end.
 [[nodiscard]] uint64_t FreeBytesBehind(const DiskLayout& layout, const LayoutEntry& partition) noexcept;
 
+// The create script's first "create partition primary" takes the largest
+// free extent of the disk and its second the largest left, where the space
+// freed behind Windows competes with the 2048 MB left behind ANDROID. The
+// largest free extent anywhere but directly behind Windows, in bytes: from
+// kAsosBytes on, ANDROID or ASOS would be made there instead.
+[[nodiscard]] uint64_t LargestFreeExtentAwayFrom(const DiskLayout& layout, const LayoutEntry& windows) noexcept;
+
 // Windows as it is to be once the partitions of `own` (the installation
 // directly behind it) are deleted and their space is given back: longer by
 // the whole MB from its end to the end of the last of them. The shrink took

@@ -201,6 +201,17 @@ int RunInstall(const InstallerPaths& paths) noexcept
                        L"partitions of an earlier installation are present; -uninstall-dualos removes them\n");
         return INSTALLER_RET_INIT_PARTITION_FAIL;
     }
+    // Where the create script would make ANDROID or ASOS away from Windows,
+    // the install could only be rolled back: refused before Windows shrinks.
+    const uint64_t elsewhere = LargestFreeExtentAwayFrom(info.layout, *info.layout.FindNumber(info.windowsPartition));
+    if (elsewhere >= kAsosBytes) {
+        GetLog().Print(LOG_ERROR, "RunInstall", __LINE__,
+                       L"INSTALLER_RET_INIT_PARTITION_FAIL %u MB lie free away from Windows on the system disk, where "
+                       L"diskpart would make the new partitions instead of directly behind Windows; nothing was "
+                       L"changed. Make that space a partition, or smaller than 2048 MB, and run the install again\n",
+                       static_cast<unsigned>(elsewhere / kMiB));
+        return INSTALLER_RET_INIT_PARTITION_FAIL;
+    }
     return RunRecordedFlow(InstallerMode::Install, true, info.layout.disk,
                            [&paths](RunRecord& record, bool& unfinished) noexcept {
                                return DoInstall(paths, record, unfinished);

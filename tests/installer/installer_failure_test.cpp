@@ -252,13 +252,20 @@ TEST_F(InstallerFailures, FreeSpaceAwayFromWindowsIsNeverTaken)
     EXPECT_EQ(withUser.disks[0].partitions.size(), original.disks[0].partitions.size() + 1);
     EXPECT_EQ(disksim::FreeExtents(withUser.disks[0]).size(), 1u) << "the gap before Windows stays free";
 
-    // ANDROID would land in the larger free space at the end: noticed and
-    // undone, whatever the numbers say.
+    // ANDROID would land in the larger free space at the end: refused before
+    // anything changes, so that no cut-off run can leave partitions there.
     ResetMachine("larger-free-elsewhere");
     const disksim::Model elsewhere = LoadModel();
+    const obrin::test::LogTail refusal;
     EXPECT_THAT(Installer(L"-install-dualos"), ExitsWith(9));
-    EXPECT_EQ(ShapeOf(LoadModel().disks[0]), ShapeOf(elsewhere.disks[0])) << disksim::LayoutTable(LoadModel());
+    EXPECT_EQ(DisksText(LoadModel()), DisksText(elsewhere));
+    EXPECT_TRUE(LoadModel().powerLog.empty()) << "hibernation untouched";
     EXPECT_EQ(ServiceState(), 0u);
+    EXPECT_FALSE(RecordHolds(L"InstallerRun"));
+    const std::vector<std::string> refused = refusal.NewLines();
+    EXPECT_EQ(obrin::test::CountLinesWith(refused, "[ERROR]"), 1u);
+    EXPECT_EQ(obrin::test::CountLinesWith(refused, "20480 MB lie free away from Windows"), 1u)
+        << refusal.NewText();
     EXPECT_THAT(Installer(L"-check-dualos"), ExitsWith(19));
 
     // A model that cannot be read is a machine whose disk cannot be found.

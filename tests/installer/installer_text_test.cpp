@@ -474,6 +474,30 @@ TEST(SpaceGivenBack, ExactlyWhatTheShrinkTook)
     EXPECT_FALSE(HasAlignedSize(10241 * kMb, kAndroidBytes));
 }
 
+// Free space the create script would take instead of the space behind
+// Windows: counted anywhere but there, in front of the first partition and
+// in the MSR's place (free in these layouts) too.
+TEST(SpaceGivenBack, LargestFreeExtentAwayFromWindows)
+{
+    const LayoutEntry recovery = Part(4, kWindowsEnd + 12288 * kMb, 500 * kMb, kBasicDataType, 4);
+    const LayoutEntry fillsTheDisk = Part(4, kWindowsEnd, 60 * 1024 * kMb - kWindowsEnd, kBasicDataType, 4);
+    const struct {
+        const char* name;
+        DiskLayout layout;
+        uint64_t largest;
+    } cases[] = {
+        {"the disk full behind Windows", Layout(kWindowsEnd, {fillsTheDisk}), 16 * kMb},
+        {"free only behind Windows", Layout(kWindowsEnd, {}), 16 * kMb},
+        {"free behind Recovery too", Layout(kWindowsEnd, {recovery}), (60 * 1024 - 40000 - 12288 - 500) * kMb},
+        {"Windows 7 sectors short of a MiB", Layout(kWindowsEnd - 7 * kSector, {recovery}),
+         (60 * 1024 - 40000 - 12288 - 500) * kMb},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(LargestFreeExtentAwayFrom(c.layout, c.layout.entries[1]), c.largest);
+    }
+}
+
 TEST(InstallationPlace, GuidsReadAsWindowsWritesThem)
 {
     EXPECT_EQ(GuidText(kAndroidType), L"{FE92A6A7-D642-4561-9F66-56CD28B8A049}");

@@ -962,10 +962,16 @@ struct InstallOutcome {
     bool grown;
 };
 
+// The machine stops the install before the scenario's event could strike.
+bool MachineStopsFirst(const Scenario& s, const Combo& combo)
+{
+    return combo.expect.install != 0 && (s.code == 0 || s.stage > combo.expect.stops);
+}
+
 InstallOutcome InstallOutcomeOf(const Scenario& s, const Combo& combo)
 {
     const MachineExpectation& machine = combo.expect;
-    const bool machineFirst = machine.install != 0 && (s.code == 0 || s.stage > machine.stops);
+    const bool machineFirst = MachineStopsFirst(s, combo);
     const bool grown = s.grows && (machine.install == 0 || machine.stops > kStageExtend);
     if (machineFirst)
         return {machine.install, State::Original, grown};
@@ -1183,6 +1189,10 @@ void RunCombo(Combo& combo, size_t machineIndex, const Selection& selection, Poo
             continue;
         // Uninstall injections need an installation to remove.
         if (row.flow == Flow::Uninstall && row.event == Event::Inject && combo.installed.empty())
+            continue;
+        // A failure of a step the install never reaches would stay armed
+        // and strike the uninstall instead.
+        if (row.flow == Flow::Install && row.event == Event::Inject && MachineStopsFirst(row, combo))
             continue;
         if (row.event != Event::Kill) {
             pool.Add([&combo, i] { RunEventCell(combo, i); });
